@@ -1,0 +1,58 @@
+// POSIX stand-ins for the Win32 services the plug-in uses.
+#include <pthread.h>
+#include <sched.h>
+#include <time.h>
+
+#include <cstdio>
+
+#include "host/platform.h"
+
+namespace trelmo {
+
+namespace {
+
+void* RunThread(void* procedure) {
+    reinterpret_cast<ThreadProcedure>(procedure)();
+    return nullptr;
+}
+
+}  // namespace
+
+bool StartThread(ThreadProcedure procedure) {
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0) return false;
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    pthread_t thread;
+    const int failed = pthread_create(&thread, &attributes, RunThread, reinterpret_cast<void*>(procedure));
+    pthread_attr_destroy(&attributes);
+    // Ordinary processes may not raise a thread's priority on Linux; the mixer does not depend on it.
+    return failed == 0;
+}
+
+void EndThisThread() { pthread_exit(nullptr); }
+
+void SleepMs(uint32_t milliseconds) {
+    if (milliseconds == 0) {
+        sched_yield();
+        return;
+    }
+    timespec wait{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&wait, &wait) != 0) {
+    }
+}
+
+void PostToWindow(WindowHandle window, unsigned message) {
+    auto* host = static_cast<HostWindow*>(window);
+    if (host != nullptr && host->postMessage != nullptr) host->postMessage(host->context, message, 0, 0);
+}
+
+void ShowMessageBox(WindowHandle parent, const char* text, const char* caption) {
+    auto* host = static_cast<HostWindow*>(parent);
+    if (host != nullptr && host->messageBox != nullptr) {
+        host->messageBox(host->context, text, caption, 0);
+        return;
+    }
+    std::fprintf(stderr, "%s\n%s\n", caption, text);
+}
+
+}  // namespace trelmo

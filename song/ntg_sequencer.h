@@ -1,0 +1,11 @@
+#pragma once
+
+#include <cstdint>
+
+namespace trelmo {
+
+void NtgSequencerTick();
+// Writes the note's trace name ("C-4", "NXT", ...) into text, which holds at least 8 bytes.
+void NoteName(int16_t note, char* text);
+
+}  // namespace trelmo

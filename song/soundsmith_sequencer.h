@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdint>
+
+namespace trelmo {
+
+constexpr int VibratoDepths = 16;
+constexpr int VibratoPhases = 32;
+extern const int16_t VibratoTable[VibratoDepths * VibratoPhases];
+extern const uint16_t TempoTable[16];
+
+void SoundSmithSequencerTick();
+
+}  // namespace trelmo

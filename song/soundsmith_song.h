@@ -1,0 +1,31 @@
+// SoundSmith / MegaTracker song files (.MTP): header, instruments, order list and pattern arrays.
+#pragma once
+
+#include <cstdint>
+
+namespace trelmo {
+
+constexpr int SoundSmithInstrumentCount = 15;
+constexpr int SoundSmithOrderSize = 128;
+constexpr int CellsPerPattern = 896;  // 64 rows x 14 tracks
+
+// Where the loaded song's pattern arrays and stereo table lie in the SongBlock (file offsets), and
+// how many cells each array holds.
+struct SoundSmithLayout {
+    uint32_t patternDataLength;
+    uint32_t noteArray;
+    uint32_t effectArray;
+    uint32_t paramArray;
+    uint32_t stereoTable;
+};
+
+extern SoundSmithLayout SoundSmith;
+
+void LoadSoundSmithSong();
+
+// Header fields, read through the bounds-checked reader.
+int SoundSmithSongLength();          // 1 .. 128
+int SoundSmithInitialSpeed();
+int SoundSmithOrder(int position);   // pattern number at a position
+
+}  // namespace trelmo

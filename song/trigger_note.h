@@ -1,0 +1,10 @@
+// The note-on sequence both sequencers share.
+#pragma once
+
+#include <cstdint>
+
+namespace trelmo {
+
+void TriggerNote(uint8_t track, int note, int16_t slot, uint8_t volume, uint8_t side, bool keepVolume);
+
+}  // namespace trelmo
