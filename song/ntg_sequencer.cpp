@@ -1,0 +1,153 @@
+// The NoiseTracker GS sequencer: one whole row per tick, the song's pace carried by the tick rate
+// alone, and a row trace for diagnosis that stays switched off.
+#include "song/ntg_sequencer.h"
+
+#include <cstdio>
+
+#include "song/ntg_song.h"
+#include "song/player_state.h"
+#include "song/song_loader.h"
+#include "song/trigger_note.h"
+#include "synth/tick_timing.h"
+#include "synth/voice_bank.h"
+#include "synth/wave_table.h"
+
+namespace trelmo {
+
+namespace {
+
+constexpr size_t ChannelTableOffset = 64;
+constexpr size_t OrderTableOffset = 94;
+constexpr uint32_t CellSize = 3;
+constexpr int RowsPerPattern = 64;
+
+constexpr uint8_t NextPatternNote = 84;
+constexpr uint8_t StopNote = 85;
+
+constexpr uint8_t InstrumentBits = 0x3F;
+constexpr uint8_t CommandBits = 0xC0;
+constexpr uint8_t SetVolumeCommand = 0x40;
+constexpr uint8_t SetTempoCommand = 0x80;
+
+struct Cell {
+    uint8_t note;
+    uint8_t control;  // instrument number in bits 0-5, command in bits 6-7
+    uint8_t parameter;
+};
+
+// A cell that starts at or beyond the end of the pattern data, or of the file, is an empty cell.
+Cell ReadCell(uint32_t offset) {
+    const NtgSongFacts& song = NtgSong();
+    if (offset >= song.patternDataLength) return Cell{0, 0, 0};
+    const size_t at = NtgHeaderSize + static_cast<size_t>(offset);
+    if (at < NtgHeaderSize || at >= SongBlock.size) return Cell{0, 0, 0};
+    return Cell{ReadU8(SongBlock, at), ReadU8(SongBlock, at + 1), ReadU8(SongBlock, at + 2)};
+}
+
+// The map index names a record of this song only below its record count (and inside the map);
+// anything else would reach an entry left over from an earlier song.
+int CellSlot(int track, int instrument) {
+    const NtgSongFacts& song = NtgSong();
+    uint32_t mapIndex = static_cast<uint32_t>(instrument);
+    if (track >= song.firstGroupTracks) mapIndex += song.firstGroupRecords;
+    if (mapIndex >= song.recordCount || mapIndex >= InstrumentMapSize) return NoWaveSlot;
+    return InstrumentSlot(static_cast<int>(mapIndex));
+}
+
+void PlayCell(uint8_t track, const Cell& cell) {
+    if (Player.rowTrace != 0) {
+        char name[8];
+        NoteName(static_cast<int8_t>(cell.note), name);
+        std::printf("%3s %02x %02x ", name, cell.control, cell.parameter);
+    }
+    if (cell.note == NextPatternNote) {
+        // The rest of the row still plays; the row's end then moves on to the next position.
+        Player.rowIndex = RowsPerPattern - 1;
+        return;
+    }
+    if (cell.note == StopNote) {
+        // The voice keeps running silently, so that a later note simply restarts it.
+        SetVoiceVolume(track, 0);
+        return;
+    }
+
+    TrackState& state = Player.tracks[track];
+    const uint8_t instrumentNumber = cell.control & InstrumentBits;
+    if (instrumentNumber != 0) state.instrument = static_cast<int16_t>(instrumentNumber - 1);
+
+    int slot = NoWaveSlot;
+    uint8_t volume = 0;
+    if (state.instrument >= 0) {
+        slot = CellSlot(track, state.instrument);
+        if (WaveSlotInUse(slot)) {
+            volume = WaveTable[slot].defaultVolume;
+        } else {
+            SetVoiceVolume(track, 0);
+        }
+    }
+
+    const uint8_t command = cell.control & CommandBits;
+    if (command == SetVolumeCommand) {
+        volume = cell.parameter;
+        SetVoiceVolume(track, cell.parameter);
+    } else if (command == SetTempoCommand) {
+        // Set at once, so that the block rendered for this very row already has the new length.
+        Player.songTempo = NtgTempo(cell.parameter);
+        SetTickRate(Player.songTempo);
+    }
+
+    if (state.instrument < 0 || cell.note == 0 || !WaveSlotInUse(slot)) return;
+    const uint8_t side = ReadU16Le(SongBlock, ChannelTableOffset + 2u * track) != 0 ? 0xFF : 0;
+    TriggerNote(track, cell.note, static_cast<int16_t>(slot), volume, side, command == SetVolumeCommand);
+}
+
+}  // namespace
+
+void NoteName(int16_t note, char* text) {
+    static const char* const Names[12] = {"C-", "C#", "D-", "D#", "E-", "F-", "F#", "G-", "G#", "A-", "A#", "B-"};
+    if (note == 0) {
+        std::snprintf(text, 8, "---");
+    } else if (note == NextPatternNote) {
+        std::snprintf(text, 8, "NXT");
+    } else if (note == StopNote) {
+        std::snprintf(text, 8, "STP");
+    } else if (note < 0) {
+        // Note bytes 128-255 name no note.
+        std::snprintf(text, 8, "???");
+    } else {
+        std::snprintf(text, 8, "%s%d", Names[(note - 1) % 12], (note - 1) / 12);
+    }
+}
+
+void NtgSequencerTick() {
+    const NtgSongFacts& song = NtgSong();
+    if (GetTickRate() != Player.songTempo) SetTickRate(Player.songTempo);
+
+    if (Player.rowTrace != 0) std::printf("[%02d] ", Player.rowIndex);
+    // Unsigned arithmetic: an offset from a large pattern number is a 32-bit unsigned product.
+    uint32_t offset = static_cast<uint32_t>(Player.rowOffset);
+    for (uint16_t track = 0; track < song.playedTracks; ++track) {
+        PlayCell(static_cast<uint8_t>(track), ReadCell(offset));
+        offset += CellSize;
+    }
+    // Tracks beyond the voices are skipped, but their cells still belong to the row.
+    offset += CellSize * static_cast<uint32_t>(song.trackCount - song.playedTracks);
+    Player.rowOffset = static_cast<int32_t>(offset);
+    if (Player.rowTrace != 0) std::printf("\n");
+
+    Player.rowIndex = static_cast<int16_t>(Player.rowIndex + 1);
+    if (Player.rowIndex != RowsPerPattern) return;
+
+    Player.rowIndex = 0;
+    Player.orderPosition = static_cast<int16_t>(Player.orderPosition + 1);
+    if (Player.orderPosition >= song.songLength) {
+        Player.songEnded = 1;
+        return;
+    }
+    const size_t position = static_cast<size_t>(Player.orderPosition);
+    const uint16_t pattern = ReadU16Le(SongBlock, OrderTableOffset + 2 * position);
+    Player.rowOffset = static_cast<int32_t>(static_cast<uint32_t>(song.patternSize) * pattern);
+    if (Player.rowTrace != 0) std::printf("New blk %d (position %d)\n", pattern, Player.orderPosition);
+}
+
+}  // namespace trelmo
