@@ -13,6 +13,7 @@ namespace {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
+#ifndef _WIN32
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 bool SameIgnoringCase(const std::string& a, const char* b) {
@@ -23,7 +24,6 @@ bool SameIgnoringCase(const std::string& a, const char* b) {
     return b[i] == '\0';
 }
 
-#ifndef _WIN32
 // Only regular files count: a folder that happens to carry an instrument's name is never a match.
 bool IsRegularFile(const std::string& path) {
     struct stat info {};
