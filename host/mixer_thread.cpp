@@ -1,0 +1,119 @@
+// The mixer thread: one block per sequencer tick, delivered whenever the host's output has room for it.
+#include "host/mixer_thread.h"
+
+#include <cstdio>
+
+#include "host/platform.h"
+#include "host/plugin.h"
+#include "song/player_state.h"
+#include "song/song_loader.h"
+#include "synth/mix_block.h"
+#include "synth/tick_timing.h"
+#include "synth/voice_bank.h"
+
+namespace trelmo {
+
+std::atomic<int32_t> MixerRunState{MixerStopRequested};
+
+namespace {
+
+constexpr int BlockChannels = 2;
+constexpr int BlockBits = 16;
+constexpr uint32_t BytesPerFrame = 4;
+
+// Host's thread only: a thread was created and has not yet been seen to end. The run state alone
+// cannot tell "never started" from "finishing after the song's end", as both read 0.
+bool MixerThreadStarted = false;
+
+// Mixer thread only: whether the last RenderBlock handed a block to the output.
+bool LastBlockDelivered = false;
+
+// Waits until the thread has set the ended state. It is a pass of the loop away at most, so
+// yielding (not sleeping) keeps Stop prompt.
+void WaitForMixerEnd() {
+    while (MixerRunState.load() != MixerEnded) SleepMs(0);
+    MixerThreadStarted = false;
+}
+
+}  // namespace
+
+void StartMixer() {
+    if (MixerThreadStarted) {
+        // After the song's end the old thread has posted its message and is about to finish; a new
+        // thread must not start before it has. A host that skipped Stop gets its thread stopped here
+        // rather than a second one beside it.
+        int32_t running = MixerRunning;
+        MixerRunState.compare_exchange_strong(running, MixerStopRequested);
+        WaitForMixerEnd();
+    }
+    ResetVoiceBank();
+    SetTickRate(125);
+    MixerRunState.store(MixerRunning);
+    if (!StartThread(MixerThreadProc)) {
+        std::printf("Error!  Unable to spawn mixer thread!\n");
+        // No thread will ever set the ended state, so record it here: a later Stop returns at once.
+        MixerRunState.store(MixerEnded);
+        return;
+    }
+    MixerThreadStarted = true;
+}
+
+void StopMixer() {
+    // Only a running thread is asked to stop. Doing it as one exchange matters: at the song's end the
+    // thread sets 0 and then 2 by itself, and a plain store of 0 landing after its 2 would never be
+    // answered.
+    int32_t running = MixerRunning;
+    if (!MixerRunState.compare_exchange_strong(running, MixerStopRequested)) return;
+    WaitForMixerEnd();
+}
+
+void MixerThreadProc() {
+    for (;;) {
+        if (MixerRunState.load() == MixerStopRequested) {
+            MixerRunState.store(MixerEnded);
+            EndThisThread();
+        }
+        if (Player.songEnded != 0) {
+            Out_Module* output = Module.outMod;
+            // Output modules do their buffer upkeep when asked for room, so keep asking while the
+            // last blocks play out.
+            output->CanWrite();
+            if (output->IsPlaying() == 0) {
+                PostToWindow(Module.hMainWindow, EndOfSongMessage);
+                MixerRunState.store(MixerStopRequested);
+            }
+            SleepMs(10);
+            continue;
+        }
+        LastBlockDelivered = false;
+        RenderBlock();
+        // Yield after a block so the next follows at once; without room, sleep instead of spinning
+        // a processor core while the output drains or stays paused.
+        SleepMs(LastBlockDelivered ? 0 : 1);
+    }
+}
+
+void RenderBlock() {
+    Out_Module* output = Module.outMod;
+    // A DSP plug-in may hand back up to twice the frames it was given, so it needs twice the room.
+    uint32_t needed = TickLength * BytesPerFrame;
+    if (Module.dsp_isactive() != 0) needed *= 2;
+    if (static_cast<uint32_t>(output->CanWrite()) < needed) return;
+
+    SequencerTick();
+    // A tempo change in this tick already sets the length of this block.
+    MixBlock();
+
+    const int timestamp = output->GetWrittenTime();
+    Module.SAAddPCMData(OutputBlock, BlockChannels, BlockBits, timestamp);
+    Module.VSAAddPCMData(OutputBlock, BlockChannels, BlockBits, timestamp);
+    int frames = Module.dsp_dosamples(OutputBlock, static_cast<int>(TickLength), BlockBits, BlockChannels,
+                                      static_cast<int>(OutputRate));
+    // Never hand the output more than the block holds, whatever a DSP plug-in answers.
+    if (frames < 0) frames = 0;
+    if (static_cast<uint32_t>(frames) > OutputBlockFrames) frames = static_cast<int>(OutputBlockFrames);
+    output->Write(reinterpret_cast<char*>(OutputBlock), frames * static_cast<int>(BytesPerFrame));
+    LastBlockDelivered = true;
+}
+
+}  // namespace trelmo
