@@ -27,6 +27,12 @@ FileBlock ReadWholeFile(const char* path) {
         std::fclose(file);
         return block;
     }
+    // A folder opens like a file on some systems and reports a size that means nothing (LONG_MAX
+    // on Linux); it fails its first read, so try one byte before asking the heap for that size.
+    if (size > 0 && (std::fgetc(file) == EOF || std::fseek(file, 0, SEEK_SET) != 0)) {
+        std::fclose(file);
+        return block;
+    }
     const auto bytes = static_cast<size_t>(size);
     // One byte more than asked keeps malloc from returning null for an empty file.
     auto* data = static_cast<uint8_t*>(std::malloc(bytes + 1));
