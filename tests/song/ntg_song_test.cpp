@@ -1,0 +1,176 @@
+// NoiseTracker GS song files: sample conversion, tempo words, the layout of records and sample
+// areas, and files whose header points anywhere.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "song/ntg_song.h"
+#include "song/song_loader.h"
+#include "synth/tick_timing.h"
+#include "synth/wave_table.h"
+#include "tests/support/ntg_builder.h"
+
+using namespace trelmo;
+using namespace trelmo::test;
+
+namespace {
+
+// The converted sample of record i of the loaded song.
+std::vector<int> RecordSample(int record) {
+    const int slot = InstrumentSlot(record);
+    if (!WaveSlotInUse(slot)) return {-999};
+    const WaveSlot& s = WaveTable[slot];
+    return std::vector<int>(s.data, s.data + s.length);
+}
+
+}  // namespace
+
+TEST(NtgSong, ConvertSampleCentresBytesAndHoldsOverZeros) {
+    uint8_t gaps[] = {0x00, 0x00, 0x90, 0x00, 0x70};
+    ConvertSample(gaps, 5);
+    EXPECT_EQ((std::vector<int8_t>(gaps, gaps + 5)), (std::vector<int8_t>{0, 0, 16, 16, -16}));
+    uint8_t extremes[] = {0x80, 0xFF, 0x01, 0x00};
+    ConvertSample(extremes, 4);
+    EXPECT_EQ((std::vector<int8_t>(extremes, extremes + 4)), (std::vector<int8_t>{0, 127, -127, -127}));
+    uint8_t untouched[] = {0x90, 0x00};
+    ConvertSample(untouched, 0);
+    EXPECT_EQ(untouched[0], 0x90);
+    EXPECT_EQ(untouched[1], 0x00);
+}
+
+TEST(NtgSong, TempoWordsAndRowLengths) {
+    const uint32_t words[] = {0, 4, 5, 9, 10, 125, 255, 65535};
+    const uint16_t tempos[] = {2, 2, 4, 4, 7, 64, 129, 32769};
+    for (size_t i = 0; i < 8; ++i) EXPECT_EQ(NtgTempo(words[i]), tempos[i]) << "word " << words[i];
+    // t + 1 rows per second, one row per block.
+    SetTickRate(NtgTempo(125));
+    EXPECT_EQ(TickLength, 1696u);
+    SetTickRate(NtgTempo(0));
+    EXPECT_EQ(TickLength, 44100u);
+}
+
+TEST(NtgSong, SampleAreaStartsAfterRecordsOnAPageBoundary) {
+    for (uint32_t patternLength : {386u, 387u}) {
+        NtgSongSpec spec;
+        spec.trackCount = 0;
+        spec.patternDataLength = patternLength;
+        spec.firstGroup.push_back({.sample = {0x90, 0x70, 0x81, 0xFF}});
+        std::vector<uint8_t> bytes = BuildNtgSong(spec);
+        // 606 + 386 + 32 = 1024 needs no padding; one byte more pads to 1280. The padding must
+        // not be taken for the sample.
+        const size_t area = patternLength == 386 ? 1024 : 1280;
+        ASSERT_EQ(bytes.size(), area + 4);
+        for (size_t i = 1025; i < 1280 && patternLength == 387; ++i) bytes[i] = 0x55;
+        ASSERT_TRUE(LoadNtgBytes(bytes));
+        EXPECT_EQ(RecordSample(0), (std::vector<int>{16, -16, 1, 127})) << "pattern length " << patternLength;
+    }
+}
+
+TEST(NtgSong, StartPagesCountWithinEachGroup) {
+    const std::vector<uint8_t> a = {0x81}, b = {0x82}, c = {0x83}, d = {0x84};
+    NtgSongSpec spec;
+    spec.trackCount = 0;
+    spec.firstGroup = {{.sample = a}, {.sample = b, .startPage = 1}};
+    spec.secondGroup = {{.sample = c}, {.sample = d, .startPage = 1}};
+    NtgLayout layout{};
+    const std::vector<uint8_t> bytes = BuildNtgSong(spec, &layout);
+    ASSERT_EQ(layout.firstSampleArea, 768u);  // 606 + 4 x 32 = 734, padded
+    ASSERT_EQ(bytes[768 + 256], 0x82);
+    ASSERT_EQ(bytes[768 + 512 + 256], 0x84);
+    ASSERT_TRUE(LoadNtgBytes(bytes));
+    EXPECT_EQ(RecordSample(0), std::vector<int>{1});
+    EXPECT_EQ(RecordSample(1), std::vector<int>{2});
+    EXPECT_EQ(RecordSample(2), std::vector<int>{3});
+    EXPECT_EQ(RecordSample(3), std::vector<int>{4});
+
+    // An empty first-group area puts the second group's samples at S1; a record that shares its
+    // bytes with an earlier one converts them a second time.
+    NtgSongSpec shared;
+    shared.trackCount = 0;
+    shared.firstGroup = {{.sample = {0x90, 0x00, 0x70}, .startPage = 0}};
+    shared.secondGroup = {{.sample = {0x90, 0x00, 0x70}, .startPage = 0}};
+    shared.firstGroupPages = 0;
+    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(shared)));
+    EXPECT_EQ(RecordSample(0), (std::vector<int>{16, 16, -16}));
+    EXPECT_EQ(RecordSample(1), (std::vector<int>{-112, -112, 112}));
+
+    NtgSongSpec secondOnly;
+    secondOnly.trackCount = 0;
+    secondOnly.secondGroup = {{.sample = {0xA0, 0x60}}};
+    const std::vector<uint8_t> secondBytes = BuildNtgSong(secondOnly, &layout);
+    ASSERT_EQ(layout.secondSampleArea, 768u);
+    ASSERT_TRUE(LoadNtgBytes(secondBytes));
+    EXPECT_EQ(RecordSample(0), (std::vector<int>{32, -32}));
+}
+
+TEST(NtgSong, ModesLoopPointsAndDefaultVolumes) {
+    const uint8_t modes[] = {0, 1, 2, 3, 255};
+    const uint8_t volumes[] = {0, 127, 128, 200, 255};
+    NtgSongSpec spec;
+    spec.trackCount = 0;
+    for (int i = 0; i < 5; ++i) spec.firstGroup.push_back({.sample = NtgSquareWave(10), .volume = volumes[i], .mode = modes[i]});
+    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(spec)));
+    for (int i = 0; i < 5; ++i) {
+        const WaveSlot& slot = WaveTable[InstrumentSlot(i)];
+        EXPECT_EQ(slot.flags, modes[i] > 2 ? 1 : 0) << "mode " << int{modes[i]};
+        EXPECT_EQ(slot.defaultVolume, volumes[i]);
+        EXPECT_EQ(slot.length, 10u);
+        EXPECT_EQ(slot.loopStart, 0u);
+        EXPECT_EQ(slot.loopEnd, 9u);
+    }
+    EXPECT_EQ(NtgSong().recordCount, 5u);
+}
+
+TEST(NtgSong, RecordCountsBeyondTheMapAndNone) {
+    NtgSongSpec many;
+    many.trackCount = 0;
+    for (int i = 0; i < 65; ++i) many.firstGroup.push_back({.sample = {static_cast<uint8_t>(0x81 + i)}});
+    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(many)));
+    int used = 0;
+    for (const WaveSlot& slot : WaveTable) used += slot.inUse != 0 ? 1 : 0;
+    EXPECT_EQ(used, 64);
+    EXPECT_EQ(RecordSample(63), std::vector<int>{64});
+
+    // No records: the loader allocates nothing and leaves the map alone.
+    NtgSongSpec none;
+    std::vector<uint8_t> bytes = BuildNtgSong(none);
+    FreeAllWaveSlots();
+    for (uint16_t& entry : InstrumentMap) entry = 99;
+    LoadNtgSong(ByteView{bytes.data(), bytes.size()});
+    for (uint16_t entry : InstrumentMap) EXPECT_EQ(entry, 99);
+    for (const WaveSlot& slot : WaveTable) EXPECT_EQ(slot.inUse, 0);
+}
+
+TEST(NtgSong, HeaderValuesPointingPastTheFileAreCut) {
+    // A sample whose length field runs past the end keeps the bytes the file has; one whose start
+    // page lies beyond the file is empty; a long one stops at what a voice can address.
+    NtgSongSpec spec;
+    spec.trackCount = 0;
+    spec.firstGroup = {{.sample = std::vector<uint8_t>(70000, 0xA0)},
+                       {.sample = {}, .startPage = 900, .lengthField = 100},
+                       {.sample = {0x90, 0x90}, .lengthField = 0xFFFFFF}};
+    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(spec)));
+    EXPECT_EQ(WaveTable[InstrumentSlot(0)].length, 65536u);
+    EXPECT_EQ(WaveTable[InstrumentSlot(1)].length, 0u);
+    EXPECT_EQ(RecordSample(2), (std::vector<int>{16, 16}));
+
+    // Song length, track count and a file shorter than its header.
+    NtgSongSpec odd;
+    odd.trackCount = 20;
+    odd.songLength = 0;
+    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(odd)));
+    EXPECT_EQ(NtgSong().songLength, 1);
+    EXPECT_EQ(NtgSong().playedTracks, 14);
+    EXPECT_EQ(NtgTrackCount(), 20);
+    odd.songLength = 300;
+    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(odd)));
+    EXPECT_EQ(NtgSong().songLength, 256);
+
+    std::vector<uint8_t> stub = BuildNtgSong(NtgSongSpec{});
+    stub.resize(16);
+    stub[0] = 0xFF;
+    ASSERT_TRUE(LoadNtgBytes(stub));
+    EXPECT_EQ(SongKind, NoiseTrackerSong);
+    EXPECT_EQ(NtgSong().recordCount, 0u);
+    EXPECT_EQ(NtgSong().songLength, 1);
+}

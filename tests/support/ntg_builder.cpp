@@ -1,0 +1,192 @@
+#include "tests/support/ntg_builder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <sstream>
+#include <stdexcept>
+
+#include <unistd.h>
+
+#include "song/song_loader.h"
+#include "synth/tick_timing.h"
+#include "synth/voice_bank.h"
+
+namespace trelmo::test {
+
+namespace {
+
+constexpr uint32_t HeaderSize = 606;
+constexpr uint32_t PageSize = 256;
+constexpr uint32_t RecordSize = 32;
+
+void Put8(std::vector<uint8_t>& bytes, size_t offset, uint8_t value) {
+    if (bytes.size() <= offset) bytes.resize(offset + 1, 0);
+    bytes[offset] = value;
+}
+
+void Put16(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
+    Put8(bytes, offset, static_cast<uint8_t>(value));
+    Put8(bytes, offset + 1, static_cast<uint8_t>(value >> 8));
+}
+
+void Put24(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
+    Put16(bytes, offset, value);
+    Put8(bytes, offset + 2, static_cast<uint8_t>(value >> 16));
+}
+
+void Put32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
+    Put24(bytes, offset, value);
+    Put8(bytes, offset + 3, static_cast<uint8_t>(value >> 24));
+}
+
+uint32_t Pages(size_t length) { return static_cast<uint32_t>((length + PageSize - 1) / PageSize); }
+
+// Start pages of one group: given ones as they are, the others one after another.
+std::vector<uint32_t> PlaceGroup(const std::vector<NtgInstrumentSpec>& group, uint32_t* pagesUsed) {
+    std::vector<uint32_t> pages;
+    uint32_t next = 0;
+    uint32_t end = 0;
+    for (const NtgInstrumentSpec& instrument : group) {
+        const uint32_t page = instrument.startPage ? *instrument.startPage : next;
+        pages.push_back(page);
+        end = std::max(end, page + Pages(instrument.sample.size()));
+        if (!instrument.startPage) next = page + Pages(instrument.sample.size());
+    }
+    *pagesUsed = end;
+    return pages;
+}
+
+}  // namespace
+
+void NtgSongSpec::Cell(int pattern, int row, int track, uint8_t note, uint8_t control, uint8_t parameter) {
+    const size_t rowBytes = size_t{trackCount} * 3;
+    if (patterns.size() <= static_cast<size_t>(pattern)) patterns.resize(static_cast<size_t>(pattern) + 1);
+    std::vector<uint8_t>& cells = patterns[static_cast<size_t>(pattern)];
+    cells.resize(64 * rowBytes, 0);
+    const size_t at = static_cast<size_t>(row) * rowBytes + static_cast<size_t>(track) * 3;
+    if (at + 3 > cells.size()) throw std::out_of_range("cell outside the pattern");
+    cells[at] = note;
+    cells[at + 1] = control;
+    cells[at + 2] = parameter;
+}
+
+void NtgSongSpec::Row(int pattern, int row, const std::string& cells) {
+    std::istringstream in(cells);
+    std::string note;
+    std::string control;
+    std::string parameter;
+    for (int track = 0; in >> note >> control >> parameter; ++track) {
+        Cell(pattern, row, track, NtgNote(note), static_cast<uint8_t>(std::stoul(control, nullptr, 16)),
+             static_cast<uint8_t>(std::stoul(parameter, nullptr, 16)));
+    }
+}
+
+uint8_t NtgNote(const std::string& name) {
+    if (name == "---") return 0;
+    if (name == "NXT") return 84;
+    if (name == "STP") return 85;
+    static const char* const Names[12] = {"C-", "C#", "D-", "D#", "E-", "F-", "F#", "G-", "G#", "A-", "A#", "B-"};
+    for (int i = 0; i < 12; ++i) {
+        if (name.compare(0, 2, Names[i]) == 0) return static_cast<uint8_t>(std::stoi(name.substr(2)) * 12 + i + 1);
+    }
+    throw std::invalid_argument("not a note name: " + name);
+}
+
+std::vector<uint8_t> BuildNtgSong(const NtgSongSpec& spec, NtgLayout* layout) {
+    std::vector<uint8_t> bytes(HeaderSize, 0);
+    bytes[2] = 'F';
+    bytes[3] = 'T';
+    bytes[4] = 'A';
+    bytes[6] = 'M';
+    bytes[7] = 'O';
+    bytes[15] = 'E';
+
+    const uint32_t patternSize = spec.patternSize ? *spec.patternSize : 64u * spec.trackCount * 3u;
+    const uint32_t patternLength = spec.patternDataLength
+                                       ? *spec.patternDataLength
+                                       : static_cast<uint32_t>(spec.patterns.size()) * patternSize;
+    const uint32_t recordCount = static_cast<uint32_t>(spec.firstGroup.size() + spec.secondGroup.size());
+    uint32_t firstPagesUsed = 0;
+    uint32_t secondPagesUsed = 0;
+    const std::vector<uint32_t> firstPages = PlaceGroup(spec.firstGroup, &firstPagesUsed);
+    const std::vector<uint32_t> secondPages = PlaceGroup(spec.secondGroup, &secondPagesUsed);
+    const uint32_t firstGroupPages = spec.firstGroupPages ? *spec.firstGroupPages : firstPagesUsed;
+
+    Put16(bytes, 16, spec.tempo);
+    Put16(bytes, 22, spec.songLength ? *spec.songLength : static_cast<uint32_t>(spec.order.size()));
+    Put16(bytes, 26, spec.secondGroupRecords ? *spec.secondGroupRecords : static_cast<uint32_t>(spec.secondGroup.size()));
+    Put16(bytes, 28, spec.firstGroupRecords ? *spec.firstGroupRecords : static_cast<uint32_t>(spec.firstGroup.size()));
+    Put16(bytes, 34, firstGroupPages);
+    Put16(bytes, 36, spec.firstGroupTracks);
+    Put16(bytes, 38, patternSize);
+    Put16(bytes, 40, spec.trackCount);
+    Put32(bytes, 42, patternLength);
+    for (size_t k = 0; k < spec.channels.size(); ++k) Put16(bytes, 64 + 2 * k, spec.channels[k]);
+    for (size_t p = 0; p < spec.order.size() && p < 256; ++p) Put16(bytes, 94 + 2 * p, spec.order[p]);
+
+    // Pattern data: exactly patternLength bytes; cells that do not fit are left out.
+    bytes.resize(size_t{HeaderSize} + patternLength, 0);
+    for (size_t p = 0; p < spec.patterns.size(); ++p) {
+        for (size_t i = 0; i < spec.patterns[p].size(); ++i) {
+            const size_t at = p * patternSize + i;
+            if (at < patternLength) bytes[HeaderSize + at] = spec.patterns[p][i];
+        }
+    }
+
+    const uint32_t recordsOffset = HeaderSize + patternLength;
+    const uint32_t firstArea = (recordsOffset + RecordSize * recordCount + PageSize - 1) / PageSize * PageSize;
+    const uint32_t secondArea = firstArea + PageSize * firstGroupPages;
+    bytes.resize(firstArea, 0);
+
+    const auto writeGroup = [&](const std::vector<NtgInstrumentSpec>& group, const std::vector<uint32_t>& pages,
+                                uint32_t firstRecord, uint32_t area) {
+        for (size_t i = 0; i < group.size(); ++i) {
+            const NtgInstrumentSpec& instrument = group[i];
+            const size_t record = recordsOffset + RecordSize * (firstRecord + i);
+            const uint32_t length = instrument.lengthField ? *instrument.lengthField
+                                                           : static_cast<uint32_t>(instrument.sample.size());
+            Put24(bytes, record + 16, length);
+            Put16(bytes, record + 19, pages[i]);
+            Put8(bytes, record + 21, instrument.volume);
+            Put8(bytes, record + 26, instrument.mode);
+            const size_t start = size_t{area} + size_t{PageSize} * pages[i];
+            for (size_t b = 0; b < instrument.sample.size(); ++b) Put8(bytes, start + b, instrument.sample[b]);
+        }
+    };
+    writeGroup(spec.firstGroup, firstPages, 0, firstArea);
+    writeGroup(spec.secondGroup, secondPages, static_cast<uint32_t>(spec.firstGroup.size()), secondArea);
+
+    if (layout != nullptr) *layout = NtgLayout{recordsOffset, firstArea, secondArea};
+    return bytes;
+}
+
+std::vector<uint8_t> NtgSquareWave(uint32_t length) {
+    std::vector<uint8_t> wave(length);
+    for (uint32_t i = 0; i < length; ++i) wave[i] = i < length / 2 ? 0xC0 : 0x40;
+    return wave;
+}
+
+bool WriteNtgFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && written;
+}
+
+bool LoadNtgBytes(const std::vector<uint8_t>& bytes) {
+    char folder[] = "/tmp/trelmo-ntg-XXXXXX";
+    if (mkdtemp(folder) == nullptr) return false;
+    const std::string path = std::string(folder) + "/SONG.NTG";
+    if (!WriteNtgFile(path, bytes) || path.size() > MaxPathLength) return false;
+    path.copy(SongPath, path.size());
+    SongPath[path.size()] = '\0';
+    LoadSong();
+    std::remove(path.c_str());
+    rmdir(folder);
+    StartSong();
+    ResetVoiceBank();
+    SetTickRate(125);
+    return true;
+}
+
+}  // namespace trelmo::test
