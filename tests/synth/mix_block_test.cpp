@@ -225,6 +225,7 @@ TEST(MixBlock, RendersExactlyOneTickOfFrames) {
     FreeAllWaveSlots();
 }
 
+// Needs a fresh process, as ctest gives every test.
 TEST(TickTiming, StartsAt882FramesBeforeAnyTempo) {
     EXPECT_EQ(TickLength, 882u);
     EXPECT_EQ(GetTickRate(), 0);

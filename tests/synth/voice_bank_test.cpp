@@ -11,6 +11,8 @@ namespace trelmo {
 namespace {
 
 TEST(VoiceBank, FrequencyBecomesAStepThroughTheSinglePrecisionClockRatio) {
+    VoiceBank[2].step = 0x1111;
+    VoiceBank[4].frequency = 0x2222;
     SetVoiceFrequency(3, 44100);
     EXPECT_EQ(VoiceBank[3].step, 0xFFFFu);  // not 0x10000: the ratio lies just below 1/44100
     EXPECT_EQ(VoiceBank[3].frequency, 44100u);
@@ -25,8 +27,8 @@ TEST(VoiceBank, FrequencyBecomesAStepThroughTheSinglePrecisionClockRatio) {
     // The highest note frequency still gives a step of about 11.4 without overflow.
     EXPECT_EQ(FrequencyToStep(503064), 747591u);
     // Other voices are untouched.
-    EXPECT_EQ(VoiceBank[2].step, 0u);
-    EXPECT_EQ(VoiceBank[4].frequency, 0u);
+    EXPECT_EQ(VoiceBank[2].step, 0x1111u);
+    EXPECT_EQ(VoiceBank[4].frequency, 0x2222u);
 }
 
 TEST(VoiceBank, VolumeAndChannelOnlyStoreTheirValues) {
