@@ -1,0 +1,19 @@
+# Cross-compiles for 32-bit Windows with Debian's MinGW-w64 (package g++-mingw-w64-i686). This is the
+# build of in_trelmo.dll that the player itself loads.
+#   cmake -S . -B build-win32 -G Ninja -DTRELMO_PLUGIN_ONLY=ON \
+#         -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+
+set(TRELMO_MINGW_TRIPLET i686-w64-mingw32)
+# The "win32" thread model needs no winpthread DLL; the plug-in uses Win32 threads directly.
+find_program(CMAKE_C_COMPILER NAMES ${TRELMO_MINGW_TRIPLET}-gcc-win32 ${TRELMO_MINGW_TRIPLET}-gcc REQUIRED)
+find_program(CMAKE_CXX_COMPILER NAMES ${TRELMO_MINGW_TRIPLET}-g++-win32 ${TRELMO_MINGW_TRIPLET}-g++ REQUIRED)
+find_program(CMAKE_RC_COMPILER NAMES ${TRELMO_MINGW_TRIPLET}-windres)
+set(CMAKE_OBJDUMP ${TRELMO_MINGW_TRIPLET}-objdump CACHE FILEPATH "objdump for the target")
+
+set(CMAKE_FIND_ROOT_PATH /usr/${TRELMO_MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
