@@ -1,0 +1,277 @@
+// The fast MixBlock against the frame-by-frame reference mixer, on voice states of every kind.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "synth/mix_block.h"
+#include "synth/tick_timing.h"
+#include "synth/voice_bank.h"
+#include "synth/wave_table.h"
+#include "tests/support/reference_mixer.h"
+
+namespace trelmo {
+namespace {
+
+std::string Describe(const Voice& v) {
+    return "restart " + std::to_string(v.restartPending) + " mode " + std::to_string(v.mode) + " slot " +
+           std::to_string(v.slot) + " start " + std::to_string(v.start) + " loopStart " +
+           std::to_string(v.loopStart) + " end " + std::to_string(v.end) + " step " + std::to_string(v.step) +
+           " volume " + std::to_string(v.volume) + "->" + std::to_string(v.targetVolume) + " channel " +
+           std::to_string(v.channel) + " position " + std::to_string(v.position) + " dataLength " +
+           std::to_string(v.dataLength) + (v.data == nullptr ? " no data" : "");
+}
+
+bool SameVoice(const Voice& a, const Voice& b) {
+    return a.restartPending == b.restartPending && a.mode == b.mode && a.slot == b.slot && a.start == b.start &&
+           a.limit == b.limit && a.loopStart == b.loopStart && a.end == b.end && a.step == b.step &&
+           a.frequency == b.frequency && a.volume == b.volume && a.targetVolume == b.targetVolume &&
+           a.channel == b.channel && a.position == b.position && a.data == b.data &&
+           a.dataLength == b.dataLength;
+}
+
+// Mixes one block with both mixers from the same voice states; leaves the voices as both left them.
+// Returns the number of non-zero output samples, so callers can tell that sound was compared.
+size_t MixBothAndCompare(const std::string& what) {
+    Voice before[VoiceCount];
+    std::copy(std::begin(VoiceBank), std::end(VoiceBank), before);
+    const uint32_t frames = std::min(TickLength, OutputBlockFrames);
+
+    MixBlock();
+    std::vector<int16_t> fast(OutputBlock, OutputBlock + 2 * frames);
+    Voice fastVoices[VoiceCount];
+    std::copy(std::begin(VoiceBank), std::end(VoiceBank), fastVoices);
+
+    std::copy(std::begin(before), std::end(before), VoiceBank);
+    std::fill_n(OutputBlock, 2 * frames, int16_t{0x5A5A});
+    ReferenceMixBlock();
+
+    for (uint32_t k = 0; k < 2 * frames; ++k) {
+        if (fast[k] != OutputBlock[k]) {
+            ADD_FAILURE() << what << ": frames " << frames << ", first difference at frame " << k / 2
+                          << (k % 2 == 0 ? " left" : " right") << ": fast " << fast[k] << ", reference "
+                          << OutputBlock[k];
+            break;
+        }
+    }
+    for (int v = 0; v < VoiceCount; ++v) {
+        EXPECT_TRUE(SameVoice(fastVoices[v], VoiceBank[v]))
+            << what << ": voice " << v << " before: " << Describe(before[v]) << "\n fast after: "
+            << Describe(fastVoices[v]) << "\n reference after: " << Describe(VoiceBank[v]);
+    }
+    return static_cast<size_t>(std::count_if(fast.begin(), fast.end(), [](int16_t s) { return s != 0; }));
+}
+
+// Samples of assorted lengths and loop settings, including the degenerate ones.
+void LoadSlots(std::mt19937& rng) {
+    FreeAllWaveSlots();
+    ResetWaveTable();
+    const uint32_t lengths[] = {0, 1, 2, 3, 5, 17, 256, 1000, 4096, 65535, 65536, 70000};
+    for (uint32_t length : lengths) {
+        std::vector<uint8_t> bytes(length);
+        for (auto& b : bytes) b = static_cast<uint8_t>(rng());
+        const uint32_t loopStart = length > 0 && rng() % 2 == 0 ? static_cast<uint32_t>(rng() % length) : 0;
+        AllocWaveSlot(bytes.data(), length, loopStart, length, static_cast<uint16_t>(rng() % 2), 0);
+    }
+}
+
+uint32_t Pick(std::mt19937& rng, uint32_t bound) { return bound == 0 ? 0 : static_cast<uint32_t>(rng() % bound); }
+
+uint32_t RandomStep(std::mt19937& rng) {
+    switch (rng() % 8) {
+        case 0: return 0;
+        case 1: return Pick(rng, 0x10000);                   // below one byte per frame: no blend
+        case 2: return 0x10000 + Pick(rng, 0x10000);         // blend with the next byte
+        case 3: return Pick(rng, 12 * 0x10000);              // the sequencers' whole range
+        case 4: return static_cast<uint32_t>(rng());         // anything, wrap-around included
+        case 5: return Pick(rng, 0x400) << 16;               // whole steps, a fixed fraction
+        case 6: return 0x10000;
+        default: return Pick(rng, 4 * 0x10000);
+    }
+}
+
+// A voice in any state the engine can reach, and in many it can only reach through damaged songs.
+void RandomVoice(std::mt19937& rng, Voice& v) {
+    const int slot = static_cast<int>(Pick(rng, 14)) - 1;  // -1 and 12, 13: no sample
+    const bool inUse = WaveSlotInUse(slot);
+    const uint32_t length = inUse ? WaveTable[slot].length : Pick(rng, 300);
+    v.restartPending = static_cast<uint8_t>(rng() % 4 == 0 ? 1 : 0);
+    v.mode = static_cast<uint16_t>(rng() % 3 == 0 ? rng() : rng() % 2);
+    v.slot = static_cast<int16_t>(rng() % 16 == 0 ? static_cast<int>(rng() % 400) - 100 : slot);
+    v.start = rng() % 8 == 0 ? static_cast<uint32_t>(rng()) : Pick(rng, length + 2);
+    v.limit = static_cast<uint32_t>(rng());
+    switch (rng() % 6) {
+        case 0: v.end = length > 0 ? length - 1 : 0; break;
+        case 1: v.end = Pick(rng, length + 8); break;
+        case 2: v.end = static_cast<uint32_t>(rng()); break;
+        case 3: v.end = 0xFFFF + Pick(rng, 3); break;
+        case 4: v.end = Pick(rng, 4); break;
+        default: v.end = length; break;
+    }
+    switch (rng() % 5) {
+        case 0: v.loopStart = Pick(rng, v.end + 1); break;
+        case 1: v.loopStart = static_cast<uint32_t>(rng()); break;
+        case 2: v.loopStart = v.end > 3 ? v.end - Pick(rng, 4) : 0; break;  // loops shorter than a step
+        default: v.loopStart = 0; break;
+    }
+    v.step = RandomStep(rng);
+    v.frequency = static_cast<uint32_t>(rng());
+    v.volume = static_cast<uint8_t>(rng() % 3 == 0 ? 0 : rng());
+    switch (rng() % 4) {
+        case 0: v.targetVolume = v.volume; break;
+        case 1: v.targetVolume = 0; break;
+        case 2: v.targetVolume = static_cast<uint8_t>(std::clamp(v.volume + static_cast<int>(Pick(rng, 9)) - 4, 0, 255)); break;
+        default: v.targetVolume = static_cast<uint8_t>(rng()); break;
+    }
+    v.channel = static_cast<uint8_t>(rng() % 3 == 0 ? 0xFF : rng() % 2);
+    switch (rng() % 4) {
+        case 0: v.position = static_cast<uint32_t>(rng()); break;
+        case 1: v.position = (v.end << 16) | Pick(rng, 0x10000); break;
+        case 2: v.position = (v.end > 2 ? v.end - Pick(rng, 3) : 0) << 16; break;
+        default: v.position = (Pick(rng, length + 1) << 16) | Pick(rng, 0x10000); break;
+    }
+    if (inUse && rng() % 8 != 0) {
+        v.data = WaveTable[slot].data;
+        v.dataLength = length;
+    } else {
+        v.data = nullptr;
+        v.dataLength = static_cast<uint32_t>(rng());  // never read without data
+    }
+}
+
+uint32_t RandomBlockLength(std::mt19937& rng) {
+    switch (rng() % 6) {
+        case 0: return 1 + Pick(rng, 8);
+        case 1: return 864;
+        case 2: return 1 + Pick(rng, 2000);
+        case 3: return 1 + Pick(rng, 44100);
+        case 4: return rng() % 8 == 0 ? 44100 : 428 + Pick(rng, 1500);
+        default: return 1 + Pick(rng, 1100);
+    }
+}
+
+TEST(MixBlockEquivalence, RandomVoiceStatesOverSeveralBlocks) {
+    size_t audible = 0;
+    for (uint32_t seed = 1; seed <= 600; ++seed) {
+        std::mt19937 rng(seed);
+        LoadSlots(rng);
+        for (Voice& v : VoiceBank) RandomVoice(rng, v);
+        for (int block = 0; block < 4; ++block) {
+            TickLength = RandomBlockLength(rng);
+            audible += MixBothAndCompare("seed " + std::to_string(seed) + " block " + std::to_string(block));
+            // Between blocks a sequencer changes a few voices.
+            for (uint32_t changes = Pick(rng, 4); changes > 0; --changes) {
+                Voice& v = VoiceBank[Pick(rng, VoiceCount)];
+                switch (rng() % 4) {
+                    case 0: v.targetVolume = static_cast<uint8_t>(rng()); break;
+                    case 1: v.step = RandomStep(rng); break;
+                    case 2: v.channel = static_cast<uint8_t>(rng() % 2); break;
+                    default: RandomVoice(rng, v); break;
+                }
+            }
+        }
+        if (HasFailure()) break;
+    }
+    EXPECT_GT(audible, 1000000u) << "the random states should produce sound to compare";
+    FreeAllWaveSlots();
+}
+
+// Voices as the sequencers drive them: sample length - 1 as end, loop from 0, note-table pitches,
+// notes restarted and volumes changed between ticks of a realistic length.
+TEST(MixBlockEquivalence, SequencerLikePlayOverManyTicks) {
+    size_t audible = 0;
+    for (uint32_t seed = 1; seed <= 40; ++seed) {
+        std::mt19937 rng(1000 + seed);
+        LoadSlots(rng);
+        ResetVoiceBank();
+        SetTickRate(static_cast<uint16_t>(40 + Pick(rng, 216)));
+        for (int tick = 0; tick < 120; ++tick) {
+            for (uint8_t v = 0; v < VoiceCount; ++v) {
+                if (rng() % 6 != 0) continue;
+                const auto slot = static_cast<int16_t>(Pick(rng, 12));
+                const uint32_t length = WaveTable[slot].length;
+                SetVoiceFrequency(v, (100 + Pick(rng, 9800)) * 51);
+                SetVoiceVolume(v, static_cast<uint8_t>(rng() % 4 == 0 ? 0 : rng()));
+                SetVoiceChannel(v, static_cast<uint8_t>(rng() % 2 == 0 ? 0xFF : 0));
+                StartVoice(v, slot, 0, length, 0, length - 1, WaveTable[slot].flags == 1 ? 1 : 0);
+            }
+            if (rng() % 20 == 0) SetTickRate(static_cast<uint16_t>(Pick(rng, 300)));
+            audible += MixBothAndCompare("seed " + std::to_string(seed) + " tick " + std::to_string(tick));
+        }
+        if (HasFailure()) break;
+    }
+    EXPECT_GT(audible, 100000u);
+    FreeAllWaveSlots();
+}
+
+// Hand-made states at the borders of each shortcut: the hold at the end with a moving fraction, a
+// position about to wrap, a loop whose send-back leaves the voice beyond its end, reads that reach
+// the guard bytes only through a large step, and a voice without data that still moves.
+TEST(MixBlockEquivalence, BordersOfTheShortcuts) {
+    FreeAllWaveSlots();
+    ResetWaveTable();
+    std::vector<uint8_t> bytes(300);
+    for (size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<uint8_t>(k * 73 + 11);
+    AllocWaveSlot(bytes.data(), 300, 0, 300, 0, 0);
+    AllocWaveSlot(bytes.data(), 300, 0, 300, 1, 0);
+    std::vector<uint8_t> longBytes(70000);
+    for (size_t k = 0; k < longBytes.size(); ++k) longBytes[k] = static_cast<uint8_t>(k * 31 + (k >> 8));
+    AllocWaveSlot(longBytes.data(), 70000, 0, 70000, 0, 0);
+    AllocWaveSlot(longBytes.data(), 70000, 0, 70000, 1, 0);
+
+    struct Case {
+        const char* name;
+        int slot;
+        uint16_t mode;
+        uint32_t loopStart, end, step, position;
+        uint8_t volume, target;
+    };
+    const Case cases[] = {
+        {"held, fraction moves, partner differs", 0, 0, 0, 200, 0x2C000, 200u << 16, 200, 200},
+        {"held, fraction creeps, partner differs", 0, 0, 0, 200, 0x20010, 200u << 16, 255, 255},
+        {"held, whole step", 0, 0, 0, 200, 0x30000, (200u << 16) | 0x1234, 99, 140},
+        {"held at the last byte, guard partners", 0, 0, 0, 299, 0x1A000, 290u << 16, 255, 255},
+        {"held where the next advance wraps", 0, 0, 0, 0xFFFF, 0x18000, 0xFFFF0000u, 255, 255},
+        {"end beyond 16 bits, never held", 0, 0, 0, 0x12345, 0x70000, 0xFFF00000u, 128, 128},
+        {"long sample, about to wrap", 2, 0, 0, 69999, 0x30000, 0xFFF00000u, 255, 255},
+        {"long looping sample, about to wrap", 3, 1, 0, 69999, 0x50000, 0xFFFE0000u, 255, 255},
+        {"loop shorter than the step", 1, 1, 295, 299, 0x7C000, 280u << 16, 255, 0},
+        {"loop start beyond end", 1, 1, 310, 250, 0x12000, 240u << 16, 77, 77},
+        {"loop start equal to end", 1, 1, 250, 250, 0x8000, 249u << 16, 77, 200},
+        {"step near wrap", 1, 1, 0, 299, 0xFFFFF000u, 10u << 16, 255, 255},
+        {"step 0 beyond end", 1, 1, 3, 100, 0, 150u << 16, 255, 255},
+        {"step 0 inside", 0, 0, 0, 100, 0, (50u << 16) | 0x8000, 31, 31},
+        {"guard bytes by large step", 1, 1, 0, 299, 11 * 0x10000 + 0x6666, 250u << 16, 255, 254},
+        {"ramp up over a whole short block", 0, 0, 0, 299, 0x9000, 0, 0, 255},
+    };
+    for (uint32_t frames : {1u, 3u, 4u, 5u, 864u, 1021u, 44100u}) {
+        for (const Case& k : cases) {
+            ResetVoiceBank();
+            for (uint8_t n = 0; n < VoiceCount; ++n) {
+                Voice& v = VoiceBank[n];
+                v.mode = k.mode;
+                v.loopStart = k.loopStart;
+                v.end = k.end;
+                v.step = k.step + n * 0x111u;
+                v.position = k.position;
+                v.volume = k.volume;
+                v.targetVolume = k.target;
+                v.channel = static_cast<uint8_t>(n % 3 == 0 ? 1 : 0);
+                v.data = WaveTable[k.slot].data;
+                v.dataLength = WaveTable[k.slot].length;
+            }
+            VoiceBank[13].data = nullptr;  // no sample: silent, but its position moves all the same
+            TickLength = frames;
+            MixBothAndCompare(std::string(k.name) + ", " + std::to_string(frames) + " frames");
+            MixBothAndCompare(std::string(k.name) + ", second block");
+        }
+    }
+    FreeAllWaveSlots();
+}
+
+}  // namespace
+}  // namespace trelmo
