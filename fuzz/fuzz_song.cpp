@@ -1,0 +1,48 @@
+// Any bytes as a song file: kind detection, loading (with the instruments a SoundSmith song may name
+// beside it), and a few thousand ticks of the player's render loop.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "fuzz/fuzz_support.h"
+#include "song/song_loader.h"
+#include "synth/wave_table.h"
+
+using namespace trelmo;
+
+namespace {
+
+constexpr int MaxTicks = 3000;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // Loaders print their diagnostics; millions of them would only slow the run down.
+    if (std::freopen("/dev/null", "w", stdout) == nullptr) return 0;
+    // Two instruments a SoundSmith song can name ("I1" loops, "I2" plays once).
+    fuzz::WriteSampleAsif("I1", true);
+    fuzz::WriteSampleAsif("I2", false);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string path = fuzz::WriteWorkFile("song.mtp", data, size);
+    std::snprintf(SongPath, sizeof SongPath, "%s", path.c_str());
+
+    const int16_t kind = DetectSongKind(data, size);
+    LoadSong();
+    fuzz::Require(SongKind == kind, "LoadSong keeps the kind DetectSongKind gives");
+    if (kind == NoSong) {
+        fuzz::Require(SongBlock.size == 0, "a file of no known kind is not kept");
+    } else {
+        fuzz::Require(SongBlock.size == size, "the song block is the whole file, no more");
+    }
+    for (int i = 0; i < InstrumentMapSize; ++i) {
+        const int slot = InstrumentSlot(i);
+        if (!WaveSlotInUse(slot)) continue;
+        fuzz::Require(WaveTable[slot].data != nullptr, "a slot in use holds a sample block");
+    }
+    fuzz::PlayLoadedSong(MaxTicks);
+    fuzz::ReleaseEverything();
+    return 0;
+}

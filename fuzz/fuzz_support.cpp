@@ -1,0 +1,158 @@
+#include "fuzz/fuzz_support.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "song/player_state.h"
+#include "song/song_loader.h"
+#include "song/trigger_note.h"
+#include "synth/mix_block.h"
+#include "synth/tick_timing.h"
+#include "synth/voice_bank.h"
+#include "synth/wave_table.h"
+
+namespace trelmo::fuzz {
+
+namespace {
+
+std::string Folder;
+
+void RemoveFolder() {
+    if (Folder.empty()) return;
+    if (DIR* dir = opendir(Folder.c_str())) {
+        while (dirent* entry = readdir(dir)) {
+            if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+            unlink((Folder + "/" + entry->d_name).c_str());
+        }
+        closedir(dir);
+    }
+    rmdir(Folder.c_str());
+}
+
+void PushU32Be(std::vector<uint8_t>& out, uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
+}
+
+void PushTag(std::vector<uint8_t>& out, const char* tag) { out.insert(out.end(), tag, tag + 4); }
+
+// Blocks mixed at their full length before later ones are cut short.
+constexpr int FullBlocks = 8;
+constexpr uint32_t ShortBlockFrames = 4;
+
+}  // namespace
+
+const std::string& WorkDir() {
+    if (Folder.empty()) {
+        // Every input is written to a file and read back: memory-backed files keep that cheap.
+        const char* base = std::getenv("TMPDIR");
+        if (base == nullptr || *base == 0) base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        std::string pattern = std::string(base) + "/trelmo-fuzz-XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr) {
+            std::perror("mkdtemp");
+            std::abort();
+        }
+        Folder = pattern;
+        std::atexit(RemoveFolder);
+    }
+    return Folder;
+}
+
+std::string WriteWorkFile(const char* name, const uint8_t* data, size_t size) {
+    std::string path = WorkDir() + "/" + name;
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    Require(file != nullptr, "the work folder takes files");
+    if (size > 0) Require(std::fwrite(data, 1, size, file) == size, "the work file is written whole");
+    std::fclose(file);
+    return path;
+}
+
+void WriteSampleAsif(const char* name, bool looping) {
+    std::vector<uint8_t> inst(44, 0);
+    inst[32] = 1;                                  // wave count of oscillator A
+    inst[33] = 1;                                  // wave count of oscillator B
+    inst[37] = looping ? 0 : 2;                    // control A: free-running / one-shot
+    inst[43] = looping ? 0 : 2;                    // control B
+    std::vector<uint8_t> wave(16, 0);
+    wave[0] = 0x00;                                // size 256, least significant byte first
+    wave[1] = 0x01;
+    for (int i = 0; i < 256; ++i) wave.push_back(static_cast<uint8_t>(128 + (i < 128 ? 100 : -100)));
+
+    std::vector<uint8_t> body;
+    PushTag(body, "ASIF");
+    PushTag(body, "INST");
+    PushU32Be(body, static_cast<uint32_t>(1 + inst.size()));
+    body.push_back(0);                             // empty name
+    body.insert(body.end(), inst.begin(), inst.end());
+    PushTag(body, "WAVE");
+    PushU32Be(body, static_cast<uint32_t>(1 + wave.size()));
+    body.push_back(0);
+    body.insert(body.end(), wave.begin(), wave.end());
+
+    std::vector<uint8_t> file;
+    PushTag(file, "FORM");
+    PushU32Be(file, static_cast<uint32_t>(body.size()));
+    file.insert(file.end(), body.begin(), body.end());
+    WriteWorkFile(name, file.data(), file.size());
+}
+
+int PlayLoadedSong(int maxTicks) {
+    StartSong();
+    ResetVoiceBank();
+    SetTickRate(125);
+    int ticks = 0;
+    while (ticks < maxTicks && Player.songEnded == 0) {
+        SequencerTick();
+        ++ticks;
+        if (ticks <= FullBlocks) {
+            MixBlock();
+        } else {
+            const uint32_t length = TickLength;
+            TickLength = std::min(length, ShortBlockFrames);
+            MixBlock();
+            TickLength = length;
+        }
+    }
+    return ticks;
+}
+
+void PlayAllSlots(uint8_t noteBase) {
+    ResetVoiceBank();
+    uint8_t voice = 0;
+    for (int16_t slot = 0; slot < WaveSlotCount && voice < VoiceCount; ++slot) {
+        if (!WaveSlotInUse(slot)) continue;
+        const int note = 60 + (noteBase + voice * 7) % 48;  // 60 .. 107
+        TriggerNote(voice, note, slot, 127, static_cast<uint8_t>(voice % 2 ? 0xFF : 0), false);
+        ++voice;
+    }
+    const uint32_t length = TickLength;
+    TickLength = 256;
+    MixBlock();
+    // About 68 sample bytes per frame: 512 frames run through the longest wave (32768 bytes) and on
+    // around its loop or into its end.
+    for (uint8_t v = 0; v < voice; ++v) SetVoiceFrequency(v, 3000000);
+    MixBlock();
+    MixBlock();
+    TickLength = length;
+}
+
+void ReleaseEverything() {
+    const std::string absent = WorkDir() + "/no-such-song";
+    std::snprintf(SongPath, sizeof SongPath, "%s", absent.c_str());
+    LoadSong();
+    FreeAllWaveSlots();
+    ResetWaveTable();
+}
+
+void Require(bool holds, const char* rule) {
+    if (holds) return;
+    std::fprintf(stderr, "rule broken: %s\n", rule);
+    std::abort();
+}
+
+}  // namespace trelmo::fuzz
