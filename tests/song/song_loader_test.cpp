@@ -1,0 +1,216 @@
+// Kind detection, LoadSong's release of the previous song, StartSong and the shared note-on.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "song/note_table.h"
+#include "song/ntg_song.h"
+#include "song/player_state.h"
+#include "song/song_loader.h"
+#include "song/trigger_note.h"
+#include "synth/voice_bank.h"
+#include "synth/wave_table.h"
+#include "tests/support/song_builder.h"
+#include "tests/support/song_player.h"
+
+namespace trelmo {
+namespace {
+
+using test::BankInstrument;
+using test::SoundSmithTune;
+using test::TempDir;
+
+int16_t Kind(const std::string& text, size_t size) {
+    std::vector<uint8_t> bytes(text.begin(), text.end());
+    bytes.resize(size, 0);
+    return DetectSongKind(bytes.data(), bytes.size());
+}
+
+// An NTG header: F, T, A at 2..4, M, O at 6..7 and E at 15; the other bytes are noise.
+std::string NtgMagic() { return "xyFTAzMOabcdefgE"; }
+
+int InUseSlots() {
+    int n = 0;
+    for (int i = 0; i < WaveSlotCount; ++i) n += WaveSlotInUse(i) ? 1 : 0;
+    return n;
+}
+
+TEST(DetectSongKind, TellsTheThreeMagicFormsApart) {
+    EXPECT_EQ(Kind("SONGOK", 600), SoundSmithSong);
+    EXPECT_EQ(Kind("SON\x01\xFFK", 6), SoundSmithSong);  // bytes 3 and 4 are not examined
+    EXPECT_EQ(Kind("SONGOX", 600), NoSong);
+    EXPECT_EQ(Kind("SONGO", 5), NoSong);                 // byte 5 lies beyond the file
+    EXPECT_EQ(Kind("KOV", 3), SoundSmithSong);          // nothing after byte 2 is needed
+    EXPECT_EQ(Kind("KOVxxxxxxxxxxxx", 600), SoundSmithSong);
+    EXPECT_EQ(Kind("KO", 2), NoSong);
+    EXPECT_EQ(Kind(NtgMagic(), 16), NoiseTrackerSong);
+    EXPECT_EQ(Kind(NtgMagic(), 15), NoSong);             // byte 15 lies beyond the file
+    std::string noE = NtgMagic();
+    noE[15] = 'e';
+    EXPECT_EQ(Kind(noE, 16), NoSong);
+    EXPECT_EQ(Kind("songok", 600), NoSong);
+    EXPECT_EQ(Kind("kov", 600), NoSong);
+    EXPECT_EQ(Kind("xyftazmoabcdefge", 16), NoSong);
+    EXPECT_EQ(DetectSongKind(nullptr, 0), NoSong);
+}
+
+TEST(LoadSong, ReleasesThePreviousSongWhateverTheNextFileIs) {
+    TempDir dir;
+    SoundSmithTune three;
+    three.instruments = {{"A", 10}, {"B", 20}, {"C", 30}};
+    const std::vector<BankInstrument> bank3 = {{{10, 20, 30}, false}, {{40, 50}, true}, {{60}, false}};
+    dir.Write("THREE.W", test::WaveBankBytes(bank3));
+    const std::string threePath = dir.Write("THREE.MTP", three.Bytes());
+    SoundSmithTune one;
+    one.instruments = {{"A", 99}};
+    dir.Write("ONE.W", test::WaveBankBytes({{{1, 2, 3}, false}}));
+    const std::string onePath = dir.Write("ONE.MTP", one.Bytes());
+    const std::string junkPath = dir.Write("JUNK.MTP", std::vector<uint8_t>(700, 'J'));
+
+    test::PrepareSong(threePath);
+    EXPECT_EQ(SongKind, SoundSmithSong);
+    EXPECT_EQ(songLoaded, 1);
+    EXPECT_EQ(InUseSlots(), 3);
+    EXPECT_EQ(InstrumentMap[2], 2);
+    EXPECT_EQ(WaveTable[2].defaultVolume, 30);
+
+    // The second song names one instrument: the entries the first song filled must not survive.
+    test::PrepareSong(onePath);
+    EXPECT_EQ(InUseSlots(), 1);
+    EXPECT_EQ(InstrumentMap[0], 0);
+    EXPECT_EQ(WaveTable[0].defaultVolume, 99);
+    for (int i = 1; i < InstrumentMapSize; ++i) EXPECT_EQ(InstrumentMap[i], NoInstrumentSlot) << i;
+
+    test::PrepareSong(dir.File("MISSING.MTP"));
+    EXPECT_EQ(SongKind, NoSong);
+    EXPECT_EQ(SongBlock.data, nullptr);
+    EXPECT_EQ(InUseSlots(), 0);
+
+    test::PrepareSong(threePath);
+    EXPECT_EQ(InUseSlots(), 3);
+    test::PrepareSong(junkPath);
+    EXPECT_EQ(SongKind, NoSong);
+    EXPECT_EQ(SongBlock.data, nullptr);
+    EXPECT_EQ(InUseSlots(), 0);
+    for (int i = 0; i < InstrumentMapSize; ++i) EXPECT_EQ(InstrumentMap[i], NoInstrumentSlot) << i;
+    EXPECT_EQ(songLoaded, 1);  // stays set, so the next load still releases whatever is there
+}
+
+TEST(LoadSong, AFailedLoadPlaysNothingAndNeverEnds) {
+    TempDir dir;
+    SoundSmithTune tune;
+    tune.speedByte = 1;
+    tune.instruments = {{"A", 127}};
+    tune.Row(0, 0, "C-4 10");
+    dir.Write("GOOD.W", test::WaveBankBytes({{test::SineCycle(64, 100), true}}));
+    const std::string good = dir.Write("GOOD.MTP", tune.Bytes());
+    const std::string junk = dir.Write("JUNK.MTP", {'S', 'O', 'N', 'G', 'O', 'X'});
+
+    // A song that played before leaves nothing behind that could sound.
+    EXPECT_TRUE(test::PlaySong(good, 100000).ended);
+    for (const std::string& path : {junk, dir.File("NONE.MTP")}) {
+        const test::Rendering r = test::PlaySong(path, 200000);
+        EXPECT_FALSE(r.ended) << path;
+        EXPECT_GE(r.frames, 200000u);
+        bool silent = true;
+        for (int16_t s : r.pcm) silent = silent && s == 0;
+        EXPECT_TRUE(silent) << path;
+        for (const TrackState& track : Player.tracks) EXPECT_EQ(track.lastNote, 60);
+    }
+}
+
+TEST(StartSong, ResetsEveryTrackAndReadsTheSongsStart) {
+    TempDir dir;
+    SoundSmithTune tune;
+    tune.speedByte = 0xA5;
+    tune.patternCount = 4;
+    tune.order = {3, 1};
+    const std::string path = dir.Write("TUNE.MTP", tune.Bytes());
+
+    std::memset(&Player, 0x5A, sizeof Player);
+    std::memset(SongPath, 0, sizeof SongPath);
+    std::memcpy(SongPath, path.c_str(), path.size());
+    LoadSong();
+    StartSong();
+    EXPECT_EQ(Player.speed, 5);
+    EXPECT_EQ(Player.rowOffset, 3 * 896);
+    EXPECT_EQ(Player.rowIndex, 0);
+    EXPECT_EQ(Player.orderPosition, 0);
+    EXPECT_EQ(Player.songEnded, 0);
+    EXPECT_EQ(Player.tickCounter, 0);
+    for (const TrackState& t : Player.tracks) {
+        EXPECT_EQ(t.instrument, -1);
+        EXPECT_EQ(t.lastNote, 60);
+        EXPECT_EQ(t.effect, 0);
+        EXPECT_EQ(t.effectParam, 0);
+        EXPECT_EQ(t.pitch, 0);
+        EXPECT_EQ(t.arpeggio[0] | t.arpeggio[1] | t.arpeggio[2], 0u);
+        EXPECT_EQ(t.portamentoTarget | t.portamentoSpeed | t.portamentoUp, 0);
+        EXPECT_EQ(t.vibratoSpeed | t.vibratoDepth | t.vibratoPosition, 0);
+    }
+
+    // NoiseTracker GS: tempo word at 16, pattern start at 606, first pattern = word 94 x word 38.
+    std::vector<uint8_t> ntg(700, 0);
+    const std::string magic = NtgMagic();
+    std::memcpy(ntg.data(), magic.data(), magic.size());
+    ntg[16] = 9;
+    ntg[38] = 0x00;
+    ntg[39] = 0x0E;  // 3584
+    ntg[94] = 0x34;
+    ntg[95] = 0x12;  // 0x1234
+    const std::string ntgPath = dir.Write("TUNE.NTG", ntg);
+    std::memset(SongPath, 0, sizeof SongPath);
+    std::memcpy(SongPath, ntgPath.c_str(), ntgPath.size());
+    LoadSong();
+    ASSERT_EQ(SongKind, NoiseTrackerSong);
+    StartSong();
+    EXPECT_EQ(Player.songTempo, NtgTempo(9));
+    EXPECT_EQ(Player.rowOffset, 0x1234 * 3584);
+    EXPECT_EQ(Player.patternBase, SongBlock.data + 606);
+    EXPECT_EQ(Player.songEnded, 0);
+    EXPECT_EQ(Player.tracks[13].lastNote, 60);
+}
+
+TEST(TriggerNote, StartsTheVoiceOnTheSlotWithTheNotesPitch) {
+    FreeAllWaveSlots();
+    ResetWaveTable();
+    const uint8_t bytes[5] = {1, 2, 3, 4, 5};
+    const int16_t once = AllocWaveSlot(bytes, 5, 0, 4, 0, 0);
+    const int16_t loop = AllocWaveSlot(bytes, 4, 0, 3, 1, 0);
+    const int16_t odd = AllocWaveSlot(bytes, 3, 0, 2, 9, 0);  // loop bit and bit 3: not exactly 1
+    ResetVoiceBank();
+
+    TriggerNote(3, 49, once, 200, 0xFF, false);
+    const Voice& v = VoiceBank[3];
+    EXPECT_EQ(Player.tracks[3].lastNote, 49);
+    EXPECT_EQ(Player.tracks[3].pitch, 346);
+    EXPECT_EQ(v.channel, 0xFF);
+    EXPECT_EQ(v.targetVolume, 127);  // limited
+    EXPECT_EQ(v.frequency, 346u * 51u);
+    EXPECT_EQ(v.slot, once);
+    EXPECT_EQ(v.start, 0u);
+    EXPECT_EQ(v.limit, 5u);
+    EXPECT_EQ(v.end, 4u);
+    EXPECT_EQ(v.mode & 1u, 0u);
+    EXPECT_EQ(v.restartPending, 1);
+
+    SetVoiceVolume(4, 200);
+    TriggerNote(4, 61, loop, 90, 0, true);  // the row's set-volume stays in force
+    EXPECT_EQ(VoiceBank[4].targetVolume, 200);
+    EXPECT_EQ(VoiceBank[4].channel, 0);
+    EXPECT_EQ(VoiceBank[4].mode & 1u, 1u);
+    EXPECT_EQ(VoiceBank[4].end, 3u);
+
+    TriggerNote(5, 120, odd, 64, 0, false);  // above the table: its highest note
+    EXPECT_EQ(VoiceBank[5].mode & 1u, 0u);
+    EXPECT_EQ(VoiceBank[5].targetVolume, 64);
+    EXPECT_EQ(VoiceBank[5].frequency, 9864u * 51u);
+    EXPECT_EQ(Player.tracks[5].pitch, 9864);
+    EXPECT_EQ(Player.tracks[5].lastNote, 120);
+    FreeAllWaveSlots();
+}
+
+}  // namespace
+}  // namespace trelmo
