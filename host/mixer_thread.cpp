@@ -28,10 +28,11 @@ bool MixerThreadStarted = false;
 // Mixer thread only: whether the last RenderBlock handed a block to the output.
 bool LastBlockDelivered = false;
 
-// Waits until the thread has set the ended state. It is a pass of the loop away at most, so
-// yielding (not sleeping) keeps Stop prompt.
+// Waits until the thread has set the ended state, which is a pass of its loop away at most, so
+// yielding (not sleeping) keeps Stop prompt; then until it has gone completely.
 void WaitForMixerEnd() {
     while (MixerRunState.load() != MixerEnded) SleepMs(0);
+    JoinThread();
     MixerThreadStarted = false;
 }
 
@@ -39,9 +40,8 @@ void WaitForMixerEnd() {
 
 void StartMixer() {
     if (MixerThreadStarted) {
-        // After the song's end the old thread has posted its message and is about to finish; a new
-        // thread must not start before it has. A host that skipped Stop gets its thread stopped here
-        // rather than a second one beside it.
+        // Stop has normally waited for the old thread already. Should a Play come without a Stop,
+        // the old thread is stopped (or, after the song's end, let finish) here: never two threads.
         int32_t running = MixerRunning;
         MixerRunState.compare_exchange_strong(running, MixerStopRequested);
         WaitForMixerEnd();
@@ -63,8 +63,11 @@ void StopMixer() {
     // thread sets 0 and then 2 by itself, and a plain store of 0 landing after its 2 would never be
     // answered.
     int32_t running = MixerRunning;
-    if (!MixerRunState.compare_exchange_strong(running, MixerStopRequested)) return;
-    WaitForMixerEnd();
+    MixerRunState.compare_exchange_strong(running, MixerStopRequested);
+    // A thread that has reported the song's end is still finishing (about 10 ms); it is waited for
+    // too, so that once Stop returns no code of the plug-in runs on another thread and the player
+    // may unload it. With no thread behind the state, this returns at once.
+    if (MixerThreadStarted) WaitForMixerEnd();
 }
 
 void MixerThreadProc() {

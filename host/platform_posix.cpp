@@ -11,6 +11,10 @@ namespace trelmo {
 
 namespace {
 
+// Host's thread only: the thread last started, until JoinThread has reaped it.
+pthread_t LastThread;
+bool LastThreadJoinable = false;
+
 void* RunThread(void* procedure) {
     reinterpret_cast<ThreadProcedure>(procedure)();
     return nullptr;
@@ -19,17 +23,21 @@ void* RunThread(void* procedure) {
 }  // namespace
 
 bool StartThread(ThreadProcedure procedure) {
-    pthread_attr_t attributes;
-    if (pthread_attr_init(&attributes) != 0) return false;
-    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
     pthread_t thread;
-    const int failed = pthread_create(&thread, &attributes, RunThread, reinterpret_cast<void*>(procedure));
-    pthread_attr_destroy(&attributes);
+    if (pthread_create(&thread, nullptr, RunThread, reinterpret_cast<void*>(procedure)) != 0) return false;
     // Ordinary processes may not raise a thread's priority on Linux; the mixer does not depend on it.
-    return failed == 0;
+    LastThread = thread;
+    LastThreadJoinable = true;
+    return true;
 }
 
 void EndThisThread() { pthread_exit(nullptr); }
+
+void JoinThread() {
+    if (!LastThreadJoinable) return;
+    pthread_join(LastThread, nullptr);
+    LastThreadJoinable = false;
+}
 
 void SleepMs(uint32_t milliseconds) {
     if (milliseconds == 0) {

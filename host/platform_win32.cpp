@@ -10,6 +10,9 @@ namespace trelmo {
 
 namespace {
 
+// Host's thread only: the handle of the thread last started, until JoinThread has waited for it.
+HANDLE LastThread = nullptr;
+
 DWORD WINAPI RunThread(LPVOID procedure) {
     reinterpret_cast<ThreadProcedure>(procedure)();
     return 0;
@@ -23,12 +26,18 @@ bool StartThread(ThreadProcedure procedure) {
     if (thread == nullptr) return false;
     // The mixer must keep the output fed even when the player's window is busy.
     SetThreadPriority(thread, THREAD_PRIORITY_ABOVE_NORMAL);
-    // Nothing waits on the handle; closing it does not end the thread, and keeps no handle alive.
-    CloseHandle(thread);
+    LastThread = thread;
     return true;
 }
 
 void EndThisThread() { ExitThread(0); }
+
+void JoinThread() {
+    if (LastThread == nullptr) return;
+    WaitForSingleObject(LastThread, INFINITE);
+    CloseHandle(LastThread);
+    LastThread = nullptr;
+}
 
 void SleepMs(uint32_t milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
 
