@@ -1,17 +1,24 @@
-// MixBlock throughput with every voice busy, in voice-frames per second.
+// MixBlock throughput in voice-frames per second: every voice busy, and the voices as real and
+// generated songs leave them tick after tick. The frame-by-frame reference mixer runs beside it.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
+#include "bench/plugin_host.h"
+#include "song/player_state.h"
+#include "song/song_loader.h"
 #include "synth/mix_block.h"
 #include "synth/tick_timing.h"
 #include "synth/voice_bank.h"
 #include "synth/wave_table.h"
+#include "tests/support/reference_mixer.h"
 
 namespace {
 
 using namespace trelmo;
+using trelmo::bench::BenchSong;
 
 // Fourteen looping and one-shot samples at different pitches, volumes ramping, both sides.
 void StartBusyVoices() {
@@ -34,15 +41,75 @@ void StartBusyVoices() {
     }
 }
 
-void BM_MixBlockFourteenVoices(benchmark::State& state) {
+template <void (*Mix)()>
+void BM_FourteenVoices(benchmark::State& state) {
     StartBusyVoices();
     for (auto _ : state) {
-        MixBlock();
+        Mix();
         benchmark::DoNotOptimize(OutputBlock[0]);
     }
     state.counters["voice_frames_per_s"] = benchmark::Counter(
         static_cast<double>(state.iterations()) * TickLength * VoiceCount, benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_MixBlockFourteenVoices);
+BENCHMARK(BM_FourteenVoices<MixBlock>)->Name("MixBlock/fourteen_live_voices");
+BENCHMARK(BM_FourteenVoices<ReferenceMixBlock>)->Name("ReferenceMixBlock/fourteen_live_voices");
+
+// The voice states right after each tick of a whole song, as the mixer meets them.
+struct TickState {
+    Voice voices[VoiceCount];
+    uint32_t tickLength;
+};
+
+const std::vector<TickState>& SongTicks(BenchSong song) {
+    static std::vector<TickState> ticks[4];
+    static BenchSong loaded = BenchSong::Echo;
+    static bool any = false;
+    std::vector<TickState>& out = ticks[static_cast<int>(song)];
+    // The snapshots point into the loaded song's samples: keep that song loaded.
+    if (any && loaded == song && !out.empty()) return out;
+    const std::string path = bench::BenchSongPath(song);
+    {
+        const bench::QuietStdout quiet;
+        std::strncpy(SongPath, path.c_str(), MaxPathLength);
+        LoadSong();
+    }
+    StartSong();
+    ResetVoiceBank();
+    SetTickRate(125);
+    out.clear();
+    while (Player.songEnded == 0) {
+        SequencerTick();
+        TickState t{};
+        std::memcpy(t.voices, VoiceBank, sizeof(VoiceBank));
+        t.tickLength = TickLength;
+        out.push_back(t);
+        MixBlock();
+    }
+    loaded = song;
+    any = true;
+    return out;
+}
+
+template <void (*Mix)()>
+void BM_SongTicks(benchmark::State& state) {
+    const auto song = static_cast<BenchSong>(state.range(0));
+    const std::vector<TickState>& ticks = SongTicks(song);
+    size_t next = 0;
+    double voiceFrames = 0;
+    for (auto _ : state) {
+        const TickState& t = ticks[next];
+        next = next + 1 == ticks.size() ? 0 : next + 1;
+        std::memcpy(VoiceBank, t.voices, sizeof(VoiceBank));
+        TickLength = t.tickLength;
+        Mix();
+        benchmark::DoNotOptimize(OutputBlock[0]);
+        voiceFrames += static_cast<double>(t.tickLength) * VoiceCount;
+    }
+    state.SetLabel(bench::BenchSongName(song));
+    state.counters["voice_frames_per_s"] = benchmark::Counter(voiceFrames, benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] = benchmark::Counter(voiceFrames / VoiceCount / OutputRate, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_SongTicks<MixBlock>)->Name("MixBlock/song")->DenseRange(0, 3);
+BENCHMARK(BM_SongTicks<ReferenceMixBlock>)->Name("ReferenceMixBlock/song")->DenseRange(0, 3);
 
 }  // namespace

@@ -1,0 +1,27 @@
+// The benchmark program. Besides the benchmarks it has one job of its own, used to measure memory:
+//   trelmo_bench --render-child SONG   renders SONG through the plug-in and exits
+//   trelmo_bench --idle-child          loads the plug-in and exits (the baseline)
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "bench/plugin_host.h"
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--render-child") == 0) {
+        const trelmo::bench::RenderResult r = trelmo::bench::RenderThroughPlugin(argv[2]);
+        std::fprintf(stderr, "%llu frames\n", static_cast<unsigned long long>(r.frames));
+        return r.ended ? 0 : 1;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--idle-child") == 0) {
+        trelmo::bench::LoadPlugin();
+        return 0;
+    }
+    trelmo::bench::PinToOneCore();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,42 @@
+// A minimal player for the benchmarks: loads the plug-in library as the player does and renders
+// songs through its interface into an output module that accepts everything at once.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace trelmo::bench {
+
+struct RenderResult {
+    uint64_t frames = 0;     // frames the plug-in wrote to the output
+    double wallSeconds = 0;  // from Play until the end-of-song message
+    double cpuSeconds = 0;   // process CPU time over the same span
+    bool ended = false;      // the end-of-song message arrived
+};
+
+// Loads the plug-in (once) from its built path; exits with a message when it cannot.
+void LoadPlugin();
+
+// Plays the song through the plug-in into the null output until the end-of-song message, then
+// stops it. The plug-in's own messages on standard output are discarded.
+RenderResult RenderThroughPlugin(const std::string& songPath);
+
+// Keeps this process and the threads it starts on one processor, so that a render uses one core.
+void PinToOneCore();
+
+// While it lives, standard output goes to /dev/null (the player's messages would clutter the tables).
+struct QuietStdout {
+    QuietStdout();
+    ~QuietStdout();
+    QuietStdout(const QuietStdout&) = delete;
+    QuietStdout& operator=(const QuietStdout&) = delete;
+    int saved;
+};
+
+// The songs the benchmarks play: the real one from the corpus and generated ones of about 3 minutes,
+// written once per run into a temporary folder that is removed at exit.
+enum class BenchSong { Echo, Dense, Typical, MostlySilent };
+const char* BenchSongName(BenchSong song);
+std::string BenchSongPath(BenchSong song);
+
+}  // namespace trelmo::bench
