@@ -6,7 +6,8 @@
 //   9 end-of-song message not exactly once, or too early      10 calls into the player wrong
 //   11 the PCM file could not be written
 // Lines starting with "info:" describe what the plug-in answered; they must read the same on every
-// platform, so the test script compares them between the Linux and the Windows runs.
+// platform, so the test script compares them between the Linux and the Windows runs. "box:" lines give
+// the caption and text of each message box that Config and About showed, where one could be shown.
 #include <atomic>
 #include <cinttypes>
 #include <cstdarg>
@@ -421,9 +422,11 @@ void ShowDialogs(In_Module* module, WindowHandle window) {
             std::printf("dialog: %s returned after %llu ms without showing a box (no display)\n", dialog.name, elapsed);
             continue;
         }
-        std::printf("dialog: %s showed \"%s\": \"", dialog.name, record.caption);
+        std::printf("dialog: %s showed a box, which the host closed; %s returned after %llu ms\n", dialog.name,
+                    dialog.name, elapsed);
+        std::printf("box: %s \"%s\": \"", dialog.name, record.caption);
         PrintEscaped(record.text);
-        std::printf("\" (closed by the host after %llu ms)\n", elapsed);
+        std::printf("\"\n");
         if (std::strcmp(record.caption, dialog.caption) != 0) {
             Fail(StatusDescriptor, "%s box caption is \"%s\", not \"%s\"", dialog.name, record.caption, dialog.caption);
         }
