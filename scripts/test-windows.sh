@@ -44,11 +44,11 @@ check_dll() {  # check_dll FILE OBJDUMP EXPECTED_FORMAT
   exports=$(printf '%s\n' "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
             sed -n 's/^[[:space:]]*\[[[:space:]]*[0-9]*\][[:space:]]*//p')
   [ "$exports" = "winampGetInModule2" ] || fail "$dll exports [$exports], not exactly winampGetInModule2"
-  imports=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | sort -fu | tr '\n' ' ')
+  imports=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | sort -fu)
   # Only what every Windows has: no MinGW runtime (libgcc_s, libstdc++, libwinpthread) beside the plug-in.
-  bad=$(printf '%s\n' $imports | grep -viE '^(kernel32|user32|msvcrt|advapi32|gdi32|ntdll)\.dll$' || true)
-  [ -z "$bad" ] || fail "$dll imports non-system DLLs: $bad"
-  echo "$dll: $format, exports winampGetInModule2 only, imports $imports"
+  bad=$(printf '%s\n' "$imports" | grep -viE '^(kernel32|user32|msvcrt|advapi32|gdi32|ntdll)\.dll$' || true)
+  [ -z "$bad" ] || fail "$dll imports non-system DLLs: $(echo $bad)"
+  echo "$dll: $format, exports winampGetInModule2 only, imports $(echo $imports)"
 }
 
 echo "-- checking the DLLs"
@@ -72,7 +72,7 @@ python3 windows/make_ntg_fixture.py "$ntg_song"
 songs=("$echo_song" "$ntg_song")
 
 echo "-- reference render on Linux"
-reference=build-wine-reference/windows/trelmo_test_host
+reference="build-wine-reference/windows/trelmo_test_host"
 for i in "${!songs[@]}"; do
   status=0
   "$reference" build-wine-reference/in_trelmo.so "${songs[$i]}" "$work/linux-$i.pcm" >"$work/linux-$i.log" 2>&1 ||
