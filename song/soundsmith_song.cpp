@@ -26,14 +26,18 @@ constexpr size_t SongLengthOffset = 470;
 constexpr size_t OrderOffset = 472;
 constexpr uint32_t PatternDataOffset = 600;
 
-size_t RecordOf(int instrument) { return InstrumentRecords + InstrumentRecordSize * static_cast<size_t>(instrument); }
+size_t RecordOf(int instrument) {
+    return InstrumentRecords + InstrumentRecordSize * static_cast<size_t>(instrument);
+}
 
 uint8_t NameLength(int instrument) {
     const uint8_t n = ReadU8(SongBlock, RecordOf(instrument));
     return n < MaxNameLength ? n : MaxNameLength;
 }
 
-uint8_t RecordVolume(int instrument) { return ReadU8(SongBlock, RecordOf(instrument) + VolumeInRecord); }
+uint8_t RecordVolume(int instrument) {
+    return ReadU8(SongBlock, RecordOf(instrument) + VolumeInRecord);
+}
 
 // The instrument's file name, up to its length byte or the first zero byte.
 std::string InstrumentName(int instrument) {
@@ -63,7 +67,9 @@ int SoundSmithSongLength() {
     return length > SoundSmithOrderSize ? SoundSmithOrderSize : length;
 }
 
-int SoundSmithInitialSpeed() { return ReadU8(SongBlock, SpeedOffset) & 0x0F; }
+int SoundSmithInitialSpeed() {
+    return ReadU8(SongBlock, SpeedOffset) & 0x0F;
+}
 
 int SoundSmithOrder(int position) {
     if (position < 0 || position >= SoundSmithOrderSize) return 0;

@@ -1,4 +1,6 @@
 // Kind detection, LoadSong's release of the previous song, StartSong and the shared note-on.
+#include "song/song_loader.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,7 +10,6 @@
 #include "song/note_table.h"
 #include "song/ntg_song.h"
 #include "song/player_state.h"
-#include "song/song_loader.h"
 #include "song/trigger_note.h"
 #include "synth/voice_bank.h"
 #include "synth/wave_table.h"
@@ -29,7 +30,9 @@ int16_t Kind(const std::string& text, size_t size) {
 }
 
 // An NTG header: F, T, A at 2..4, M, O at 6..7 and E at 15; the other bytes are noise.
-std::string NtgMagic() { return "xyFTAzMOabcdefgE"; }
+std::string NtgMagic() {
+    return "xyFTAzMOabcdefgE";
+}
 
 int InUseSlots() {
     int n = 0;
@@ -41,12 +44,12 @@ TEST(DetectSongKind, TellsTheThreeMagicFormsApart) {
     EXPECT_EQ(Kind("SONGOK", 600), SoundSmithSong);
     EXPECT_EQ(Kind("SON\x01\xFFK", 6), SoundSmithSong);  // bytes 3 and 4 are not examined
     EXPECT_EQ(Kind("SONGOX", 600), NoSong);
-    EXPECT_EQ(Kind("SONGO", 5), NoSong);                 // byte 5 lies beyond the file
-    EXPECT_EQ(Kind("KOV", 3), SoundSmithSong);          // nothing after byte 2 is needed
+    EXPECT_EQ(Kind("SONGO", 5), NoSong);        // byte 5 lies beyond the file
+    EXPECT_EQ(Kind("KOV", 3), SoundSmithSong);  // nothing after byte 2 is needed
     EXPECT_EQ(Kind("KOVxxxxxxxxxxxx", 600), SoundSmithSong);
     EXPECT_EQ(Kind("KO", 2), NoSong);
     EXPECT_EQ(Kind(NtgMagic(), 16), NoiseTrackerSong);
-    EXPECT_EQ(Kind(NtgMagic(), 15), NoSong);             // byte 15 lies beyond the file
+    EXPECT_EQ(Kind(NtgMagic(), 15), NoSong);  // byte 15 lies beyond the file
     std::string noE = NtgMagic();
     noE[15] = 'e';
     EXPECT_EQ(Kind(noE, 16), NoSong);

@@ -1,4 +1,6 @@
 // The SoundSmith sequencer, tick by tick: rhythm, effects, note commands and the order list.
+#include "song/soundsmith_sequencer.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -6,7 +8,6 @@
 #include "song/note_table.h"
 #include "song/player_state.h"
 #include "song/song_loader.h"
-#include "song/soundsmith_sequencer.h"
 #include "synth/tick_timing.h"
 #include "synth/voice_bank.h"
 #include "synth/wave_table.h"
@@ -19,13 +20,14 @@ namespace {
 using test::Note;
 
 class SoundSmithSequencer : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         tune.instruments = {{"SINE", 100}, {"ONCE", 200}};  // instrument 3 (high nibble 3) is empty
         tune.speedByte = 15;
     }
     void Start() {
-        dir.Write("TUNE.W", test::WaveBankBytes({{test::SineCycle(64, 100), true}, {{10, 20, 30, 40}, false}}));
+        dir.Write("TUNE.W",
+                  test::WaveBankBytes({{test::SineCycle(64, 100), true}, {{10, 20, 30, 40}, false}}));
         test::PrepareSong(dir.Write("TUNE.MTP", tune.Bytes()));
     }
     // Ticks until the next row has been read.
@@ -172,7 +174,7 @@ TEST_F(SoundSmithSequencer, SlidesMoveThePitchAndWrap) {
     ReadRow();
     Ticks(2);
     EXPECT_EQ(Track(1).pitch, (low + 2u * 255u) & 0xFFFFu);  // and back up past 65535
-    EXPECT_EQ(Track(0).pitch, 346 + 14 * 16);                 // an empty cell ends the slide
+    EXPECT_EQ(Track(0).pitch, 346 + 14 * 16);                // an empty cell ends the slide
 }
 
 TEST_F(SoundSmithSequencer, TonePortamentoGlidesToTheNoteAndStops) {
@@ -243,7 +245,7 @@ TEST_F(SoundSmithSequencer, VibratoSwingsAroundThePitchWithoutMovingIt) {
             EXPECT_EQ(Freq(1), PitchFreq(1));  // position 24: 22 - 29
         }
     }
-    ReadRow();                          // new speed 4, the depth stays 3
+    ReadRow();  // new speed 4, the depth stays 3
     SequencerTick();
     EXPECT_EQ(Track(0).vibratoPosition, 0);
     SequencerTick();
@@ -251,7 +253,8 @@ TEST_F(SoundSmithSequencer, VibratoSwingsAroundThePitchWithoutMovingIt) {
 
     for (int depth = 1; depth < VibratoDepths; ++depth) {
         EXPECT_EQ(VibratoTable[depth * 32 + 8], 2 * depth - 1) << depth;
-        for (int p = 0; p < 16; ++p) EXPECT_EQ(VibratoTable[depth * 32 + p + 16], -VibratoTable[depth * 32 + p]);
+        for (int p = 0; p < 16; ++p)
+            EXPECT_EQ(VibratoTable[depth * 32 + p + 16], -VibratoTable[depth * 32 + p]);
     }
 }
 
@@ -314,7 +317,7 @@ TEST_F(SoundSmithSequencer, InstrumentNibbleAndTheSidesOfTracks) {
     SequencerTick();
     EXPECT_EQ(Track(0).lastNote, Note("D-4"));  // high nibble 0 keeps instrument 0
     EXPECT_EQ(Track(0).instrument, 0);
-    EXPECT_EQ(VoiceBank[2].targetVolume, 0);    // the set volume is taken back at once
+    EXPECT_EQ(VoiceBank[2].targetVolume, 0);  // the set volume is taken back at once
     SequencerTick();
     EXPECT_EQ(Track(0).instrument, 1);
     EXPECT_EQ(VoiceBank[0].slot, InstrumentMap[1]);

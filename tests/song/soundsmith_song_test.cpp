@@ -1,4 +1,6 @@
 // The SoundSmith song file: layout, instruments from a wave bank or ASIF files, damaged files.
+#include "song/soundsmith_song.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,7 +10,6 @@
 
 #include "song/player_state.h"
 #include "song/song_loader.h"
-#include "song/soundsmith_song.h"
 #include "synth/voice_bank.h"
 #include "synth/wave_table.h"
 #include "tests/support/song_builder.h"
@@ -85,7 +86,8 @@ TEST(SoundSmithSong, AsifInstrumentsAreLookedForBesideTheSong) {
     testing::internal::CaptureStdout();
     test::PrepareSong(path);
     std::fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: unable to load ASIF file " + dir.File("MISSING") + "\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Error: unable to load ASIF file " + dir.File("MISSING") + "\n");
     const int flute = InstrumentMap[0];
     ASSERT_TRUE(WaveSlotInUse(flute));
     EXPECT_EQ(WaveTable[flute].length, 4u);
@@ -141,6 +143,19 @@ TEST(SoundSmithSong, DamagedSongsStayWithinTheirBytes) {
     test::Rendering r = test::PlaySong(dir.Write("KOV.MTP", {'K', 'O', 'V'}), 1000000);
     EXPECT_TRUE(r.ended);
     EXPECT_EQ(r.ticks, 64u);
+
+    // An order entry one pattern beyond the pattern data: its cells would overlap the effect
+    // array, whose first byte 0x10 would read as note 16; they are empty instead.
+    SoundSmithTune beyond;
+    beyond.speedByte = 1;
+    beyond.instruments = {{"A", 100}};
+    beyond.order = {0, 1};
+    beyond.Row(0, 0, "C-4 10 00");
+    dir.Write("BEYOND.W", test::WaveBankBytes({{test::SineCycle(32, 90), true}}));
+    r = test::PlaySong(dir.Write("BEYOND.MTP", beyond.Bytes()), 10000000);
+    EXPECT_TRUE(r.ended);
+    EXPECT_EQ(r.ticks, 128u);
+    EXPECT_EQ(Player.tracks[0].lastNote, 49);
 
     // Pattern data that claims more than the file holds, and an order entry far beyond the
     // patterns: the missing cells are empty and the song still ends on time.

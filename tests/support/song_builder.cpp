@@ -43,7 +43,8 @@ uint8_t ParseHexByte(const std::string& text) {
 }  // namespace
 
 int Note(const std::string& name) {
-    static const char* const names[12] = {"C-", "C#", "D-", "D#", "E-", "F-", "F#", "G-", "G#", "A-", "A#", "B-"};
+    static const char* const names[12] = {"C-", "C#", "D-", "D#", "E-", "F-",
+                                          "F#", "G-", "G#", "A-", "A#", "B-"};
     for (int semitone = 0; semitone < 12; ++semitone) {
         if (name.compare(0, 2, names[semitone]) == 0 && name.size() > 2) {
             return 1 + semitone + 12 * std::stoi(name.substr(2));
@@ -85,7 +86,8 @@ void SoundSmithTune::Row(int pattern, int row, const std::string& cells) {
 }
 
 std::vector<uint8_t> SoundSmithTune::Bytes() const {
-    const auto length = static_cast<size_t>(patternDataLength >= 0 ? patternDataLength : patternCount * CellsPerPattern);
+    const auto length =
+        static_cast<size_t>(patternDataLength >= 0 ? patternDataLength : patternCount * CellsPerPattern);
     std::vector<uint8_t> out(600 + 3 * length + 28, 0);
     const char* magic = kovMagic ? "KOV" : "SONGOK";
     for (size_t i = 0; magic[i] != 0; ++i) out[i] = static_cast<uint8_t>(magic[i]);
@@ -95,7 +97,8 @@ std::vector<uint8_t> SoundSmithTune::Bytes() const {
         const size_t record = 20 + 30 * i;
         const std::string& name = instruments[i].name;
         out[record] = static_cast<uint8_t>(name.size());
-        for (size_t c = 0; c < name.size() && c < 23; ++c) out[record + 1 + c] = static_cast<uint8_t>(name[c]);
+        for (size_t c = 0; c < name.size() && c < 23; ++c)
+            out[record + 1 + c] = static_cast<uint8_t>(name[c]);
         out[record + 24] = instruments[i].volume;
     }
     PutU16Le(out, 470, static_cast<unsigned>(songLength >= 0 ? songLength : static_cast<int>(order.size())));
@@ -124,7 +127,8 @@ std::vector<uint8_t> WaveBankBytes(const std::vector<BankInstrument>& instrument
             break;
         }
         const size_t start = BankImageOffset + 256 * page;
-        for (size_t i = 0; i < samples.size() && i < (256u << code); ++i) out[start + i] = StoredByte(samples[i]);
+        for (size_t i = 0; i < samples.size() && i < (256u << code); ++i)
+            out[start + i] = StoredByte(samples[i]);
         const size_t a = BankDescriptorOffset + BankDescriptorStride * k;
         out[a + 1] = static_cast<uint8_t>(page);
         out[a + 2] = static_cast<uint8_t>(code);

@@ -18,14 +18,14 @@ struct SongInstrument {
 
 // A SoundSmith song. Cells are written with Row or Put; everything else has a playable default.
 struct SoundSmithTune {
-    bool kovMagic = false;     // write "KOV..." instead of "SONGOK"
-    uint8_t speedByte = 6;     // header byte 8; the low nibble is the speed
+    bool kovMagic = false;                    // write "KOV..." instead of "SONGOK"
+    uint8_t speedByte = 6;                    // header byte 8; the low nibble is the speed
     std::vector<SongInstrument> instruments;  // positions 0 upward, at most 15
     std::vector<uint8_t> order{0};            // the pattern played at each position
     int songLength = -1;                      // the length field; -1 writes order.size()
     int patternCount = 1;
-    int patternDataLength = -1;               // the length field; -1 writes patternCount * 896
-    uint16_t stereo[14] = {};                 // 0: right, anything else: left
+    int patternDataLength = -1;  // the length field; -1 writes patternCount * 896
+    uint16_t stereo[14] = {};    // 0: right, anything else: left
     std::vector<uint8_t> notes, effects, params;
 
     // One row, tracks from 0 separated by '|'. A cell is "NOTE EFFECT PARAM" with the effect byte

@@ -9,7 +9,7 @@ namespace trelmo::test {
 
 // A private folder (mkdtemp) that is removed with everything in it when the object goes.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -22,7 +22,7 @@ public:
     // Copies an existing file into the folder under name and returns its path.
     std::string Copy(const std::string& from, const std::string& name) const;
 
-private:
+  private:
     std::string path_;
 };
 
@@ -34,7 +34,7 @@ struct Rendering {
     std::vector<int16_t> pcm;  // interleaved stereo, left first; empty unless kept
     uint64_t frames = 0;
     uint64_t ticks = 0;
-    bool ended = false;        // songEnded was set
+    bool ended = false;  // songEnded was set
 };
 
 // Plays the song at path the way the mixer thread does: PrepareSong, then SequencerTick and
