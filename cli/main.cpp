@@ -1,0 +1,67 @@
+// trelmo: plays, renders and describes Apple IIgs SoundSmith/MegaTracker and NoiseTracker GS songs
+// through the Trelmo plug-in, the way the player it was written for drives it.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+
+#include "cli/cli.h"
+#include "cli/player_host.h"
+
+namespace trelmo::cli {
+
+int AboutCommand() {
+    In_Module& plugin = Plugin(nullptr);
+    plugin.About(plugin.hMainWindow);
+    std::printf("%s\n", LastMessageBoxText());
+    return ExitOk;
+}
+
+}  // namespace trelmo::cli
+
+int main(int argc, char** argv) {
+    using namespace trelmo::cli;
+    CLI::App app{"trelmo plays Apple IIgs SoundSmith/MegaTracker (.MTP) and NoiseTracker GS (.NTG) songs.\n"
+                 "With no song, render and play use the built-in demo song.",
+                 "trelmo"};
+    const std::string version = std::string("trelmo ") + TRELMO_VERSION + " (plug-in: " +
+                                Plugin(nullptr).description + ")";
+    app.set_version_flag("-V,--version", version);
+    app.require_subcommand(1, 1);
+
+    RenderOptions render;
+    CLI::App* renderCommand = app.add_subcommand("render", "Render songs to sound files, as fast as the machine allows");
+    renderCommand->add_option("songs", render.songs, "Song files (default: the demo song)");
+    CLI::Option* output = renderCommand->add_option("-o,--output", render.output,
+                                                    "Output file, or - for standard output (raw unless --format)");
+    renderCommand->add_option("--out-dir", render.outDir, "Folder for the output files (named after the songs)")
+        ->excludes(output);
+    renderCommand->add_option("-f,--format", render.format, "wav, flac, ogg or raw (default: from the name, else wav)")
+        ->check(CLI::IsMember({"wav", "flac", "ogg", "raw"}));
+    renderCommand->add_flag("--force", render.force, "Overwrite existing files");
+    renderCommand->add_flag("-q,--quiet", render.quiet, "No progress, no summary, no plug-in messages");
+
+    PlayOptions play;
+    CLI::App* playCommand = app.add_subcommand("play", "Play songs through the sound card (space pause, n next, q quit)");
+    playCommand->add_option("songs", play.songs, "Song files (default: the demo song)");
+    playCommand->add_flag("-q,--quiet", play.quiet, "No status line, no plug-in messages");
+
+    InfoOptions info;
+    CLI::App* infoCommand = app.add_subcommand("info", "Describe songs: kind, header, instruments, duration");
+    infoCommand->add_option("songs", info.songs, "Song files (default: the demo song)");
+    infoCommand->add_flag("--json", info.json, "Write JSON: an array with one object per song");
+    infoCommand->add_flag("-q,--quiet", info.quiet, "Leave out the plug-in's loading messages");
+
+    CLI::App* aboutCommand = app.add_subcommand("about", "Show the plug-in's About text");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        const int code = app.exit(error);
+        return code == 0 ? ExitOk : ExitUsage;
+    }
+    if (renderCommand->parsed()) return RenderCommand(render);
+    if (playCommand->parsed()) return PlayCommand(play);
+    if (infoCommand->parsed()) return InfoCommand(info);
+    if (aboutCommand->parsed()) return AboutCommand();
+    return ExitUsage;
+}
