@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Runs the plug-in's thread tests (the Play/Stop stress test among them) under ThreadSanitizer:
+# the host's thread and the mixer thread share nothing but the atomic run state.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=build-tsan
+cmake -S . -B "$dir" -G Ninja -DTRELMO_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRELMO_TSAN=ON \
+  -DTRELMO_BUILD_BENCH=OFF -DTRELMO_BUILD_CLI=OFF >/dev/null
+cmake --build "$dir" --target host_tests -j "$(nproc)"
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  "$dir/tests/host_tests" --gtest_filter='Stress.*:MixerThread.*:Play.*:SharedLibrary.*'
