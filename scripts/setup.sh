@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libsndfile1-dev portaudio19-dev
-  pulseaudio pulseaudio-utils
+  pulseaudio pulseaudio-utils libasound2-plugins nlohmann-json3-dev
   clang libclang-rt-14-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64
   python3 valgrind
