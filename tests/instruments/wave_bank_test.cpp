@@ -1,0 +1,320 @@
+// Wave banks: which file a song uses, when a bank is refused, and how its waves become samples.
+#include "instruments/wave_bank.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "instrument_test_files.h"
+#include "synth/wave_table.h"
+
+namespace trelmo {
+namespace {
+
+using testing_files::Bank;
+using testing_files::Bytes;
+using testing_files::InDirectory;
+using testing_files::TempDir;
+using testing_files::WriteFile;
+
+// A small valid bank whose single instrument's wave is `marker` bytes long, so that a test can tell
+// which file was loaded.
+Bytes MarkedBank(size_t marker) {
+    Bank bank(1, 0x90);
+    bank.SetInstrument(0, 10, 0, 0, 0);
+    bank.bytes[2 + 256 * 10 + marker] = 0;
+    return bank.bytes;
+}
+
+// What LoadWaveBank printed, with its result.
+std::string Load(const std::string& songPath, int16_t& result) {
+    testing::internal::CaptureStdout();
+    result = LoadWaveBank(songPath.c_str());
+    return testing::internal::GetCapturedStdout();
+}
+
+std::vector<int> Samples(int slot) {
+    const WaveSlot& s = WaveTable[slot];
+    return std::vector<int>(s.data, s.data + s.length);
+}
+
+TEST(WaveBank, LoopRuleComparesWholeControlBytes) {
+    EXPECT_EQ(LoopFlagFromControls(0, 0), 1);  // two free-running oscillators
+    EXPECT_EQ(LoopFlagFromControls(2, 6), 1);  // one-shot, then swap
+    EXPECT_EQ(LoopFlagFromControls(6, 0), 1);
+    EXPECT_EQ(LoopFlagFromControls(6, 6), 1);
+    EXPECT_EQ(LoopFlagFromControls(0, 2), 0);
+    EXPECT_EQ(LoopFlagFromControls(0, 6), 0);
+    EXPECT_EQ(LoopFlagFromControls(2, 0), 0);
+    EXPECT_EQ(LoopFlagFromControls(2, 2), 0);  // a one-shot pair plays once
+    EXPECT_EQ(LoopFlagFromControls(6, 2), 0);
+    EXPECT_EQ(LoopFlagFromControls(4, 0), 0);  // sync never loops
+    EXPECT_EQ(LoopFlagFromControls(0, 4), 0);
+    EXPECT_EQ(LoopFlagFromControls(0x10, 0), 0);  // stray high bits are not masked
+    EXPECT_EQ(LoopFlagFromControls(6, 0x16), 0);
+    // Exactly those four pairings loop among all 65,536.
+    int looping = 0;
+    for (int a = 0; a < 256; ++a) {
+        for (int b = 0; b < 256; ++b) looping += LoopFlagFromControls(static_cast<uint8_t>(a), static_cast<uint8_t>(b));
+    }
+    EXPECT_EQ(looping, 4);
+}
+
+TEST(WaveBank, CandidatesAreTriedInOrderEachUnderAnyCase) {
+    TempDir songs;
+    TempDir elsewhere;
+    InDirectory here(elsewhere.Path());
+    const std::string song = songs / "TUNE.MTP";
+    EXPECT_EQ(FindWaveBank(song.c_str()), "");
+
+    WriteFile(elsewhere / "DOC.DATA", MarkedBank(5));
+    EXPECT_EQ(FindWaveBank(song.c_str()), "DOC.DATA");  // the current directory comes last
+    WriteFile(songs / "doc.data", MarkedBank(4));
+    EXPECT_EQ(FindWaveBank(song.c_str()), songs / "doc.data");  // the song's own folder first
+    WriteFile(songs / "TUNE.D", MarkedBank(3));
+    EXPECT_EQ(FindWaveBank(song.c_str()), songs / "TUNE.D");
+    // Each candidate is matched under any case before the next one is tried.
+    WriteFile(songs / "tune.doc", MarkedBank(2));
+    EXPECT_EQ(FindWaveBank(song.c_str()), songs / "tune.doc");
+    // Each candidate is made from the base name, never from the previous candidate.
+    WriteFile(songs / "TUNE.W.DOC", MarkedBank(7));
+    EXPECT_EQ(FindWaveBank(song.c_str()), songs / "tune.doc");
+    WriteFile(songs / "TUNE.W", MarkedBank(1));
+    EXPECT_EQ(FindWaveBank(song.c_str()), songs / "TUNE.W");
+
+    // LoadWaveBank reads the very file FindWaveBank names.
+    int16_t result = 0;
+    EXPECT_EQ(Load(song, result), "DOC DATA file found with 1 insts.\n");
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(WaveTable[InstrumentMap[0]].length, 1u);
+    FreeAllWaveSlots();
+    std::filesystem::remove(songs / "TUNE.W");
+    std::filesystem::remove(songs / "tune.doc");
+    EXPECT_EQ(Load(song, result), "DOC DATA file found with 1 insts.\n");
+    EXPECT_EQ(WaveTable[InstrumentMap[0]].length, 3u);
+    FreeAllWaveSlots();
+
+    // A song in the current directory: DOC.DATA is tried once, as the bare name.
+    std::filesystem::remove(songs / "TUNE.D");
+    WriteFile(elsewhere / "LOCAL.D", MarkedBank(6));
+    EXPECT_EQ(FindWaveBank("local.mtp"), "LOCAL.D");
+    EXPECT_EQ(FindWaveBank("other.mtp"), "DOC.DATA");
+    std::filesystem::remove(elsewhere / "DOC.DATA");
+    EXPECT_EQ(FindWaveBank("other.mtp"), "");
+    EXPECT_EQ(Load("other.mtp", result), "");  // nothing found: nothing printed
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(FindWaveBank(nullptr), "");
+}
+
+TEST(WaveBank, BaseNameLosesOnlyATrailingPeriodMTP) {
+    TempDir dir;
+    for (const char* name : {"tune.W", "TUNE.W", "A.MTP.W", "SONG.NTG.W", "X,MTP.W", "Y.MTPX.W"}) {
+        WriteFile(dir / name, MarkedBank(1));
+    }
+    EXPECT_EQ(FindWaveBank((dir / "tune.mtp").c_str()), dir / "tune.W");
+    EXPECT_EQ(FindWaveBank((dir / "TUNE.MTP").c_str()), dir / "TUNE.W");
+    EXPECT_EQ(FindWaveBank((dir / "TUNE").c_str()), dir / "TUNE.W");
+    EXPECT_EQ(FindWaveBank((dir / "A.MTP.MTP").c_str()), dir / "A.MTP.W");
+    EXPECT_EQ(FindWaveBank((dir / "SONG.NTG").c_str()), dir / "SONG.NTG.W");
+    EXPECT_EQ(FindWaveBank((dir / "X,MTP").c_str()), dir / "X,MTP.W");
+    EXPECT_EQ(FindWaveBank((dir / "Y.MTPX").c_str()), dir / "Y.MTPX.W");
+    EXPECT_EQ(FindWaveBank((dir / "Y.mTpX").c_str()), dir / "Y.MTPX.W");  // no cut, then any case
+}
+
+TEST(WaveBank, RefusalsEndTheSearchWithTheirMessage) {
+    TempDir dir;
+    const std::string song = dir / "TUNE.MTP";
+    WriteFile(dir / "TUNE.DOC", MarkedBank(2));  // valid, but never reached after a refusal
+    int16_t result = 1;
+
+    for (uint16_t slot = 0; slot < 16; ++slot) InstrumentMap[slot] = 99;
+    Bank tooMany(16, 0x90, 16);  // long enough for 16: refused for its count alone
+    WriteFile(dir / "TUNE.W", tooMany.bytes);
+    EXPECT_EQ(Load(song, result), "Invalid DOC DATA file.  Bailing.\n");
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(InstrumentMap[0], 99);
+    EXPECT_FALSE(WaveSlotInUse(0));
+
+    // Shorter than count + wave image.
+    WriteFile(dir / "TUNE.W", Bytes(65537, 0));
+    EXPECT_EQ(Load(song, result), "Invalid DOC DATA file.  Bailing.\n");
+    EXPECT_EQ(result, 0);
+    WriteFile(dir / "TUNE.W", Bytes{0, 0});
+    EXPECT_EQ(Load(song, result), "Invalid DOC DATA file.  Bailing.\n");
+
+    // One byte short of the last descriptor pair, then exactly long enough.
+    Bank three(3, 0x90);
+    three.SetInstrument(0, 1, 0, 0, 0);
+    three.SetInstrument(1, 2, 0, 0, 0);
+    three.SetInstrument(2, 3, 0, 0, 0);
+    Bytes cut = three.bytes;
+    cut.pop_back();
+    ASSERT_EQ(three.bytes.size(), 65570u + 92 * 2 + 12);
+    WriteFile(dir / "TUNE.W", cut);
+    EXPECT_EQ(Load(song, result), "Invalid DOC DATA file.  Bailing.\n");
+    EXPECT_EQ(result, 0);
+    EXPECT_FALSE(WaveSlotInUse(0));
+    WriteFile(dir / "TUNE.W", three.bytes);
+    EXPECT_EQ(Load(song, result), "DOC DATA file found with 3 insts.\n");
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(InstrumentMap[2], 2);
+    FreeAllWaveSlots();
+
+    // No instruments: accepted, nothing loaded, the map untouched; a negative count prints as such.
+    InstrumentMap[0] = 99;
+    WriteFile(dir / "TUNE.W", Bank(0).bytes);
+    EXPECT_EQ(Load(song, result), "DOC DATA file found with 0 insts.\n");
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(InstrumentMap[0], 99);
+    EXPECT_FALSE(WaveSlotInUse(0));
+    WriteFile(dir / "TUNE.W", Bank(-2).bytes);
+    EXPECT_EQ(Load(song, result), "DOC DATA file found with -2 insts.\n");
+    EXPECT_EQ(result, 1);
+    EXPECT_FALSE(WaveSlotInUse(0));
+}
+
+TEST(WaveBank, FifteenInstrumentsAreTheMost) {
+    TempDir dir;
+    Bank full(15, 0x90);
+    for (int k = 0; k < 15; ++k) full.SetInstrument(k, static_cast<uint8_t>(k), 0, 0, 0);
+    WriteFile(dir / "FULL.W", full.bytes);
+    int16_t result = 0;
+    EXPECT_EQ(Load(dir / "FULL.MTP", result), "DOC DATA file found with 15 insts.\n");
+    EXPECT_EQ(result, 1);
+    for (int k = 0; k < 15; ++k) {
+        EXPECT_EQ(InstrumentMap[k], k);
+        EXPECT_EQ(WaveTable[k].length, 256u);
+    }
+    FreeAllWaveSlots();
+}
+
+TEST(WaveBank, WavesEndAtAZeroByteTheirSizeOrTheFile) {
+    TempDir dir;
+    Bank bank(6, 0x90);
+    bank.SetWave(1, {0x90, 0xA0, 0x00, 0x55});
+    bank.SetInstrument(0, 1, 7, 0x00, 0x00);  // a zero byte ends the wave
+    bank.SetWave(2, {0x00, 0x40});
+    bank.SetInstrument(1, 2, 0, 0x03, 0x07);  // empty; controls act as 2 and 6
+    bank.SetInstrument(2, 0, 7 | 0xF8, 0x12, 0x00);  // 32 KB with no zero; high size bits ignored
+    for (size_t i = 0; i < 32768; ++i) bank.bytes[2 + 128 * 256 + i] = static_cast<uint8_t>(0x81 + i % 100);
+    bank.bytes[2 + 128 * 256 + 32768] = 0x90;
+    bank.SetInstrument(3, 128, 7, 0x06, 0x00);  // exactly its size, then stops though no zero follows
+    bank.SetWave(5, {0x90, 0x80, 0x70, 0x00});
+    bank.SetInstrument(4, 5, 0, 0x02, 0x02);
+    bank.SetInstrument(5, 5, 0, 0x06, 0x06);  // shares the page of the wave before it
+
+    WriteFile(dir / "S.W", bank.bytes);
+    int16_t result = 0;
+    EXPECT_EQ(Load(dir / "S.MTP", result), "DOC DATA file found with 6 insts.\n");
+    ASSERT_EQ(result, 1);
+    for (int k = 0; k < 6; ++k) ASSERT_EQ(InstrumentMap[k], k);
+
+    EXPECT_EQ(Samples(0), (std::vector<int>{0x10, 0x20}));
+    EXPECT_EQ(WaveTable[0].loopEnd, 1u);
+    EXPECT_EQ(WaveTable[0].flags, 1);
+    EXPECT_EQ(WaveTable[0].loopStart, 0u);
+    EXPECT_EQ(WaveTable[0].defaultVolume, 0);
+
+    EXPECT_EQ(WaveTable[1].length, 0u);
+    EXPECT_EQ(WaveTable[1].loopEnd, 0xFFFFFFFFu);
+    EXPECT_TRUE(WaveSlotInUse(1));
+    EXPECT_EQ(WaveTable[1].flags, 1);  // 0x03 and 0x07 lose bit 0: one-shot then swap
+
+    // Page 0 runs on into page 1, whose bytes the first instrument already turned to 0x10 0x20 and
+    // a zero: so the first zero ends this wave inside page 1, 258 bytes in.
+    EXPECT_EQ(WaveTable[2].length, 256u + 2u);
+    EXPECT_EQ(WaveTable[2].data[0], 0x10);  // 0x90 XOR 0x80
+    EXPECT_EQ(WaveTable[2].data[256], static_cast<int8_t>(0x90));  // converted twice: as stored
+    EXPECT_EQ(WaveTable[2].flags, 0);  // 0x12 matches no row
+
+    EXPECT_EQ(WaveTable[3].length, 32768u);
+    EXPECT_EQ(WaveTable[3].data[0], 0x01);
+    EXPECT_EQ(WaveTable[3].data[32767], static_cast<int8_t>((0x81 + 32767 % 100) ^ 0x80));
+    EXPECT_EQ(WaveTable[3].flags, 1);
+
+    EXPECT_EQ(Samples(4), (std::vector<int>{0x10, 0x00, -0x10}));
+    EXPECT_EQ(WaveTable[4].flags, 0);
+    // The shared page now starts 0x10 0x00: the former 0x80 ends the wave after one byte, which is
+    // converted back to its stored value.
+    EXPECT_EQ(Samples(5), (std::vector<int>{-0x70}));
+    EXPECT_EQ(WaveTable[5].flags, 1);
+    FreeAllWaveSlots();
+}
+
+TEST(WaveBank, AWaveRunningPastTheImageStopsAtTheFileEndAndSparesLaterDescriptors) {
+    // The last page with a 32 KB size runs out of the wave image, over both descriptor pairs (all
+    // non-zero here) and up to the end of the file.
+    TempDir dir;
+    Bank bank(2, 0x90);
+    for (size_t i = 65538; i < bank.bytes.size(); ++i) bank.bytes[i] = 0x11;
+    bank.SetInstrument(0, 255, 7, 0x02, 0x02);
+    bank.SetInstrument(1, 1, 8, 0x06, 0x06);  // size code 0 without a zero byte
+    bank.SetWave(1, Bytes(255, 0x90));
+    bank.bytes[2 + 256 + 255] = 0;
+    WriteFile(dir / "END.W", bank.bytes);
+    int16_t result = 0;
+    EXPECT_EQ(Load(dir / "END.MTP", result), "DOC DATA file found with 2 insts.\n");
+    const size_t fileSize = 65570 + 92 + 12;
+    EXPECT_EQ(WaveTable[InstrumentMap[0]].length, fileSize - (2 + 255 * 256));
+    EXPECT_EQ(WaveTable[InstrumentMap[0]].flags, 0);
+    // Instrument 1's descriptors were converted with that wave, but it is read as it was stored:
+    // page 1 (not 0x81), size 256, loop from the two swap oscillators (not 0x86).
+    EXPECT_EQ(WaveTable[InstrumentMap[1]].length, 255u);
+    EXPECT_EQ(WaveTable[InstrumentMap[1]].data[0], 0x10);
+    EXPECT_EQ(WaveTable[InstrumentMap[1]].flags, 1);
+    FreeAllWaveSlots();
+}
+
+// The real banks: counts, wave lengths and loop flags as read from each file's descriptor table
+// and wave image (first zero byte within the wave's size), and every sample as its stored byte
+// XOR 0x80.
+struct RealBank {
+    const char* file;
+    std::vector<uint32_t> lengths;
+    std::vector<int> loops;
+};
+
+TEST(WaveBank, RealBanksLoadTheirInstruments) {
+    const std::string corpus = TRELMO_CORPUS_DIR;
+    const RealBank banks[] = {
+        {"soundsmith/ECHO.W", {1173, 1218, 3986, 2958, 3096, 2506, 8156, 1684, 7679}, {0, 0, 0, 0, 0, 0, 1, 1, 0}},
+        {"wavebanks/ANIM50.W", {28926, 8008, 3400, 4997, 9800, 1277, 759}, {0, 0, 0, 0, 0, 0, 0}},
+        {"wavebanks/DELTA.W", {1173, 1218, 3986, 2958, 3096, 2506, 8156, 2158, 7679, 20479}, {0, 0, 0, 0, 0, 0, 1, 1, 0, 0}},
+        {"wavebanks/GAME.W", {4863, 500, 2450, 5367}, {0, 0, 0, 0}},
+        {"wavebanks/MAG04.W", {16384, 4000, 3400, 2000, 7712, 9794, 9900, 8192}, {1, 0, 0, 0, 0, 0, 0, 1}},
+        {"wavebanks/MAG05.W", {3400, 4000, 2000, 7712, 32356, 5500}, {0, 0, 0, 0, 0, 0}},
+    };
+    for (const RealBank& real : banks) {
+        SCOPED_TRACE(real.file);
+        // A song that names this bank, in a folder of its own.
+        TempDir dir;
+        const Bytes raw = testing_files::ReadFile(corpus + "/" + real.file);
+        ASSERT_GT(raw.size(), 65570u);
+        WriteFile(dir / "SONG.W", raw);
+        int16_t result = 0;
+        const std::string printed = Load(dir / "SONG.MTP", result);
+        EXPECT_EQ(result, 1);
+        EXPECT_EQ(printed, "DOC DATA file found with " + std::to_string(real.lengths.size()) + " insts.\n");
+        for (size_t k = 0; k < real.lengths.size(); ++k) {
+            SCOPED_TRACE(k);
+            const int slot = InstrumentMap[k];
+            ASSERT_TRUE(WaveSlotInUse(slot));
+            const WaveSlot& s = WaveTable[slot];
+            EXPECT_EQ(s.length, real.lengths[k]);
+            EXPECT_EQ(s.loopEnd, real.lengths[k] - 1);
+            EXPECT_EQ(s.flags, real.loops[k]);
+            const size_t start = 2 + 256 * static_cast<size_t>(raw[65570 + 92 * k + 1]);
+            size_t mismatches = 0;
+            for (uint32_t i = 0; i < s.length; ++i) {
+                if (s.data[i] != static_cast<int8_t>(raw[start + i] ^ 0x80)) ++mismatches;
+            }
+            EXPECT_EQ(mismatches, 0u);
+        }
+        FreeAllWaveSlots();
+    }
+}
+
+}  // namespace
+}  // namespace trelmo
