@@ -69,6 +69,10 @@ TEST(MixBlock, LoopsKeepTheOvershootAndTheFraction) {
     QuietBank();
     Play(4, {0, 10, 20, 30}, 0x14000, 3, 0, 1);
     EXPECT_EQ(MixLeft(4), (std::vector<int>{12, 25, 7, 20}));
+    // Two bytes per frame: position 4 goes back to 1, not to the loop start.
+    QuietBank();
+    Play(6, {0, 10, 20, 30}, 0x20000, 3, 0, 1);
+    EXPECT_EQ(MixLeft(4), (std::vector<int>{20, 10, 0, 20}));
     FreeAllWaveSlots();
 }
 
