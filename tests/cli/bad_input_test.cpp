@@ -1,0 +1,110 @@
+// trelmo's answers to bad input: one line on standard error per problem, a non-zero status
+// (2 for a wrong command line), the other songs still done, and no file left behind.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "tests/cli/trelmo_runner.h"
+#include "tests/support/song_player.h"
+
+namespace trelmo::test {
+namespace {
+
+const std::string Corpus = TRELMO_CORPUS_DIR;
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(BadInput, EachProblemIsOneLineAndTheOtherSongsStillRender) {
+    TempDir folder;
+    folder.Copy(Corpus + "/soundsmith/ECHO.MTP", "ECHO.MTP");
+    folder.Copy(Corpus + "/soundsmith/ECHO.W", "ECHO.W");
+    mkdir(folder.File("bare").c_str(), 0777);
+    folder.Copy(Corpus + "/soundsmith/ECHO.MTP", "bare/LONELY.MTP");
+    folder.Write("NOTASONG.MTP", {'H', 'e', 'l', 'l', 'o', '\n'});
+
+    TrelmoRun run = RunTrelmo({"render", "-q", "--out-dir", "out", "MISSING.MTP", "NOTASONG.MTP",
+                               "bare/LONELY.MTP", "ECHO.MTP"},
+                              folder.Path());
+    EXPECT_EQ(run.status, 1);
+    const std::vector<std::string> lines = Lines(run.err);
+    ASSERT_EQ(lines.size(), 3u) << run.err;
+    EXPECT_EQ(lines[0], "trelmo: MISSING.MTP: cannot open: No such file or directory");
+    EXPECT_EQ(lines[1], "trelmo: NOTASONG.MTP: not a SoundSmith or NoiseTracker GS song");
+    EXPECT_TRUE(Contains(lines[2], "bare/LONELY.MTP: instruments missing")) << lines[2];
+    EXPECT_TRUE(Contains(lines[2], "KILLERKICK")) << lines[2];
+    EXPECT_EQ(FolderEntries(folder.File("out")), std::vector<std::string>{"ECHO.wav"});
+
+    // An existing file is kept unless --force; an output that cannot be created is named.
+    TrelmoRun again = RunTrelmo({"render", "-q", "--out-dir", "out", "ECHO.MTP"}, folder.Path());
+    EXPECT_EQ(again.status, 1);
+    EXPECT_EQ(again.err, "trelmo: out/ECHO.wav: already exists (use --force to overwrite it)\n");
+    TrelmoRun forced = RunTrelmo({"render", "-q", "--force", "--out-dir", "out", "ECHO.MTP"}, folder.Path());
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    TrelmoRun unwritable = RunTrelmo({"render", "-q", "-o", "ECHO.W/inside.wav", "ECHO.MTP"}, folder.Path());
+    EXPECT_EQ(unwritable.status, 1);
+    EXPECT_EQ(unwritable.err, "trelmo: ECHO.W/inside.wav: cannot write: Not a directory\n");
+    TrelmoRun info = RunTrelmo({"info", "MISSING.MTP", "ECHO.MTP"}, folder.Path());
+    EXPECT_EQ(info.status, 1);
+    EXPECT_EQ(info.err, "trelmo: MISSING.MTP: cannot open: No such file or directory\n");
+    EXPECT_TRUE(Contains(info.out, "ECHO.MTP\n  kind         SoundSmith"));
+
+    // Nothing half-written anywhere: no temporary files beside the outputs.
+    EXPECT_EQ(FolderEntries(folder.Path()),
+              (std::vector<std::string>{"ECHO.MTP", "ECHO.W", "NOTASONG.MTP", "bare", "out"}));
+    EXPECT_EQ(FolderEntries(folder.File("out")), std::vector<std::string>{"ECHO.wav"});
+}
+
+TEST(BadInput, CommandLineMistakesAreUsageErrors) {
+    TempDir folder;
+    const std::vector<std::vector<std::string>> mistakes = {
+        {"render", "--bogus"},
+        {"render", "-o", "a.wav", "one.MTP", "two.MTP"},
+        {"render", "-o", "song.xyz"},
+        {"render", "--format", "mp3"},
+        {"render", "-o", "a.wav", "--out-dir", "x"},
+        {"frobnicate"},
+        {},
+    };
+    for (const std::vector<std::string>& args : mistakes) {
+        const TrelmoRun run = RunTrelmo(args, folder.Path());
+        std::string shown;
+        for (const std::string& arg : args) shown += arg + " ";
+        EXPECT_EQ(run.status, 2) << shown << run.err;
+        EXPECT_FALSE(run.err.empty()) << shown;
+    }
+    EXPECT_TRUE(FolderEntries(folder.Path()).empty());
+    EXPECT_EQ(RunTrelmo({"--help"}).status, 0);
+    const TrelmoRun version = RunTrelmo({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_TRUE(Contains(version.out, "trelmo 0.99")) << version.out;
+    const TrelmoRun about = RunTrelmo({"about"});
+    EXPECT_EQ(about.status, 0);
+    EXPECT_TRUE(Contains(about.out, "Plays Apple IIgs SoundSmith/MegaTracker and NoiseTracker GS 1.x songs.\n"));
+    EXPECT_FALSE(Contains(about.out, "\r"));
+}
+
+TEST(BadInput, AReaderThatGoesAwayEndsTheRenderCleanly) {
+    // trelmo render -o - | head -c 100: the writes fail once the pipe is closed; the render stops
+    // with a message instead of dying of SIGPIPE or rendering on to the end.
+    TempDir folder;
+    folder.Copy(Corpus + "/soundsmith/ECHO.MTP", "ECHO.MTP");
+    folder.Copy(Corpus + "/soundsmith/ECHO.W", "ECHO.W");
+    const std::string script = std::string("'") + TRELMO_CLI_PATH +
+                               "' render -q -o - ECHO.MTP 2>err.txt | head -c 100 >/dev/null\n"
+                               "echo ${PIPESTATUS[0]} >status.txt\n";
+    folder.Write("pipe.sh", std::vector<uint8_t>(script.begin(), script.end()));
+    ASSERT_EQ(std::system(("cd '" + folder.Path() + "' && bash pipe.sh").c_str()), 0);
+    std::ifstream status(folder.File("status.txt"));
+    int code = -1;
+    status >> code;
+    EXPECT_EQ(code, 1);
+    std::ifstream err(folder.File("err.txt"));
+    std::string line;
+    std::getline(err, line);
+    EXPECT_TRUE(Contains(line, "trelmo: standard output: cannot write")) << line;
+}
+
+}  // namespace
+}  // namespace trelmo::test
