@@ -75,8 +75,8 @@ void TRELMO_CDECL Config(WindowHandle parent) {
 
 void TRELMO_CDECL About(WindowHandle parent) { ShowMessageBox(parent, AboutText, "About Trelmo"); }
 
-// Init, Quit, SetOutputTime and EQSet have nothing to do: nothing is set up at load, nothing is
-// seekable and there is no equaliser. Each keeps its own signature so every call matches its callee.
+// Init, SetOutputTime and EQSet have nothing to do: nothing is set up at load, nothing is seekable
+// and there is no equaliser. Each keeps its own signature so every call matches its callee.
 void TRELMO_CDECL DoNothing() {}
 void TRELMO_CDECL IgnoreOutputTime(int) {}
 void TRELMO_CDECL IgnoreEqualizer(int, char*, int) {}
@@ -98,6 +98,14 @@ void TRELMO_CDECL GetFileInfo(const char* file, char* title, int* lengthInMs) {
         title[length] = '\0';
     }
     if (lengthInMs != nullptr) *lengthInMs = UnknownLength;
+}
+
+// The player calls Quit before it unloads the library: the song that stays loaded after Stop
+// would otherwise be lost with it. Loading "no file" releases it and leaves no song loaded.
+void TRELMO_CDECL Quit() {
+    StopMixer();
+    SongPath[0] = '\0';
+    LoadSong();
 }
 
 int TRELMO_CDECL InfoBox(const char*, WindowHandle) { return 0; }
@@ -179,7 +187,7 @@ In_Module Module = {
     .Config = Config,
     .About = About,
     .Init = DoNothing,
-    .Quit = DoNothing,
+    .Quit = Quit,
     .GetFileInfo = GetFileInfo,
     .InfoBox = InfoBox,
     .IsOurFile = IsOurFile,

@@ -312,6 +312,7 @@ TEST(Callbacks, PauseVolumePanAndTime) {
     // These have nothing to do and call nothing.
     host.ClearLog();
     char bands[10] = {};
+    ASSERT_NE(SongBlock.data, nullptr);
     Module.Init();
     Module.SetOutputTime(5000);
     Module.EQSet(1, bands, 10);
@@ -320,6 +321,9 @@ TEST(Callbacks, PauseVolumePanAndTime) {
     EXPECT_EQ(Module.GetLength(), -1000);
     EXPECT_TRUE(host.Calls().empty());
     EXPECT_TRUE(host.Boxes().empty());
+    // Quit lets go of the song that stayed loaded after Stop.
+    EXPECT_EQ(SongKind, NoSong);
+    EXPECT_EQ(SongBlock.data, nullptr);
 }
 
 }  // namespace
