@@ -5,11 +5,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include <unistd.h>
-
-#include "song/song_loader.h"
-#include "synth/tick_timing.h"
-#include "synth/voice_bank.h"
+#include "tests/support/song_player.h"
 
 namespace trelmo::test {
 
@@ -174,18 +170,11 @@ bool WriteNtgFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 }
 
 bool LoadNtgBytes(const std::vector<uint8_t>& bytes) {
-    char folder[] = "/tmp/trelmo-ntg-XXXXXX";
-    if (mkdtemp(folder) == nullptr) return false;
-    const std::string path = std::string(folder) + "/SONG.NTG";
-    if (!WriteNtgFile(path, bytes) || path.size() > MaxPathLength) return false;
-    path.copy(SongPath, path.size());
-    SongPath[path.size()] = '\0';
-    LoadSong();
-    std::remove(path.c_str());
-    rmdir(folder);
-    StartSong();
-    ResetVoiceBank();
-    SetTickRate(125);
+    // The song is read whole by LoadSong, so its folder can go at once.
+    const TempDir dir;
+    const std::string path = dir.File("SONG.NTG");
+    if (!WriteNtgFile(path, bytes)) return false;
+    PrepareSong(path);
     return true;
 }
 

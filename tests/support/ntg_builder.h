@@ -3,7 +3,7 @@
 //
 //   NtgSongSpec song;
 //   song.trackCount = 2;
-//   song.firstGroup.push_back({.sample = SquareWave(32), .volume = 100, .mode = 3});
+//   song.firstGroup.push_back({.sample = NtgSquareWave(32), .volume = 100, .mode = 3});
 //   song.Row(0, 0, "C-4 01 00 --- 00 00");      // pattern 0, row 0
 //   std::vector<uint8_t> bytes = BuildNtgSong(song);
 #pragma once
@@ -67,8 +67,8 @@ std::vector<uint8_t> BuildNtgSong(const NtgSongSpec& spec, NtgLayout* layout = n
 std::vector<uint8_t> NtgSquareWave(uint32_t length);
 // Writes bytes to path; false when the file cannot be written.
 bool WriteNtgFile(const std::string& path, const std::vector<uint8_t>& bytes);
-// Plays bytes the way Play does: writes them to a private temporary file, LoadSong, StartSong,
-// ResetVoiceBank and SetTickRate(125); the file is removed again. False when it cannot be written.
+// Loads and starts bytes as a song file with PrepareSong (song_player.h), from a private temporary
+// folder that is removed again. False when the file cannot be written.
 bool LoadNtgBytes(const std::vector<uint8_t>& bytes);
 
 }  // namespace trelmo::test
