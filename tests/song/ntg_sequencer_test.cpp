@@ -42,19 +42,19 @@ bool RowStarts(int voice) {
 uint32_t FrequencyOf(const char* note) { return NotePitch(NtgNote(note)) * PitchToFrequency; }
 
 NtgSongSpec SongWith(const std::vector<uint8_t>& volumes, uint16_t tracks = 1) {
-    NtgSongSpec spec;
-    spec.trackCount = tracks;
-    for (uint8_t volume : volumes) spec.firstGroup.push_back({.sample = NtgSquareWave(64), .volume = volume, .mode = 3});
-    return spec;
+    NtgSongSpec song;
+    song.trackCount = tracks;
+    for (uint8_t volume : volumes) song.firstGroup.push_back({.sample = NtgSquareWave(64), .volume = volume, .mode = 3});
+    return song;
 }
 
 }  // namespace
 
 TEST(NtgSequencer, PositionsLastSixtyFourRowsAtTheSongsTempo) {
-    NtgSongSpec spec = SongWith({64});
-    spec.tempo = 10;
-    spec.Row(0, 0, "C-4 01 00");
-    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(spec)));
+    NtgSongSpec song = SongWith({64});
+    song.tempo = 10;
+    song.Row(0, 0, "C-4 01 00");
+    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(song)));
     EXPECT_EQ(PlayToEnd(63), 63);
     EXPECT_EQ(Player.songEnded, 0);
     EXPECT_EQ(GetTickRate(), 7);  // the header's tempo replaced 125 on the first tick
@@ -74,14 +74,14 @@ TEST(NtgSequencer, PositionsLastSixtyFourRowsAtTheSongsTempo) {
 }
 
 TEST(NtgSequencer, OrderTableAndNextPatternCells) {
-    NtgSongSpec spec = SongWith({64}, 4);
-    spec.order = {2, 0, 1};
-    spec.Row(2, 10, "C-4 01 00 --- 00 00 NXT 00 00 D-4 01 00");
-    spec.Row(0, 0, "E-4 01 00");
-    spec.Row(0, 63, "NXT 00 00");  // the same as the pattern's own end
-    spec.Row(1, 1, "F-4 01 00");
-    spec.Row(1, 5, "--- 00 00 NXT 00 00");
-    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(spec)));
+    NtgSongSpec song = SongWith({64}, 4);
+    song.order = {2, 0, 1};
+    song.Row(2, 10, "C-4 01 00 --- 00 00 NXT 00 00 D-4 01 00");
+    song.Row(0, 0, "E-4 01 00");
+    song.Row(0, 63, "NXT 00 00");  // the same as the pattern's own end
+    song.Row(1, 1, "F-4 01 00");
+    song.Row(1, 5, "--- 00 00 NXT 00 00");
+    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(song)));
     EXPECT_EQ(PlayToEnd(10), 10);
     EXPECT_TRUE(RowStarts(3));  // the row goes on after "NXT"
     EXPECT_EQ(VoiceBank[3].frequency, FrequencyOf("D-4"));
@@ -100,11 +100,11 @@ TEST(NtgSequencer, OrderTableAndNextPatternCells) {
 }
 
 TEST(NtgSequencer, VolumeStopAndNoteCommands) {
-    NtgSongSpec spec = SongWith({200, 60});
+    NtgSongSpec song = SongWith({200, 60});
     const char* rows[] = {"C-4 41 C8", "C-4 41 64", "C-4 01 00", "--- 40 30", "C-4 02 00",
                           "STP 41 7F", "--- 00 00", "D-4 00 00", "C-4 C1 50"};
-    for (int r = 0; r < 9; ++r) spec.Row(0, r, rows[r]);
-    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(spec)));
+    for (int r = 0; r < 9; ++r) song.Row(0, r, rows[r]);
+    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(song)));
     const bool starts[] = {true, true, true, false, true, false, false, true, true};
     const int volumes[] = {200, 100, 127, 0x30, 60, 0, 0, 60, 127};
     for (int r = 0; r < 9; ++r) {
@@ -116,11 +116,11 @@ TEST(NtgSequencer, VolumeStopAndNoteCommands) {
 }
 
 TEST(NtgSequencer, SetTempoActsOnItsOwnRow) {
-    NtgSongSpec spec = SongWith({64});
-    spec.Row(0, 0, "--- 80 00");
-    spec.Row(0, 1, "C-4 81 7D");
-    spec.Row(0, 2, "--- 80 FF");
-    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(spec)));
+    NtgSongSpec song = SongWith({64});
+    song.Row(0, 0, "--- 80 00");
+    song.Row(0, 1, "C-4 81 7D");
+    song.Row(0, 2, "--- 80 FF");
+    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(song)));
     const uint32_t lengths[] = {44100, 1696, 848};
     for (int r = 0; r < 3; ++r) {
         const bool started = RowStarts(0);
@@ -136,14 +136,14 @@ TEST(NtgSequencer, InstrumentsThatNameNoSampleSilenceTheTrack) {
     // 20 records fill slots 0..19, so the stale map entry NoInstrumentSlot (16) names a slot that
     // is in use. Track 1 uses the empty second group: its instrument 1 is map index 20, which
     // names no record of this song.
-    NtgSongSpec spec = SongWith(std::vector<uint8_t>(20, 90), 2);
-    spec.firstGroupTracks = 1;
-    spec.Row(0, 0, "C-4 40 50 C-4 00 00");  // no instrument yet: the volume still acts
-    spec.Row(0, 1, "C-4 80 0A --- 00 00");  // and so does the tempo
-    spec.Row(0, 2, "C-4 02 00 C-4 01 00");
-    spec.Row(0, 3, "--- 03 00 C-4 3F 00");  // an instrument without a note only changes it
-    spec.Row(0, 4, "--- 00 00 C-4 3F 00");
-    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(spec)));
+    NtgSongSpec song = SongWith(std::vector<uint8_t>(20, 90), 2);
+    song.firstGroupTracks = 1;
+    song.Row(0, 0, "C-4 40 50 C-4 00 00");  // no instrument yet: the volume still acts
+    song.Row(0, 1, "C-4 80 0A --- 00 00");  // and so does the tempo
+    song.Row(0, 2, "C-4 02 00 C-4 01 00");
+    song.Row(0, 3, "--- 03 00 C-4 3F 00");  // an instrument without a note only changes it
+    song.Row(0, 4, "--- 00 00 C-4 3F 00");
+    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(song)));
     ASSERT_TRUE(WaveSlotInUse(16));
     ASSERT_EQ(InstrumentMap[20], NoInstrumentSlot);
     EXPECT_FALSE(RowStarts(0));
@@ -167,13 +167,13 @@ TEST(NtgSequencer, TracksChooseTheirInstrumentGroup) {
     const uint16_t firstGroupTracks[] = {0, 1, 3, 5};
     const int records[4][3] = {{2, 2, 3}, {0, 2, 3}, {0, 0, 1}, {0, 0, 1}};
     for (int c = 0; c < 4; ++c) {
-        NtgSongSpec spec = SongWith({10, 20}, 3);
-        spec.secondGroup = spec.firstGroup;
-        spec.secondGroup[0].volume = 30;
-        spec.secondGroup[1].volume = 40;
-        spec.firstGroupTracks = firstGroupTracks[c];
-        spec.Row(0, 0, "C-4 01 00 C-4 01 00 C-4 02 00");
-        ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(spec)));
+        NtgSongSpec song = SongWith({10, 20}, 3);
+        song.secondGroup = song.firstGroup;
+        song.secondGroup[0].volume = 30;
+        song.secondGroup[1].volume = 40;
+        song.firstGroupTracks = firstGroupTracks[c];
+        song.Row(0, 0, "C-4 01 00 C-4 01 00 C-4 02 00");
+        ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(song)));
         SequencerTick();
         for (int k = 0; k < 3; ++k) {
             EXPECT_EQ(VoiceBank[k].slot, InstrumentMap[records[c][k]]) << "first-group tracks " << c << " track " << k;
@@ -184,16 +184,16 @@ TEST(NtgSequencer, TracksChooseTheirInstrumentGroup) {
 
 TEST(NtgSequencer, SidesHighNotesAndWideRows) {
     // 16 tracks: two more than there are voices. They are skipped, but a row is still 48 bytes.
-    NtgSongSpec spec = SongWith({64}, 16);
-    spec.channels = {0, 1, 0x8000};
+    NtgSongSpec song = SongWith({64}, 16);
+    song.channels = {0, 1, 0x8000};
     std::string row0 = "--- 00 00 --- 00 00 --- 00 00";
     for (int k = 3; k < 16; ++k) row0 += k == 13 ? " C-4 01 00" : " --- 00 00";
-    spec.Row(0, 0, "C-4 01 00 C-4 01 00 C-4 01 00");
-    spec.Row(0, 1, row0);
-    spec.Cell(0, 1, 0, 120, NtgControl(1), 0);
-    spec.Cell(0, 1, 14, NtgNote("C-4"), NtgControl(1), 0x00);
-    spec.Cell(0, 2, 0, 200, NtgControl(1), 0);
-    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(spec)));
+    song.Row(0, 0, "C-4 01 00 C-4 01 00 C-4 01 00");
+    song.Row(0, 1, row0);
+    song.Cell(0, 1, 0, 120, NtgControl(1), 0);
+    song.Cell(0, 1, 14, NtgNote("C-4"), NtgControl(1), 0x00);
+    song.Cell(0, 2, 0, 200, NtgControl(1), 0);
+    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(song)));
     SequencerTick();
     EXPECT_EQ(VoiceBank[0].channel, 0);
     EXPECT_EQ(VoiceBank[1].channel, 0xFF);
@@ -206,13 +206,13 @@ TEST(NtgSequencer, SidesHighNotesAndWideRows) {
 }
 
 TEST(NtgSequencer, DamagedPatternsPlayAsEmptyCells) {
-    NtgSongSpec spec = SongWith({64}, 2);
-    spec.order = {0, 60000, 1};
-    spec.patternSize = 65535;  // pattern 60000 starts ~3.9 GB in
-    spec.Row(0, 0, "C-4 01 00 C-4 01 00");
-    spec.Row(1, 0, "C-4 01 00 C-4 01 00");  // beyond the pattern data's length
-    spec.patternDataLength = 384;
-    std::vector<uint8_t> bytes = BuildNtgSong(spec);
+    NtgSongSpec song = SongWith({64}, 2);
+    song.order = {0, 60000, 1};
+    song.patternSize = 65535;  // pattern 60000 starts ~3.9 GB in
+    song.Row(0, 0, "C-4 01 00 C-4 01 00");
+    song.Row(1, 0, "C-4 01 00 C-4 01 00");  // beyond the pattern data's length
+    song.patternDataLength = 384;
+    std::vector<uint8_t> bytes = BuildNtgSong(song);
     ASSERT_TRUE(LoadNtgBytes(bytes));
     EXPECT_TRUE(RowStarts(1));
     EXPECT_EQ(PlayToEnd(63), 63);
@@ -254,12 +254,12 @@ TEST(NtgTrace, NoteNames) {
 }
 
 TEST(NtgTrace, PrintsEveryRowWhenSwitchedOnAndNothingOtherwise) {
-    NtgSongSpec spec = SongWith({64}, 2);
-    spec.order = {0, 3};
-    spec.Row(0, 5, "C-4 01 00 --- 00 00");
-    spec.Row(3, 0, "STP 85 ff NXT 00 00");
-    spec.Cell(0, 6, 1, 0xF0, 0xC1, 0x0A);
-    const std::vector<uint8_t> bytes = BuildNtgSong(spec);
+    NtgSongSpec song = SongWith({64}, 2);
+    song.order = {0, 3};
+    song.Row(0, 5, "C-4 01 00 --- 00 00");
+    song.Row(3, 0, "STP 85 ff NXT 00 00");
+    song.Cell(0, 6, 1, 0xF0, 0xC1, 0x0A);
+    const std::vector<uint8_t> bytes = BuildNtgSong(song);
 
     ASSERT_TRUE(LoadNtgBytes(bytes));
     Player.rowTrace = 1;

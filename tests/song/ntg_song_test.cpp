@@ -51,11 +51,11 @@ TEST(NtgSong, TempoWordsAndRowLengths) {
 
 TEST(NtgSong, SampleAreaStartsAfterRecordsOnAPageBoundary) {
     for (uint32_t patternLength : {386u, 387u}) {
-        NtgSongSpec spec;
-        spec.trackCount = 0;
-        spec.patternDataLength = patternLength;
-        spec.firstGroup.push_back({.sample = {0x90, 0x70, 0x81, 0xFF}});
-        std::vector<uint8_t> bytes = BuildNtgSong(spec);
+        NtgSongSpec song;
+        song.trackCount = 0;
+        song.patternDataLength = patternLength;
+        song.firstGroup.push_back({.sample = {0x90, 0x70, 0x81, 0xFF}});
+        std::vector<uint8_t> bytes = BuildNtgSong(song);
         // 606 + 386 + 32 = 1024 needs no padding; one byte more pads to 1280. The padding must
         // not be taken for the sample.
         const size_t area = patternLength == 386 ? 1024 : 1280;
@@ -68,12 +68,12 @@ TEST(NtgSong, SampleAreaStartsAfterRecordsOnAPageBoundary) {
 
 TEST(NtgSong, StartPagesCountWithinEachGroup) {
     const std::vector<uint8_t> a = {0x81}, b = {0x82}, c = {0x83}, d = {0x84};
-    NtgSongSpec spec;
-    spec.trackCount = 0;
-    spec.firstGroup = {{.sample = a}, {.sample = b, .startPage = 1}};
-    spec.secondGroup = {{.sample = c}, {.sample = d, .startPage = 1}};
+    NtgSongSpec song;
+    song.trackCount = 0;
+    song.firstGroup = {{.sample = a}, {.sample = b, .startPage = 1}};
+    song.secondGroup = {{.sample = c}, {.sample = d, .startPage = 1}};
     NtgLayout layout{};
-    const std::vector<uint8_t> bytes = BuildNtgSong(spec, &layout);
+    const std::vector<uint8_t> bytes = BuildNtgSong(song, &layout);
     ASSERT_EQ(layout.firstSampleArea, 768u);  // 606 + 4 x 32 = 734, padded
     ASSERT_EQ(bytes[768 + 256], 0x82);
     ASSERT_EQ(bytes[768 + 512 + 256], 0x84);
@@ -106,10 +106,10 @@ TEST(NtgSong, StartPagesCountWithinEachGroup) {
 TEST(NtgSong, ModesLoopPointsAndDefaultVolumes) {
     const uint8_t modes[] = {0, 1, 2, 3, 255};
     const uint8_t volumes[] = {0, 127, 128, 200, 255};
-    NtgSongSpec spec;
-    spec.trackCount = 0;
-    for (int i = 0; i < 5; ++i) spec.firstGroup.push_back({.sample = NtgSquareWave(10), .volume = volumes[i], .mode = modes[i]});
-    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(spec)));
+    NtgSongSpec song;
+    song.trackCount = 0;
+    for (int i = 0; i < 5; ++i) song.firstGroup.push_back({.sample = NtgSquareWave(10), .volume = volumes[i], .mode = modes[i]});
+    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(song)));
     for (int i = 0; i < 5; ++i) {
         const WaveSlot& slot = WaveTable[InstrumentSlot(i)];
         EXPECT_EQ(slot.flags, modes[i] > 2 ? 1 : 0) << "mode " << int{modes[i]};
@@ -144,12 +144,12 @@ TEST(NtgSong, RecordCountsBeyondTheMapAndNone) {
 TEST(NtgSong, HeaderValuesPointingPastTheFileAreCut) {
     // A sample whose length field runs past the end keeps the bytes the file has; one whose start
     // page lies beyond the file is empty; a long one stops at what a voice can address.
-    NtgSongSpec spec;
-    spec.trackCount = 0;
-    spec.firstGroup = {{.sample = std::vector<uint8_t>(70000, 0xA0)},
+    NtgSongSpec song;
+    song.trackCount = 0;
+    song.firstGroup = {{.sample = std::vector<uint8_t>(70000, 0xA0)},
                        {.sample = {}, .startPage = 900, .lengthField = 100},
                        {.sample = {0x90, 0x90}, .lengthField = 0xFFFFFF}};
-    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(spec)));
+    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(song)));
     EXPECT_EQ(WaveTable[InstrumentSlot(0)].length, 65536u);
     EXPECT_EQ(WaveTable[InstrumentSlot(1)].length, 0u);
     EXPECT_EQ(RecordSample(2), (std::vector<int>{16, 16}));

@@ -88,7 +88,7 @@ uint8_t NtgNote(const std::string& name) {
     throw std::invalid_argument("not a note name: " + name);
 }
 
-std::vector<uint8_t> BuildNtgSong(const NtgSongSpec& spec, NtgLayout* layout) {
+std::vector<uint8_t> BuildNtgSong(const NtgSongSpec& song, NtgLayout* layout) {
     std::vector<uint8_t> bytes(HeaderSize, 0);
     bytes[2] = 'F';
     bytes[3] = 'T';
@@ -97,35 +97,35 @@ std::vector<uint8_t> BuildNtgSong(const NtgSongSpec& spec, NtgLayout* layout) {
     bytes[7] = 'O';
     bytes[15] = 'E';
 
-    const uint32_t patternSize = spec.patternSize ? *spec.patternSize : 64u * spec.trackCount * 3u;
-    const uint32_t patternLength = spec.patternDataLength
-                                       ? *spec.patternDataLength
-                                       : static_cast<uint32_t>(spec.patterns.size()) * patternSize;
-    const uint32_t recordCount = static_cast<uint32_t>(spec.firstGroup.size() + spec.secondGroup.size());
+    const uint32_t patternSize = song.patternSize ? *song.patternSize : 64u * song.trackCount * 3u;
+    const uint32_t patternLength = song.patternDataLength
+                                       ? *song.patternDataLength
+                                       : static_cast<uint32_t>(song.patterns.size()) * patternSize;
+    const uint32_t recordCount = static_cast<uint32_t>(song.firstGroup.size() + song.secondGroup.size());
     uint32_t firstPagesUsed = 0;
     uint32_t secondPagesUsed = 0;
-    const std::vector<uint32_t> firstPages = PlaceGroup(spec.firstGroup, &firstPagesUsed);
-    const std::vector<uint32_t> secondPages = PlaceGroup(spec.secondGroup, &secondPagesUsed);
-    const uint32_t firstGroupPages = spec.firstGroupPages ? *spec.firstGroupPages : firstPagesUsed;
+    const std::vector<uint32_t> firstPages = PlaceGroup(song.firstGroup, &firstPagesUsed);
+    const std::vector<uint32_t> secondPages = PlaceGroup(song.secondGroup, &secondPagesUsed);
+    const uint32_t firstGroupPages = song.firstGroupPages ? *song.firstGroupPages : firstPagesUsed;
 
-    Put16(bytes, 16, spec.tempo);
-    Put16(bytes, 22, spec.songLength ? *spec.songLength : static_cast<uint32_t>(spec.order.size()));
-    Put16(bytes, 26, spec.secondGroupRecords ? *spec.secondGroupRecords : static_cast<uint32_t>(spec.secondGroup.size()));
-    Put16(bytes, 28, spec.firstGroupRecords ? *spec.firstGroupRecords : static_cast<uint32_t>(spec.firstGroup.size()));
+    Put16(bytes, 16, song.tempo);
+    Put16(bytes, 22, song.songLength ? *song.songLength : static_cast<uint32_t>(song.order.size()));
+    Put16(bytes, 26, song.secondGroupRecords ? *song.secondGroupRecords : static_cast<uint32_t>(song.secondGroup.size()));
+    Put16(bytes, 28, song.firstGroupRecords ? *song.firstGroupRecords : static_cast<uint32_t>(song.firstGroup.size()));
     Put16(bytes, 34, firstGroupPages);
-    Put16(bytes, 36, spec.firstGroupTracks);
+    Put16(bytes, 36, song.firstGroupTracks);
     Put16(bytes, 38, patternSize);
-    Put16(bytes, 40, spec.trackCount);
+    Put16(bytes, 40, song.trackCount);
     Put32(bytes, 42, patternLength);
-    for (size_t k = 0; k < spec.channels.size(); ++k) Put16(bytes, 64 + 2 * k, spec.channels[k]);
-    for (size_t p = 0; p < spec.order.size() && p < 256; ++p) Put16(bytes, 94 + 2 * p, spec.order[p]);
+    for (size_t k = 0; k < song.channels.size(); ++k) Put16(bytes, 64 + 2 * k, song.channels[k]);
+    for (size_t p = 0; p < song.order.size() && p < 256; ++p) Put16(bytes, 94 + 2 * p, song.order[p]);
 
     // Pattern data: exactly patternLength bytes; cells that do not fit are left out.
     bytes.resize(size_t{HeaderSize} + patternLength, 0);
-    for (size_t p = 0; p < spec.patterns.size(); ++p) {
-        for (size_t i = 0; i < spec.patterns[p].size(); ++i) {
+    for (size_t p = 0; p < song.patterns.size(); ++p) {
+        for (size_t i = 0; i < song.patterns[p].size(); ++i) {
             const size_t at = p * patternSize + i;
-            if (at < patternLength) bytes[HeaderSize + at] = spec.patterns[p][i];
+            if (at < patternLength) bytes[HeaderSize + at] = song.patterns[p][i];
         }
     }
 
@@ -149,8 +149,8 @@ std::vector<uint8_t> BuildNtgSong(const NtgSongSpec& spec, NtgLayout* layout) {
             for (size_t b = 0; b < instrument.sample.size(); ++b) Put8(bytes, start + b, instrument.sample[b]);
         }
     };
-    writeGroup(spec.firstGroup, firstPages, 0, firstArea);
-    writeGroup(spec.secondGroup, secondPages, static_cast<uint32_t>(spec.firstGroup.size()), secondArea);
+    writeGroup(song.firstGroup, firstPages, 0, firstArea);
+    writeGroup(song.secondGroup, secondPages, static_cast<uint32_t>(song.firstGroup.size()), secondArea);
 
     if (layout != nullptr) *layout = NtgLayout{recordsOffset, firstArea, secondArea};
     return bytes;

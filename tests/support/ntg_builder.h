@@ -62,7 +62,7 @@ struct NtgLayout {
     uint32_t secondSampleArea;  // S2
 };
 
-std::vector<uint8_t> BuildNtgSong(const NtgSongSpec& spec, NtgLayout* layout = nullptr);
+std::vector<uint8_t> BuildNtgSong(const NtgSongSpec& song, NtgLayout* layout = nullptr);
 // One cycle of a square wave as file bytes (never 0, which would mean "no sample value").
 std::vector<uint8_t> NtgSquareWave(uint32_t length);
 // Writes bytes to path; false when the file cannot be written.
