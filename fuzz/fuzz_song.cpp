@@ -22,11 +22,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // Two instruments a SoundSmith song can name ("I1" loops, "I2" plays once).
     fuzz::WriteSampleAsif("I1", true);
     fuzz::WriteSampleAsif("I2", false);
+    // A SoundSmith song stored as "banked.mtp" finds this bank; one stored as "song.mtp" finds none.
+    fuzz::WriteSampleBank("banked.W");
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string path = fuzz::WriteWorkFile("song.mtp", data, size);
+    // Odd-sized inputs play with a wave bank, even-sized ones with ASIF instruments.
+    const std::string path = fuzz::WriteWorkFile(size % 2 != 0 ? "banked.mtp" : "song.mtp", data, size);
     std::snprintf(SongPath, sizeof SongPath, "%s", path.c_str());
 
     const int16_t kind = DetectSongKind(data, size);

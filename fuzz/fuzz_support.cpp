@@ -101,6 +101,32 @@ void WriteSampleAsif(const char* name, bool looping) {
     WriteWorkFile(name, file.data(), file.size());
 }
 
+void WriteSampleBank(const char* name) {
+    constexpr size_t Image = 2;
+    constexpr size_t Descriptors = 65570;
+    constexpr int Count = 15;
+    std::vector<uint8_t> bank(Descriptors + 92 * (Count - 1) + 12, 0);
+    bank[0] = Count;
+    size_t page = 0;
+    for (int k = 0; k < Count; ++k) {
+        const int code = k % 8;                 // 256 << code bytes
+        const size_t pages = size_t{1} << code;
+        const size_t start = k == 14 ? Image + 256 * 0 : Image + 256 * page;  // the last shares page 0
+        if (k != 14) page += pages;
+        if (page > 256) page = 0;
+        const size_t length = k == 3 ? 0 : (256u << code) - (k % 3 == 0 ? 0u : 17u);
+        for (size_t i = 0; i < length && start + i < Image + 65536; ++i) {
+            bank[start + i] = static_cast<uint8_t>(1 + (i * 37 + static_cast<size_t>(k)) % 255);
+        }
+        const size_t at = Descriptors + 92 * static_cast<size_t>(k);
+        bank[at + 1] = static_cast<uint8_t>((start - Image) / 256);
+        bank[at + 2] = static_cast<uint8_t>(code);
+        bank[at + 3] = k % 2 == 0 ? 0x00 : 0x02;   // free-running or one-shot A
+        bank[at + 6 + 3] = k % 4 == 1 ? 0x06 : 0x00;  // swap B makes a one-shot A loop
+    }
+    WriteWorkFile(name, bank.data(), bank.size());
+}
+
 int PlayLoadedSong(int maxTicks) {
     StartSong();
     ResetVoiceBank();

@@ -17,6 +17,10 @@ std::string WriteWorkFile(const char* name, const uint8_t* data, size_t size);
 // inputs that name it get a real sample to play.
 void WriteSampleAsif(const char* name, bool looping);
 
+// Writes a well-formed wave bank of 15 instruments as WorkDir()/name: waves of every size code, looping
+// and not, one empty, and two that share their pages.
+void WriteSampleBank(const char* name);
+
 // Plays the loaded song the way the mixer thread does (StartSong, ResetVoiceBank, SetTickRate(125),
 // then SequencerTick + MixBlock per block until songEnded), for at most maxTicks ticks. Only the first
 // blocks are mixed at their full length; later ones are cut short so that one input stays cheap (the
