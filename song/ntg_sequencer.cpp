@@ -104,7 +104,8 @@ void PlayCell(uint8_t track, const Cell& cell) {
 }  // namespace
 
 void NoteName(int16_t note, char* text) {
-    static const char* const Names[12] = {"C-", "C#", "D-", "D#", "E-", "F-", "F#", "G-", "G#", "A-", "A#", "B-"};
+    static const char* const Names[12] = {"C-", "C#", "D-", "D#", "E-", "F-",
+                                          "F#", "G-", "G#", "A-", "A#", "B-"};
     if (note == 0) {
         std::snprintf(text, 8, "---");
     } else if (note == NextPatternNote) {

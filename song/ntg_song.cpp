@@ -43,9 +43,13 @@ size_t Clamp(ByteView file, uint64_t offset) {
 
 }  // namespace
 
-const NtgSongFacts& NtgSong() { return Facts; }
+const NtgSongFacts& NtgSong() {
+    return Facts;
+}
 
-int NtgTrackCount() { return Facts.trackCount; }
+int NtgTrackCount() {
+    return Facts.trackCount;
+}
 
 void ConvertSample(uint8_t* data, uint32_t length) {
     uint8_t previous = 0;
@@ -65,7 +69,8 @@ uint16_t NtgTempo(uint32_t v) {
 void LoadNtgSong(ByteView file) {
     const uint32_t patternLength = ReadU32Le(file, PatternLengthOffset);
     const uint16_t firstRecords = ReadU16Le(file, FirstGroupRecordsOffset);
-    const uint32_t recordCount = static_cast<uint32_t>(firstRecords) + ReadU16Le(file, SecondGroupRecordsOffset);
+    const uint32_t recordCount =
+        static_cast<uint32_t>(firstRecords) + ReadU16Le(file, SecondGroupRecordsOffset);
 
     Facts.patternDataLength = patternLength;
     Facts.recordCount = recordCount;

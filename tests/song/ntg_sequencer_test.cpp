@@ -1,12 +1,13 @@
 // The NoiseTracker GS sequencer: one row per tick, order table, "NXT"/"STP", instruments of the two
 // groups, set volume and set tempo, channel sides and the row trace.
+#include "song/ntg_sequencer.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "song/note_table.h"
-#include "song/ntg_sequencer.h"
 #include "song/ntg_song.h"
 #include "song/player_state.h"
 #include "song/song_loader.h"
@@ -39,12 +40,15 @@ bool RowStarts(int voice) {
     return VoiceBank[voice].restartPending != 0;
 }
 
-uint32_t FrequencyOf(const char* note) { return NotePitch(NtgNote(note)) * PitchToFrequency; }
+uint32_t FrequencyOf(const char* note) {
+    return NotePitch(NtgNote(note)) * PitchToFrequency;
+}
 
 NtgSongSpec SongWith(const std::vector<uint8_t>& volumes, uint16_t tracks = 1) {
     NtgSongSpec song;
     song.trackCount = tracks;
-    for (uint8_t volume : volumes) song.firstGroup.push_back({.sample = NtgSquareWave(64), .volume = volume, .mode = 3});
+    for (uint8_t volume : volumes)
+        song.firstGroup.push_back({.sample = NtgSquareWave(64), .volume = volume, .mode = 3});
     return song;
 }
 
@@ -176,7 +180,8 @@ TEST(NtgSequencer, TracksChooseTheirInstrumentGroup) {
         ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(song)));
         SequencerTick();
         for (int k = 0; k < 3; ++k) {
-            EXPECT_EQ(VoiceBank[k].slot, InstrumentMap[records[c][k]]) << "first-group tracks " << c << " track " << k;
+            EXPECT_EQ(VoiceBank[k].slot, InstrumentMap[records[c][k]])
+                << "first-group tracks " << c << " track " << k;
             EXPECT_EQ(VoiceBank[k].targetVolume, 10 * (records[c][k] + 1));
         }
     }
@@ -245,7 +250,8 @@ TEST(NtgSequencer, DamagedPatternsPlayAsEmptyCells) {
 
 TEST(NtgTrace, NoteNames) {
     const int16_t notes[] = {0, 84, 85, 1, 12, 13, 49, 83, 88, 127, -1, -128};
-    const char* names[] = {"---", "NXT", "STP", "C-0", "B-0", "C-1", "C-4", "A#6", "D#7", "F#10", "???", "???"};
+    const char* names[] = {"---", "NXT", "STP", "C-0",  "B-0", "C-1",
+                           "C-4", "A#6", "D#7", "F#10", "???", "???"};
     for (int i = 0; i < 12; ++i) {
         char text[8] = "xxxxxxx";
         NoteName(notes[i], text);
@@ -271,7 +277,9 @@ TEST(NtgTrace, PrintsEveryRowWhenSwitchedOnAndNothingOtherwise) {
     std::string expected;
     char line[64];
     for (int r = 0; r < 64; ++r) {
-        const char* cells = r == 5 ? "C-4 01 00 --- 00 00" : r == 6 ? "--- 00 00 ??? c1 0a" : "--- 00 00 --- 00 00";
+        const char* cells = r == 5   ? "C-4 01 00 --- 00 00"
+                            : r == 6 ? "--- 00 00 ??? c1 0a"
+                                     : "--- 00 00 --- 00 00";
         std::snprintf(line, sizeof line, "[%02d] %s \n", r, cells);
         expected += line;
     }

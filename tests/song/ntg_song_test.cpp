@@ -1,10 +1,11 @@
 // NoiseTracker GS song files: sample conversion, tempo words, the layout of records and sample
 // areas, and files whose header points anywhere.
+#include "song/ntg_song.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "song/ntg_song.h"
 #include "song/song_loader.h"
 #include "synth/tick_timing.h"
 #include "synth/wave_table.h"
@@ -108,7 +109,8 @@ TEST(NtgSong, ModesLoopPointsAndDefaultVolumes) {
     const uint8_t volumes[] = {0, 127, 128, 200, 255};
     NtgSongSpec song;
     song.trackCount = 0;
-    for (int i = 0; i < 5; ++i) song.firstGroup.push_back({.sample = NtgSquareWave(10), .volume = volumes[i], .mode = modes[i]});
+    for (int i = 0; i < 5; ++i)
+        song.firstGroup.push_back({.sample = NtgSquareWave(10), .volume = volumes[i], .mode = modes[i]});
     ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(song)));
     for (int i = 0; i < 5; ++i) {
         const WaveSlot& slot = WaveTable[InstrumentSlot(i)];

@@ -35,7 +35,9 @@ void Put32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
     Put8(bytes, offset + 3, static_cast<uint8_t>(value >> 24));
 }
 
-uint32_t Pages(size_t length) { return static_cast<uint32_t>((length + PageSize - 1) / PageSize); }
+uint32_t Pages(size_t length) {
+    return static_cast<uint32_t>((length + PageSize - 1) / PageSize);
+}
 
 // Start pages of one group: given ones as they are, the others one after another.
 std::vector<uint32_t> PlaceGroup(const std::vector<NtgInstrumentSpec>& group, uint32_t* pagesUsed) {
@@ -81,9 +83,11 @@ uint8_t NtgNote(const std::string& name) {
     if (name == "---") return 0;
     if (name == "NXT") return 84;
     if (name == "STP") return 85;
-    static const char* const Names[12] = {"C-", "C#", "D-", "D#", "E-", "F-", "F#", "G-", "G#", "A-", "A#", "B-"};
+    static const char* const Names[12] = {"C-", "C#", "D-", "D#", "E-", "F-",
+                                          "F#", "G-", "G#", "A-", "A#", "B-"};
     for (int i = 0; i < 12; ++i) {
-        if (name.compare(0, 2, Names[i]) == 0) return static_cast<uint8_t>(std::stoi(name.substr(2)) * 12 + i + 1);
+        if (name.compare(0, 2, Names[i]) == 0)
+            return static_cast<uint8_t>(std::stoi(name.substr(2)) * 12 + i + 1);
     }
     throw std::invalid_argument("not a note name: " + name);
 }
@@ -110,8 +114,11 @@ std::vector<uint8_t> BuildNtgSong(const NtgSongSpec& song, NtgLayout* layout) {
 
     Put16(bytes, 16, song.tempo);
     Put16(bytes, 22, song.songLength ? *song.songLength : static_cast<uint32_t>(song.order.size()));
-    Put16(bytes, 26, song.secondGroupRecords ? *song.secondGroupRecords : static_cast<uint32_t>(song.secondGroup.size()));
-    Put16(bytes, 28, song.firstGroupRecords ? *song.firstGroupRecords : static_cast<uint32_t>(song.firstGroup.size()));
+    Put16(
+        bytes, 26,
+        song.secondGroupRecords ? *song.secondGroupRecords : static_cast<uint32_t>(song.secondGroup.size()));
+    Put16(bytes, 28,
+          song.firstGroupRecords ? *song.firstGroupRecords : static_cast<uint32_t>(song.firstGroup.size()));
     Put16(bytes, 34, firstGroupPages);
     Put16(bytes, 36, song.firstGroupTracks);
     Put16(bytes, 38, patternSize);
@@ -130,12 +137,13 @@ std::vector<uint8_t> BuildNtgSong(const NtgSongSpec& song, NtgLayout* layout) {
     }
 
     const uint32_t recordsOffset = HeaderSize + patternLength;
-    const uint32_t firstArea = (recordsOffset + RecordSize * recordCount + PageSize - 1) / PageSize * PageSize;
+    const uint32_t firstArea =
+        (recordsOffset + RecordSize * recordCount + PageSize - 1) / PageSize * PageSize;
     const uint32_t secondArea = firstArea + PageSize * firstGroupPages;
     bytes.resize(firstArea, 0);
 
-    const auto writeGroup = [&](const std::vector<NtgInstrumentSpec>& group, const std::vector<uint32_t>& pages,
-                                uint32_t firstRecord, uint32_t area) {
+    const auto writeGroup = [&](const std::vector<NtgInstrumentSpec>& group,
+                                const std::vector<uint32_t>& pages, uint32_t firstRecord, uint32_t area) {
         for (size_t i = 0; i < group.size(); ++i) {
             const NtgInstrumentSpec& instrument = group[i];
             const size_t record = recordsOffset + RecordSize * (firstRecord + i);
@@ -146,7 +154,8 @@ std::vector<uint8_t> BuildNtgSong(const NtgSongSpec& song, NtgLayout* layout) {
             Put8(bytes, record + 21, instrument.volume);
             Put8(bytes, record + 26, instrument.mode);
             const size_t start = size_t{area} + size_t{PageSize} * pages[i];
-            for (size_t b = 0; b < instrument.sample.size(); ++b) Put8(bytes, start + b, instrument.sample[b]);
+            for (size_t b = 0; b < instrument.sample.size(); ++b)
+                Put8(bytes, start + b, instrument.sample[b]);
         }
     };
     writeGroup(song.firstGroup, firstPages, 0, firstArea);

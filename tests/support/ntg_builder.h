@@ -17,20 +17,21 @@
 namespace trelmo::test {
 
 struct NtgInstrumentSpec {
-    std::vector<uint8_t> sample{};         // bytes as stored in the file (unsigned, 128 the centre line)
-    uint8_t volume = 64;                   // default volume
-    uint8_t mode = 0;                      // 0-2 play once, 3-255 loop
-    std::optional<uint16_t> startPage = std::nullopt;    // default: the next free page of the instrument's group
+    std::vector<uint8_t> sample{};  // bytes as stored in the file (unsigned, 128 the centre line)
+    uint8_t volume = 64;            // default volume
+    uint8_t mode = 0;               // 0-2 play once, 3-255 loop
+    std::optional<uint16_t> startPage =
+        std::nullopt;  // default: the next free page of the instrument's group
     std::optional<uint32_t> lengthField = std::nullopt;  // default: sample.size()
 };
 
 struct NtgSongSpec {
-    uint16_t tempo = 125;                  // header tempo word
+    uint16_t tempo = 125;  // header tempo word
     uint16_t trackCount = 4;
-    uint16_t firstGroupTracks = 14;        // tracks below this use the first group
-    std::vector<uint16_t> order = {0};     // order table; unlisted positions hold pattern 0
-    std::optional<uint16_t> songLength;    // default: order.size()
-    std::array<uint16_t, 15> channels{};   // channel table words: 0 right, any other value left
+    uint16_t firstGroupTracks = 14;       // tracks below this use the first group
+    std::vector<uint16_t> order = {0};    // order table; unlisted positions hold pattern 0
+    std::optional<uint16_t> songLength;   // default: order.size()
+    std::array<uint16_t, 15> channels{};  // channel table words: 0 right, any other value left
     std::vector<NtgInstrumentSpec> firstGroup;
     std::vector<NtgInstrumentSpec> secondGroup;
     // Overrides of what the builder otherwise derives from the lists above.
