@@ -40,6 +40,7 @@ Cell ReadCell(uint32_t offset) {
     const NtgSongFacts& song = NtgSong();
     if (offset >= song.patternDataLength) return Cell{0, 0, 0};
     const size_t at = NtgHeaderSize + static_cast<size_t>(offset);
+    // at < NtgHeaderSize: the sum wrapped around a 32-bit address space.
     if (at < NtgHeaderSize || at >= SongBlock.size) return Cell{0, 0, 0};
     return Cell{ReadU8(SongBlock, at), ReadU8(SongBlock, at + 1), ReadU8(SongBlock, at + 2)};
 }
@@ -58,6 +59,7 @@ void PlayCell(uint8_t track, const Cell& cell) {
     if (Player.rowTrace != 0) {
         char name[8];
         NoteName(static_cast<int8_t>(cell.note), name);
+        // Names have three or four characters, so the width of three never pads them.
         std::printf("%3s %02x %02x ", name, cell.control, cell.parameter);
     }
     if (cell.note == NextPatternNote) {
