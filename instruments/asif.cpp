@@ -45,7 +45,9 @@ bool FindChunk(ByteView file, size_t areaEnd, const char tag[4], size_t& chunk) 
 }
 
 // Both "INST" and "WAVE" bodies open with a length-prefixed name that nothing here reads.
-size_t AfterName(ByteView file, size_t chunk) { return chunk + ChunkHeaderSize + 1 + ReadU8(file, chunk + ChunkHeaderSize); }
+size_t AfterName(ByteView file, size_t chunk) {
+    return chunk + ChunkHeaderSize + 1 + ReadU8(file, chunk + ChunkHeaderSize);
+}
 
 }  // namespace
 

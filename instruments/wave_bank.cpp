@@ -63,7 +63,8 @@ bool BankIsValid(ByteView bank, int16_t count) {
     if (count > MaxBankInstruments) return false;
     if (bank.size < WaveImageOffset + WaveImageSize) return false;
     if (count > 0) {
-        const size_t needed = DescriptorOffset + DescriptorStride * static_cast<size_t>(count - 1) + DescriptorPairSize;
+        const size_t needed =
+            DescriptorOffset + DescriptorStride * static_cast<size_t>(count - 1) + DescriptorPairSize;
         if (bank.size < needed) return false;
     }
     return true;
@@ -131,8 +132,9 @@ int16_t LoadWaveBank(const char* songPath) {
         const uint8_t* pair = descriptors[k];
         const size_t start = WaveImageOffset + 256u * pair[PageByte];
         const uint32_t size = 256u << (pair[SizeCodeByte] & 7u);
-        const uint16_t loop = LoopFlagFromControls(static_cast<uint8_t>(pair[ControlByte] & 0xFE),
-                                                   static_cast<uint8_t>(pair[OscillatorB + ControlByte] & 0xFE));
+        const uint16_t loop =
+            LoopFlagFromControls(static_cast<uint8_t>(pair[ControlByte] & 0xFE),
+                                 static_cast<uint8_t>(pair[OscillatorB + ControlByte] & 0xFE));
         // Waves converted earlier in this load stay converted: a wave that shares their bytes sees
         // them as they are now, as it would in the DOC's memory.
         const uint32_t length = ConvertWave(bank, start, size);

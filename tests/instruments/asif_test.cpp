@@ -48,8 +48,12 @@ bool NothingLoaded() {
     return InstrumentMap[Position] == Untouched;
 }
 
-Bytes Inst(uint8_t controlA = 0x02, uint8_t controlB = 0x02) { return Chunk("INST", InstBody(1, 1, controlA, controlB)); }
-Bytes Wave(const Bytes& wave) { return Chunk("WAVE", WaveBody(wave)); }
+Bytes Inst(uint8_t controlA = 0x02, uint8_t controlB = 0x02) {
+    return Chunk("INST", InstBody(1, 1, controlA, controlB));
+}
+Bytes Wave(const Bytes& wave) {
+    return Chunk("WAVE", WaveBody(wave));
+}
 
 TEST(Asif, RefusalsPrintTheirMessageAndLoadNothing) {
     TempDir dir;
@@ -58,7 +62,8 @@ TEST(Asif, RefusalsPrintTheirMessageAndLoadNothing) {
     InstrumentMap[Position] = Untouched;
     testing::internal::CaptureStdout();
     LoadAsifInstrument((dir / "MISSING").c_str(), Position);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: unable to load ASIF file " + (dir / "MISSING") + "\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Error: unable to load ASIF file " + (dir / "MISSING") + "\n");
     EXPECT_TRUE(NothingLoaded());
 
     Bytes notForm = Asif({Inst(), Wave({0x90})});
@@ -72,7 +77,8 @@ TEST(Asif, RefusalsPrintTheirMessageAndLoadNothing) {
     notAsif[11] = 'X';
     EXPECT_EQ(LoadBytes(dir, notAsif), "Error: " + path + " is not an ASIF file.\n");
     EXPECT_TRUE(NothingLoaded());
-    EXPECT_EQ(LoadBytes(dir, Bytes{'F', 'O', 'R', 'M', 0, 0, 0, 4, 'A', 'S'}), "Error: " + path + " is not an ASIF file.\n");
+    EXPECT_EQ(LoadBytes(dir, Bytes{'F', 'O', 'R', 'M', 0, 0, 0, 4, 'A', 'S'}),
+              "Error: " + path + " is not an ASIF file.\n");
 
     const std::string badCounts = "Error: waveCounts must be 1 for file " + path + "\n";
     EXPECT_EQ(LoadBytes(dir, Asif({Chunk("INST", InstBody(2, 1, 2, 2)), Wave({0x90})})), badCounts);
@@ -80,7 +86,8 @@ TEST(Asif, RefusalsPrintTheirMessageAndLoadNothing) {
     EXPECT_EQ(LoadBytes(dir, Asif({Wave({0x90}), Chunk("INST", InstBody(1, 0, 2, 2))})), badCounts);
     EXPECT_TRUE(NothingLoaded());
     // An instrument record cut off by the end of the file reads its counts as 0.
-    EXPECT_EQ(LoadBytes(dir, Asif({Wave({0x90}), Chunk("INST", Bytes{5, 'S', 'H', 'O', 'R', 'T', 1, 1})})), badCounts);
+    EXPECT_EQ(LoadBytes(dir, Asif({Wave({0x90}), Chunk("INST", Bytes{5, 'S', 'H', 'O', 'R', 'T', 1, 1})})),
+              badCounts);
     EXPECT_TRUE(NothingLoaded());
 
     const std::string noRam = "Error: couldn't allocate RAM for wave (whoa... a 512k GS works!)\n";
@@ -128,7 +135,8 @@ TEST(Asif, LoopComesFromTheInstrumentsControlBytes) {
     struct {
         uint8_t a, b;
         uint16_t flags;
-    } rows[] = {{0x03, 0x07, 1}, {0x07, 0x01, 1}, {0x06, 0x0C, 0}, {0x02, 0x02, 0}, {0x00, 0x00, 1}, {0x08, 0x08, 0}};
+    } rows[] = {{0x03, 0x07, 1}, {0x07, 0x01, 1}, {0x06, 0x0C, 0},
+                {0x02, 0x02, 0}, {0x00, 0x00, 1}, {0x08, 0x08, 0}};
     for (const auto& row : rows) {
         LoadBytes(dir, Asif({Inst(row.a, row.b), Wave({0x90, 0x91})}));
         ASSERT_EQ(Loaded().size(), 2u);
@@ -145,7 +153,8 @@ TEST(Asif, LoopComesFromTheInstrumentsControlBytes) {
 TEST(Asif, ChunkWalkFindsTheFirstTagsExactlyAndWithoutPadBytes) {
     TempDir dir;
     // An odd-length chunk is followed directly by the next tag.
-    LoadBytes(dir, Asif({Chunk("NAME", {3, 'A', 'B'}), Inst(0x06, 0x06), Chunk("ANNO", {1}), Wave({0x91, 0x92, 0x93})}));
+    LoadBytes(dir, Asif({Chunk("NAME", {3, 'A', 'B'}), Inst(0x06, 0x06), Chunk("ANNO", {1}),
+                         Wave({0x91, 0x92, 0x93})}));
     EXPECT_EQ(Loaded(), (std::vector<int>{0x11, 0x12, 0x13}));
     EXPECT_EQ(WaveTable[InstrumentMap[Position]].flags, 1);
     FreeAllWaveSlots();
@@ -213,7 +222,8 @@ TEST(Asif, FileNameMatchesUnderAnyCase) {
     // The message names the file as the song named it.
     testing::internal::CaptureStdout();
     LoadAsifInstrument((dir / "STRINGS.AS").c_str(), Position);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: unable to load ASIF file " + (dir / "STRINGS.AS") + "\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Error: unable to load ASIF file " + (dir / "STRINGS.AS") + "\n");
 }
 
 TEST(Asif, RealInstrumentsLoad) {

@@ -3,9 +3,9 @@
 
 #include <filesystem>
 
+#include "instrument_test_files.h"
 #include "instruments/find_file.h"
 #include "instruments/read_whole_file.h"
-#include "instrument_test_files.h"
 
 namespace trelmo {
 namespace {

@@ -18,7 +18,7 @@ using Bytes = std::vector<uint8_t>;
 
 // A folder of its own under the system's temporary folder, removed with everything in it.
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "trelmo-instruments-XXXXXX").string();
         if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
@@ -34,7 +34,7 @@ public:
     std::string Path() const { return path_ + "/"; }
     std::string operator/(const std::string& name) const { return Path() + name; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -58,7 +58,7 @@ inline Bytes ReadFile(const std::string& path) {
 
 // Runs the current directory somewhere else for the lifetime of the object.
 class InDirectory {
-public:
+  public:
     explicit InDirectory(const std::string& path) : previous_(std::filesystem::current_path()) {
         std::filesystem::current_path(path);
     }
@@ -69,7 +69,7 @@ public:
     InDirectory(const InDirectory&) = delete;
     InDirectory& operator=(const InDirectory&) = delete;
 
-private:
+  private:
     std::filesystem::path previous_;
 };
 
@@ -82,7 +82,8 @@ struct Bank {
     Bytes bytes;
 
     explicit Bank(int16_t count, uint8_t fill = 0, int records = -1) {
-        const size_t n = records >= 0 ? static_cast<size_t>(records) : (count > 0 ? static_cast<size_t>(count) : 0);
+        const size_t n =
+            records >= 0 ? static_cast<size_t>(records) : (count > 0 ? static_cast<size_t>(count) : 0);
         bytes.assign(n > 0 ? DescriptorOffset + Stride * (n - 1) + 12 : 65538, 0);
         for (size_t i = 2; i < 65538; ++i) bytes[i] = fill;
         SetCount(count);

@@ -57,7 +57,8 @@ TEST(WaveBank, LoopRuleComparesWholeControlBytes) {
     // Exactly those four pairings loop among all 65,536.
     int looping = 0;
     for (int a = 0; a < 256; ++a) {
-        for (int b = 0; b < 256; ++b) looping += LoopFlagFromControls(static_cast<uint8_t>(a), static_cast<uint8_t>(b));
+        for (int b = 0; b < 256; ++b)
+            looping += LoopFlagFromControls(static_cast<uint8_t>(a), static_cast<uint8_t>(b));
     }
     EXPECT_EQ(looping, 4);
 }
@@ -196,7 +197,7 @@ TEST(WaveBank, WavesEndAtAZeroByteTheirSizeOrTheFile) {
     bank.SetWave(1, {0x90, 0xA0, 0x00, 0x55});
     bank.SetInstrument(0, 1, 7, 0x00, 0x00);  // a zero byte ends the wave
     bank.SetWave(2, {0x00, 0x40});
-    bank.SetInstrument(1, 2, 0, 0x03, 0x07);  // empty; controls act as 2 and 6
+    bank.SetInstrument(1, 2, 0, 0x03, 0x07);         // empty; controls act as 2 and 6
     bank.SetInstrument(2, 0, 7 | 0xF8, 0x12, 0x00);  // 32 KB with no zero; high size bits ignored
     for (size_t i = 0; i < 32768; ++i) bank.bytes[2 + 128 * 256 + i] = static_cast<uint8_t>(0x81 + i % 100);
     bank.bytes[2 + 128 * 256 + 32768] = 0x90;
@@ -225,9 +226,9 @@ TEST(WaveBank, WavesEndAtAZeroByteTheirSizeOrTheFile) {
     // Page 0 runs on into page 1, whose bytes the first instrument already turned to 0x10 0x20 and
     // a zero: so the first zero ends this wave inside page 1, 258 bytes in.
     EXPECT_EQ(WaveTable[2].length, 256u + 2u);
-    EXPECT_EQ(WaveTable[2].data[0], 0x10);  // 0x90 XOR 0x80
+    EXPECT_EQ(WaveTable[2].data[0], 0x10);                         // 0x90 XOR 0x80
     EXPECT_EQ(WaveTable[2].data[256], static_cast<int8_t>(0x90));  // converted twice: as stored
-    EXPECT_EQ(WaveTable[2].flags, 0);  // 0x12 matches no row
+    EXPECT_EQ(WaveTable[2].flags, 0);                              // 0x12 matches no row
 
     EXPECT_EQ(WaveTable[3].length, 32768u);
     EXPECT_EQ(WaveTable[3].data[0], 0x01);
@@ -279,9 +280,13 @@ struct RealBank {
 TEST(WaveBank, RealBanksLoadTheirInstruments) {
     const std::string corpus = TRELMO_CORPUS_DIR;
     const RealBank banks[] = {
-        {"soundsmith/ECHO.W", {1173, 1218, 3986, 2958, 3096, 2506, 8156, 1684, 7679}, {0, 0, 0, 0, 0, 0, 1, 1, 0}},
+        {"soundsmith/ECHO.W",
+         {1173, 1218, 3986, 2958, 3096, 2506, 8156, 1684, 7679},
+         {0, 0, 0, 0, 0, 0, 1, 1, 0}},
         {"wavebanks/ANIM50.W", {28926, 8008, 3400, 4997, 9800, 1277, 759}, {0, 0, 0, 0, 0, 0, 0}},
-        {"wavebanks/DELTA.W", {1173, 1218, 3986, 2958, 3096, 2506, 8156, 2158, 7679, 20479}, {0, 0, 0, 0, 0, 0, 1, 1, 0, 0}},
+        {"wavebanks/DELTA.W",
+         {1173, 1218, 3986, 2958, 3096, 2506, 8156, 2158, 7679, 20479},
+         {0, 0, 0, 0, 0, 0, 1, 1, 0, 0}},
         {"wavebanks/GAME.W", {4863, 500, 2450, 5367}, {0, 0, 0, 0}},
         {"wavebanks/MAG04.W", {16384, 4000, 3400, 2000, 7712, 9794, 9900, 8192}, {1, 0, 0, 0, 0, 0, 0, 1}},
         {"wavebanks/MAG05.W", {3400, 4000, 2000, 7712, 32356, 5500}, {0, 0, 0, 0, 0, 0}},

@@ -1,10 +1,11 @@
 // Block mixing and tick timing: what the voices sound like, frame by frame.
+#include "synth/mix_block.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
-#include "synth/mix_block.h"
 #include "synth/tick_timing.h"
 #include "synth/voice_bank.h"
 #include "synth/wave_table.h"
@@ -24,11 +25,11 @@ void QuietBank() {
 
 // Starts voice on a new slot holding bytes. At volume 2 a voice's output equals its interpolated
 // sample (2 x sample, halved), so expectations can be written in sample values.
-int16_t Play(uint8_t voice, const std::vector<int8_t>& bytes, uint32_t step, uint32_t end,
-             uint32_t loopStart, uint16_t mode, uint32_t start = 0) {
+int16_t Play(uint8_t voice, const std::vector<int8_t>& bytes, uint32_t step, uint32_t end, uint32_t loopStart,
+             uint16_t mode, uint32_t start = 0) {
     const auto length = static_cast<uint32_t>(bytes.size());
-    const int16_t slot = AllocWaveSlot(reinterpret_cast<const uint8_t*>(bytes.data()), length, loopStart,
-                                       end, mode, 0);
+    const int16_t slot =
+        AllocWaveSlot(reinterpret_cast<const uint8_t*>(bytes.data()), length, loopStart, end, mode, 0);
     StartVoice(voice, slot, start, length, loopStart, end, mode);
     VoiceBank[voice].step = step;
     VoiceBank[voice].volume = 2;
@@ -43,7 +44,9 @@ std::vector<int> Mix(uint32_t frames, int side) {
     for (uint32_t f = 0; f < frames; ++f) out.push_back(OutputBlock[2 * f + static_cast<uint32_t>(side)]);
     return out;
 }
-std::vector<int> MixLeft(uint32_t frames) { return Mix(frames, 0); }
+std::vector<int> MixLeft(uint32_t frames) {
+    return Mix(frames, 0);
+}
 
 TEST(MixBlock, PlaysOnceThenHoldsTheEnd) {
     QuietBank();
@@ -239,9 +242,9 @@ TEST(TickTiming, TempoSetsTheBlockLength) {
     const struct {
         uint16_t tempo;
         uint32_t frames;
-    } table[] = {{0, 44100},  {1, 44100},  {2, 44100}, {3, 22050}, {4, 22050}, {5, 14700},
-                 {6, 14700},  {10, 8820},  {50, 2100}, {100, 1075}, {120, 900}, {125, 864},
-                 {150, 722},  {200, 544},  {255, 428}, {65535, 1}};
+    } table[] = {{0, 44100}, {1, 44100}, {2, 44100}, {3, 22050},  {4, 22050}, {5, 14700},
+                 {6, 14700}, {10, 8820}, {50, 2100}, {100, 1075}, {120, 900}, {125, 864},
+                 {150, 722}, {200, 544}, {255, 428}, {65535, 1}};
     for (const auto& row : table) {
         SetTickRate(row.tempo);
         EXPECT_EQ(TickLength, row.frames) << "tempo " << row.tempo;

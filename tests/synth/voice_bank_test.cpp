@@ -1,10 +1,11 @@
 // Voice control: what the four operations store and what a reset leaves behind.
+#include "synth/voice_bank.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
-#include "synth/voice_bank.h"
 #include "synth/wave_table.h"
 
 namespace trelmo {

@@ -1,10 +1,10 @@
 // Sample memory: where samples go, what follows them, and how slots are handed out and returned.
+#include "synth/wave_table.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <vector>
-
-#include "synth/wave_table.h"
 
 namespace trelmo {
 namespace {
@@ -58,7 +58,8 @@ TEST(WaveTable, SlotRecordKeepsItsArgumentsAndMasksTheMode) {
     EXPECT_EQ(s.flags, 9);
     EXPECT_EQ(s.inUse, 1);
     EXPECT_EQ(s.defaultVolume, 77);
-    EXPECT_NE(static_cast<const void*>(s.data), static_cast<const void*>(bytes));  // a copy, not the caller's bytes
+    EXPECT_NE(static_cast<const void*>(s.data),
+              static_cast<const void*>(bytes));  // a copy, not the caller's bytes
     const int16_t b = AllocWaveSlot(bytes, 5, 0, 4, 2, 0);
     EXPECT_EQ(WaveTable[b].flags, 0);
     const int16_t c = AllocWaveSlot(bytes, 5, 0, 4, 0xFFFF, 0);
