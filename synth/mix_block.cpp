@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <cstdint>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "synth/mix_gather.h"
 #include "synth/tick_timing.h"
 #include "synth/voice_bank.h"
 #include "synth/wave_table.h"
@@ -14,7 +19,8 @@
 // Per voice the block splits into stretches that are cheap to play:
 // - a volume ramp (at most 4 x 255 frames), played at unit volume and then scaled chunk by chunk;
 // - free runs, where the position neither wraps nor reaches the end and both bytes of the blend lie
-//   inside the sample and its guard bytes, so the loop needs no end test and no clamp;
+//   inside the sample and its guard bytes, so the loop needs no end test and no clamp (eight frames
+//   at a time where the processor has AVX2, see mix_gather.h);
 // - a non-looping voice held at its end, whose bytes no longer move (often a constant);
 // - silence (volume 0 or no sample), where only the position is carried forward.
 // Whatever fits none of these (the frame that reaches the end or loops back, reads near the guard
@@ -139,8 +145,17 @@ void PlayHeld(Cursor& c, int32_t* out, int32_t volume, uint32_t count) {
     c.position = (c.end << 16) | (fraction & 0xFFFFu);
 }
 
+// Set per block: the processor can mix eight frames at once (see mix_gather.h).
+bool UseGather = false;
+// Below this many frames the vector loop does not pay for its set-up.
+constexpr uint32_t GatherMinimumFrames = 16;
+
 // Both bytes of each blend are known to lie inside the block and the position not to wrap.
 void PlayFreeRun(Cursor& c, int32_t* out, int32_t volume, uint32_t count) {
+    if (UseGather && count >= GatherMinimumFrames) {
+        c.position = VectorFreeRun(c.data, c.partner, c.lastIndex, c.position, c.step, out, volume, count);
+        return;
+    }
     const int8_t* data = c.data;
     const uint32_t step = c.step;
     uint32_t position = c.position;
@@ -238,17 +253,34 @@ inline int16_t Saturate(int32_t halvedSum) {
     return static_cast<int16_t>(std::clamp(halvedSum, -32768, 32767));
 }
 
+// Halves each side's sums, saturates them to 16 bits and interleaves them into the OutputBlock.
+void StoreOutput(uint32_t frames) {
+    uint32_t f = 0;
+#if defined(__SSE2__)
+    // Packing 32-bit values to 16 bits with signed saturation is exactly the clamp.
+    for (; f + 4 <= frames; f += 4) {
+        const __m128i left = _mm_srai_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(LeftSum + f)), 1);
+        const __m128i right = _mm_srai_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(RightSum + f)), 1);
+        const __m128i frames01 = _mm_unpacklo_epi32(left, right);
+        const __m128i frames23 = _mm_unpackhi_epi32(left, right);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(OutputBlock + 2 * f), _mm_packs_epi32(frames01, frames23));
+    }
+#endif
+    for (; f < frames; ++f) {
+        OutputBlock[2 * f] = Saturate(LeftSum[f] >> 1);
+        OutputBlock[2 * f + 1] = Saturate(RightSum[f] >> 1);
+    }
+}
+
 }  // namespace
 
 void MixBlock() {
     const uint32_t frames = std::min(TickLength, OutputBlockFrames);
+    UseGather = GatherMixingAvailable();
     std::fill_n(LeftSum, frames, 0);
     std::fill_n(RightSum, frames, 0);
     for (Voice& v : VoiceBank) MixVoice(v, v.channel != 0 ? LeftSum : RightSum, frames);
-    for (uint32_t f = 0; f < frames; ++f) {
-        OutputBlock[2 * f] = Saturate(LeftSum[f] >> 1);
-        OutputBlock[2 * f + 1] = Saturate(RightSum[f] >> 1);
-    }
+    StoreOutput(frames);
 }
 
 }  // namespace trelmo

@@ -1,5 +1,7 @@
 // The fast MixBlock against the frame-by-frame reference mixer, on voice states of every kind.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "synth/mix_block.h"
+#include "synth/mix_gather.h"
 #include "synth/tick_timing.h"
 #include "synth/voice_bank.h"
 #include "synth/wave_table.h"
@@ -154,7 +157,20 @@ uint32_t RandomBlockLength(std::mt19937& rng) {
     }
 }
 
-TEST(MixBlockEquivalence, RandomVoiceStatesOverSeveralBlocks) {
+// Every case runs twice: with the vector free runs where the processor has them, and without.
+class MixBlockEquivalence : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        AllowGatherMixing(GetParam());
+        if (GetParam() && !GatherMixingAvailable()) GTEST_SKIP() << "no vector gathers on this processor";
+    }
+    void TearDown() override { AllowGatherMixing(true); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Paths, MixBlockEquivalence, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& path) { return path.param ? "Vector" : "Plain"; });
+
+TEST_P(MixBlockEquivalence, RandomVoiceStatesOverSeveralBlocks) {
     size_t audible = 0;
     for (uint32_t seed = 1; seed <= 600; ++seed) {
         std::mt19937 rng(seed);
@@ -180,9 +196,46 @@ TEST(MixBlockEquivalence, RandomVoiceStatesOverSeveralBlocks) {
     FreeAllWaveSlots();
 }
 
+// Samples placed right against inaccessible pages: a read before the first byte or beyond the
+// second guard byte, by any path of the mixer, ends the test with a fault.
+TEST_P(MixBlockEquivalence, ReadsStayInsideTheSample) {
+    const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    // Pages: no access | sample A from the page's start | no access | sample B to the page's end | no access
+    auto* area = static_cast<uint8_t*>(mmap(nullptr, 5 * page, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(area, MAP_FAILED);
+    ASSERT_EQ(mprotect(area + page, page, PROT_READ | PROT_WRITE), 0);
+    ASSERT_EQ(mprotect(area + 3 * page, page, PROT_READ | PROT_WRITE), 0);
+    std::mt19937 rng(99);
+    for (size_t k = 0; k < page; ++k) {
+        area[page + k] = static_cast<uint8_t>(rng());
+        area[3 * page + k] = static_cast<uint8_t>(rng());
+    }
+    FreeAllWaveSlots();
+    ResetWaveTable();
+    const uint32_t lengths[] = {1, 2, 3, 4, 7, 40, 300, static_cast<uint32_t>(page - 2)};
+    for (uint32_t round = 0; round < 400; ++round) {
+        const uint32_t length = lengths[round % 8];
+        const auto* first = reinterpret_cast<const int8_t*>(area + page);
+        const auto* last = reinterpret_cast<const int8_t*>(area + 4 * page - (length + 2));
+        for (Voice& v : VoiceBank) {
+            RandomVoice(rng, v);
+            v.restartPending = 0;
+            v.data = rng() % 2 == 0 ? first : last;
+            v.dataLength = length;
+            if (rng() % 2 == 0) v.position = (Pick(rng, 4) << 16) | Pick(rng, 0x10000);  // near the first byte
+            if (rng() % 2 == 0) v.step = Pick(rng, 3 * 0x10000);
+        }
+        TickLength = RandomBlockLength(rng);
+        MixBothAndCompare("round " + std::to_string(round));
+        if (HasFailure()) break;
+    }
+    ResetVoiceBank();
+    munmap(area, 5 * page);
+}
+
 // Voices as the sequencers drive them: sample length - 1 as end, loop from 0, note-table pitches,
 // notes restarted and volumes changed between ticks of a realistic length.
-TEST(MixBlockEquivalence, SequencerLikePlayOverManyTicks) {
+TEST_P(MixBlockEquivalence, SequencerLikePlayOverManyTicks) {
     size_t audible = 0;
     for (uint32_t seed = 1; seed <= 40; ++seed) {
         std::mt19937 rng(1000 + seed);
@@ -211,7 +264,7 @@ TEST(MixBlockEquivalence, SequencerLikePlayOverManyTicks) {
 // Hand-made states at the borders of each shortcut: the hold at the end with a moving fraction, a
 // position about to wrap, a loop whose send-back leaves the voice beyond its end, reads that reach
 // the guard bytes only through a large step, and a voice without data that still moves.
-TEST(MixBlockEquivalence, BordersOfTheShortcuts) {
+TEST_P(MixBlockEquivalence, BordersOfTheShortcuts) {
     FreeAllWaveSlots();
     ResetWaveTable();
     std::vector<uint8_t> bytes(300);
