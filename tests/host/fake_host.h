@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -37,8 +38,8 @@ public:
     FakeHost(const FakeHost&) = delete;
     FakeHost& operator=(const FakeHost&) = delete;
 
-    // Fills the fields the player fills: main window, output module, visualisation and DSP. They
-    // are emptied again when the host goes.
+    // Fills the fields the player fills (main window, output module, visualisation, DSP); they are
+    // emptied again when the host goes.
     void Attach(In_Module& module);
 
     // Script.
@@ -53,19 +54,23 @@ public:
 
     // Observations.
     std::vector<HostCall> Calls() const;
-    std::vector<std::string> CallNames() const;
     int Count(const std::string& name) const;
     void ClearLog();
     std::vector<uint8_t> Pcm() const;
     std::vector<MessageBoxCall> Boxes() const;
-    int EndMessages() const;          // messages 1026 since the host was made
-    bool WaitForEndMessages(int count, std::chrono::milliseconds timeout) const;
-    bool WaitForCount(const std::string& name, int count, std::chrono::milliseconds timeout) const;
+    int EndMessages() const { return endMessages.load(); }  // messages 1026 since the host was made
+    bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout) const;
+    bool WaitForEndMessages(int count, std::chrono::milliseconds timeout) const {
+        return WaitFor([&] { return EndMessages() >= count; }, timeout);
+    }
+    bool WaitForCount(const std::string& name, int count, std::chrono::milliseconds timeout) const {
+        return WaitFor([&] { return Count(name) >= count; }, timeout);
+    }
     bool OutputOpen() const;
     int32_t RunStateAtClose() const;  // the plug-in's mixer run state when Close was called
     // Rule breaks seen: calls from the mixer side while the output is closed, calls from a second
-    // thread within one Open/Close session, a second end message in a session, bad message
-    // arguments, a Write larger than the buffer it came with.
+    // thread within one Open/Close session, a second end message in a session, other messages, a
+    // negative Write size.
     std::vector<std::string> Problems() const;
 
     HostWindow window{};
@@ -74,8 +79,9 @@ public:
     // Used by the callbacks.
     static FakeHost* current;
     void Record(const char* name, std::vector<int64_t> args, bool mixerSide);
-    std::atomic<int> writtenTime{0};
     In_Module* attached = nullptr;
+    std::atomic<int> writtenTime{0};
+    std::atomic<int> endMessages{0};
     mutable std::mutex mutex;
     std::vector<HostCall> log;
     std::map<std::string, int> counts;
@@ -86,14 +92,13 @@ public:
     bool sessionHasThread = false;
     std::thread::id sessionThread;
     int sessionEndMessages = 0;
-    std::atomic<int> endMessages{0};
     int32_t runStateAtClose = -1;
 };
 
 // Writes a silent SoundSmith song of one 64-row pattern at speed 1 (64 ticks) into dir.
 std::string WriteShortSong(const TempDir& dir, const std::string& name);
 
-// The host's own calls only: what the plug-in calls from the host's thread, in order.
+// The calls the plug-in makes from the host's thread, in order (the mixer thread's left out).
 std::vector<std::string> HostThreadCalls(const std::vector<HostCall>& calls);
 
 }  // namespace trelmo::test
