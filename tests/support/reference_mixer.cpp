@@ -47,7 +47,6 @@ int32_t StepVoice(Voice& v, uint32_t frame) {
 }
 
 int16_t Saturate(int32_t halvedSum) { return static_cast<int16_t>(std::clamp(halvedSum, -32768, 32767)); }
-
 }  // namespace
 
 void ReferenceMixBlock() {

@@ -15,59 +15,10 @@
 #include "synth/tick_timing.h"
 #include "synth/voice_bank.h"
 #include "synth/wave_table.h"
-#include "tests/support/reference_mixer.h"
+#include "tests/support/mix_comparison.h"
 
 namespace trelmo {
 namespace {
-
-std::string Describe(const Voice& v) {
-    return "restart " + std::to_string(v.restartPending) + " mode " + std::to_string(v.mode) + " slot " +
-           std::to_string(v.slot) + " start " + std::to_string(v.start) + " loopStart " +
-           std::to_string(v.loopStart) + " end " + std::to_string(v.end) + " step " + std::to_string(v.step) +
-           " volume " + std::to_string(v.volume) + "->" + std::to_string(v.targetVolume) + " channel " +
-           std::to_string(v.channel) + " position " + std::to_string(v.position) + " dataLength " +
-           std::to_string(v.dataLength) + (v.data == nullptr ? " no data" : "");
-}
-
-bool SameVoice(const Voice& a, const Voice& b) {
-    return a.restartPending == b.restartPending && a.mode == b.mode && a.slot == b.slot && a.start == b.start &&
-           a.limit == b.limit && a.loopStart == b.loopStart && a.end == b.end && a.step == b.step &&
-           a.frequency == b.frequency && a.volume == b.volume && a.targetVolume == b.targetVolume &&
-           a.channel == b.channel && a.position == b.position && a.data == b.data &&
-           a.dataLength == b.dataLength;
-}
-
-// Mixes one block with both mixers from the same voice states; leaves the voices as both left them.
-// Returns the number of non-zero output samples, so callers can tell that sound was compared.
-size_t MixBothAndCompare(const std::string& what) {
-    Voice before[VoiceCount];
-    std::copy(std::begin(VoiceBank), std::end(VoiceBank), before);
-    const uint32_t frames = std::min(TickLength, OutputBlockFrames);
-
-    MixBlock();
-    std::vector<int16_t> fast(OutputBlock, OutputBlock + 2 * frames);
-    Voice fastVoices[VoiceCount];
-    std::copy(std::begin(VoiceBank), std::end(VoiceBank), fastVoices);
-
-    std::copy(std::begin(before), std::end(before), VoiceBank);
-    std::fill_n(OutputBlock, 2 * frames, int16_t{0x5A5A});
-    ReferenceMixBlock();
-
-    for (uint32_t k = 0; k < 2 * frames; ++k) {
-        if (fast[k] != OutputBlock[k]) {
-            ADD_FAILURE() << what << ": frames " << frames << ", first difference at frame " << k / 2
-                          << (k % 2 == 0 ? " left" : " right") << ": fast " << fast[k] << ", reference "
-                          << OutputBlock[k];
-            break;
-        }
-    }
-    for (int v = 0; v < VoiceCount; ++v) {
-        EXPECT_TRUE(SameVoice(fastVoices[v], VoiceBank[v]))
-            << what << ": voice " << v << " before: " << Describe(before[v]) << "\n fast after: "
-            << Describe(fastVoices[v]) << "\n reference after: " << Describe(VoiceBank[v]);
-    }
-    return static_cast<size_t>(std::count_if(fast.begin(), fast.end(), [](int16_t s) { return s != 0; }));
-}
 
 // Samples of assorted lengths and loop settings, including the degenerate ones.
 void LoadSlots(std::mt19937& rng) {
@@ -178,7 +129,7 @@ TEST_P(MixBlockEquivalence, RandomVoiceStatesOverSeveralBlocks) {
         for (Voice& v : VoiceBank) RandomVoice(rng, v);
         for (int block = 0; block < 4; ++block) {
             TickLength = RandomBlockLength(rng);
-            audible += MixBothAndCompare("seed " + std::to_string(seed) + " block " + std::to_string(block));
+            audible += CompareWithReference("seed " + std::to_string(seed) + " block " + std::to_string(block));
             // Between blocks a sequencer changes a few voices.
             for (uint32_t changes = Pick(rng, 4); changes > 0; --changes) {
                 Voice& v = VoiceBank[Pick(rng, VoiceCount)];
@@ -226,7 +177,7 @@ TEST_P(MixBlockEquivalence, ReadsStayInsideTheSample) {
             if (rng() % 2 == 0) v.step = Pick(rng, 3 * 0x10000);
         }
         TickLength = RandomBlockLength(rng);
-        MixBothAndCompare("round " + std::to_string(round));
+        CompareWithReference("round " + std::to_string(round));
         if (HasFailure()) break;
     }
     ResetVoiceBank();
@@ -253,7 +204,7 @@ TEST_P(MixBlockEquivalence, SequencerLikePlayOverManyTicks) {
                 StartVoice(v, slot, 0, length, 0, length - 1, WaveTable[slot].flags == 1 ? 1 : 0);
             }
             if (rng() % 20 == 0) SetTickRate(static_cast<uint16_t>(Pick(rng, 300)));
-            audible += MixBothAndCompare("seed " + std::to_string(seed) + " tick " + std::to_string(tick));
+            audible += CompareWithReference("seed " + std::to_string(seed) + " tick " + std::to_string(tick));
         }
         if (HasFailure()) break;
     }
@@ -319,8 +270,8 @@ TEST_P(MixBlockEquivalence, BordersOfTheShortcuts) {
             }
             VoiceBank[13].data = nullptr;  // no sample: silent, but its position moves all the same
             TickLength = frames;
-            MixBothAndCompare(std::string(k.name) + ", " + std::to_string(frames) + " frames");
-            MixBothAndCompare(std::string(k.name) + ", second block");
+            CompareWithReference(std::string(k.name) + ", " + std::to_string(frames) + " frames");
+            CompareWithReference(std::string(k.name) + ", second block");
         }
     }
     FreeAllWaveSlots();
