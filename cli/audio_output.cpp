@@ -20,6 +20,9 @@ constexpr uint64_t RingFrames = 1u << 17;
 // The plug-in is offered room only while less than this is buffered, which keeps the time between
 // rendering and hearing (and so the reaction to pause and the meter) short.
 constexpr uint64_t TargetFrames = Rate / 5;
+constexpr double MinimumLatency = 0.15;
+// Sound servers keep a little more than the device reports.
+constexpr double DrainMargin = 0.05;
 
 int16_t Ring[RingFrames * Channels];
 // Frames written by the mixer thread and frames taken by the callback since Open; each side only
@@ -29,18 +32,28 @@ std::atomic<uint64_t> Played{0};
 std::atomic<int> Paused{0};
 std::atomic<int> Volume{255};
 std::atomic<bool> Discard{false};
+// A new stream waits until the ring holds TargetFrames before it takes anything, so that the
+// first moments of a song do not depend on how quickly the mixer thread gets going.
+std::atomic<bool> Prebuffering{true};
+// When (on the stream's clock) the device will have played the last frame taken from the ring.
+std::atomic<double> HeardAt{0.0};
+double DeviceLatency = 0.0;  // set before the stream starts
 PaStream* Stream = nullptr;
 bool Started = false;
 std::string Error;
 
 // PortAudio's callback: copies what the ring holds, silence for the rest (or all of it while paused).
-int Callback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags,
-             void*) {
+int Callback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo* time,
+             PaStreamCallbackFlags, void*) {
     auto* out = static_cast<int16_t*>(output);
+
     uint64_t taken = 0;
-    if (Paused.load(std::memory_order_relaxed) == 0) {
-        const uint64_t read = Played.load(std::memory_order_relaxed);
-        const uint64_t available = Written.load(std::memory_order_acquire) - read;
+    const uint64_t read = Played.load(std::memory_order_relaxed);
+    const uint64_t available = Written.load(std::memory_order_acquire) - read;
+    if (Prebuffering.load(std::memory_order_relaxed) && available >= TargetFrames) {
+        Prebuffering.store(false, std::memory_order_relaxed);
+    }
+    if (Paused.load(std::memory_order_relaxed) == 0 && !Prebuffering.load(std::memory_order_relaxed)) {
         taken = available < frames ? available : frames;
         const int volume = Volume.load(std::memory_order_relaxed);
         for (uint64_t i = 0; i < taken; ++i) {
@@ -50,6 +63,13 @@ int Callback(const void*, void* output, unsigned long frames, const PaStreamCall
                 out[i * Channels + static_cast<uint64_t>(c)] =
                     static_cast<int16_t>(volume >= 255 ? sample : sample * volume / 255);
             }
+        }
+        if (taken > 0) {
+            // Not every back end knows when the buffer reaches the speaker; then it is the
+            // device's latency from now.
+            const double start = time->outputBufferDacTime > 0 ? time->outputBufferDacTime
+                                                                : time->currentTime + DeviceLatency;
+            HeardAt.store(start + static_cast<double>(taken) / Rate, std::memory_order_relaxed);
         }
         Played.store(read + taken, std::memory_order_release);
     }
@@ -88,6 +108,7 @@ int Open(int rate, int channels, int bits, int, int) {
     Played.store(0);
     Paused.store(0);
     Discard.store(false);
+    Prebuffering.store(true);
     const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
     if (device == paNoDevice) {
         Error = "no sound device";
@@ -97,12 +118,19 @@ int Open(int rate, int channels, int bits, int, int) {
     parameters.device = device;
     parameters.channelCount = Channels;
     parameters.sampleFormat = paInt16;
-    parameters.suggestedLatency = Pa_GetDeviceInfo(device)->defaultHighOutputLatency;
+    // A music player has no reason to cut it fine: a generous device buffer rides out a busy machine.
+    const double high = Pa_GetDeviceInfo(device)->defaultHighOutputLatency;
+    parameters.suggestedLatency = high > MinimumLatency ? high : MinimumLatency;
     PaError result = Hushed([&] {
         return Pa_OpenStream(&Stream, nullptr, &parameters, Rate, paFramesPerBufferUnspecified, paNoFlag, Callback,
                              nullptr);
     });
-    if (result == paNoError) result = Pa_StartStream(Stream);
+    if (result == paNoError) {
+        const PaStreamInfo* opened = Pa_GetStreamInfo(Stream);
+        DeviceLatency = opened != nullptr ? opened->outputLatency : 0.0;
+        HeardAt.store(0.0);
+        result = Pa_StartStream(Stream);
+    }
     if (result != paNoError) {
         Error = Pa_GetErrorText(result);
         if (Stream != nullptr) Pa_CloseStream(Stream);
@@ -111,6 +139,7 @@ int Open(int rate, int channels, int bits, int, int) {
     }
     const PaStreamInfo* info = Pa_GetStreamInfo(Stream);
     const double latency = info != nullptr ? info->outputLatency : 0.0;
+
     return static_cast<int>(latency * 1000.0 + static_cast<double>(TargetFrames) * 1000.0 / Rate);
 }
 
@@ -147,7 +176,15 @@ int CanWrite() {
     return bytes > INT_MAX ? INT_MAX : static_cast<int>(bytes);
 }
 
-int IsPlaying() { return Written.load(std::memory_order_relaxed) != Played.load(std::memory_order_acquire) ? 1 : 0; }
+// Playing until the last frame written has left the speaker, not merely the ring, so that the end of
+// a song is heard whole before the player closes the output.
+int IsPlaying() {
+    // Asked only once the song has ended: a song shorter than the prebuffer plays all the same.
+    Prebuffering.store(false, std::memory_order_relaxed);
+    if (Written.load(std::memory_order_relaxed) != Played.load(std::memory_order_acquire)) return 1;
+    if (Stream == nullptr) return 0;
+    return Pa_GetStreamTime(Stream) < HeardAt.load(std::memory_order_relaxed) + DrainMargin ? 1 : 0;
+}
 
 int Pause(int pause) { return Paused.exchange(pause != 0 ? 1 : 0); }
 
