@@ -85,6 +85,34 @@ TEST(BadInput, CommandLineMistakesAreUsageErrors) {
     EXPECT_FALSE(Contains(about.out, "\r"));
 }
 
+TEST(BadInput, CtrlCStopsARenderAndLeavesOnlyWholeFiles) {
+    TempDir folder;
+    folder.Copy(Corpus + "/soundsmith/ECHO.W", "ECHO.W");
+    std::string script = std::string("'") + TRELMO_CLI_PATH + "' render -q --out-dir out";
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = "SONG" + std::to_string(i) + ".MTP";
+        folder.Copy(Corpus + "/soundsmith/ECHO.MTP", name);
+        folder.Copy(Corpus + "/soundsmith/ECHO.W", "SONG" + std::to_string(i) + ".W");
+        script += " " + name;
+    }
+    // The signal comes while some song is being written, as a Ctrl-C would.
+    script += " 2>err.txt & sleep 0.7; kill -INT $!; wait $!; echo $? >status.txt\n";
+    folder.Write("interrupt.sh", std::vector<uint8_t>(script.begin(), script.end()));
+    ASSERT_EQ(std::system(("cd '" + folder.Path() + "' && bash interrupt.sh").c_str()), 0);
+    std::ifstream status(folder.File("status.txt"));
+    int code = -1;
+    status >> code;
+    EXPECT_EQ(code, 130);
+    const std::vector<std::string> written = FolderEntries(folder.File("out"));
+    EXPECT_LT(written.size(), 40u);
+    for (const std::string& name : written) {
+        EXPECT_EQ(name.front(), 'S') << "a temporary file was left behind: " << name;
+        struct stat info {};
+        ASSERT_EQ(stat(folder.File("out/" + name).c_str(), &info), 0);
+        EXPECT_EQ(info.st_size, 44 + 6635520 * 4) << name;  // every file left is the whole song
+    }
+}
+
 TEST(BadInput, AReaderThatGoesAwayEndsTheRenderCleanly) {
     // trelmo render -o - | head -c 100: the writes fail once the pipe is closed; the render stops
     // with a message instead of dying of SIGPIPE or rendering on to the end.
