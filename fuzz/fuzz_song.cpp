@@ -45,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!WaveSlotInUse(slot)) continue;
         fuzz::Require(WaveTable[slot].data != nullptr, "a slot in use holds a sample block");
     }
-    fuzz::PlayLoadedSong(MaxTicks);
+    // The row trace is off in the player, but it formats file bytes: a third of the inputs print it.
+    fuzz::PlayLoadedSong(MaxTicks, size % 3 == 0);
     fuzz::ReleaseEverything();
     return 0;
 }

@@ -127,8 +127,9 @@ void WriteSampleBank(const char* name) {
     WriteWorkFile(name, bank.data(), bank.size());
 }
 
-int PlayLoadedSong(int maxTicks) {
+int PlayLoadedSong(int maxTicks, bool rowTrace) {
     StartSong();
+    Player.rowTrace = rowTrace ? 1 : 0;
     ResetVoiceBank();
     SetTickRate(125);
     int ticks = 0;
@@ -168,6 +169,7 @@ void PlayAllSlots(uint8_t noteBase) {
 }
 
 void ReleaseEverything() {
+    Player.rowTrace = 0;
     const std::string absent = WorkDir() + "/no-such-song";
     std::snprintf(SongPath, sizeof SongPath, "%s", absent.c_str());
     LoadSong();

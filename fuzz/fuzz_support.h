@@ -24,8 +24,9 @@ void WriteSampleBank(const char* name);
 // Plays the loaded song the way the mixer thread does (StartSong, ResetVoiceBank, SetTickRate(125),
 // then SequencerTick + MixBlock per block until songEnded), for at most maxTicks ticks. Only the first
 // blocks are mixed at their full length; later ones are cut short so that one input stays cheap (the
-// sequencer never reads back what the mixer did). Returns the ticks played.
-int PlayLoadedSong(int maxTicks);
+// sequencer never reads back what the mixer did). rowTrace switches the NoiseTracker GS row trace on.
+// Returns the ticks played.
+int PlayLoadedSong(int maxTicks, bool rowTrace = false);
 
 // Starts every slot in use on a voice at a high pitch and mixes a few long blocks, so that each
 // sample is read to its end and around its loop.
