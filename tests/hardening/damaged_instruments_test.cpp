@@ -206,5 +206,19 @@ TEST(DamagedFiles, EmptyFilesAndFoldersAreReadAsDecided) {
     EXPECT_EQ(Module.IsOurFile(dir.File("MISSING").c_str()), 0);
 }
 
+TEST(DamagedFiles, PathsLongerThanThePlatformAllowsAreRefusedOrCut) {
+    const std::string longPath = "D:\\" + std::string(MaxPathLength + 100, 'A');
+    EXPECT_EQ(Module.IsOurFile(longPath.c_str()), 0);
+    EXPECT_EQ(Module.Play(longPath.c_str()), -1);
+    std::vector<char> title(longPath.size() + 16, '\x7f');
+    int length = 0;
+    Module.GetFileInfo(longPath.c_str(), title.data(), &length);
+    EXPECT_EQ(length, -1000);
+    const size_t written = std::string(title.data(), title.size()).find('\0');
+    ASSERT_NE(written, std::string::npos);
+    EXPECT_LE(written, MaxPathLength);
+    EXPECT_EQ(title[MaxPathLength + 1], '\x7f');  // nothing written beyond the limit and its zero
+}
+
 }  // namespace
 }  // namespace trelmo
