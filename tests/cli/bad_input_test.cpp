@@ -85,6 +85,20 @@ TEST(BadInput, CommandLineMistakesAreUsageErrors) {
     EXPECT_FALSE(Contains(about.out, "\r"));
 }
 
+TEST(BadInput, NoSoundDeviceIsOneLine) {
+    // ALSA is pointed at a sound server that is not there; a machine with a sound card of its own
+    // would still offer that card, so there the case cannot be made.
+    struct stat cards {};
+    if (stat("/dev/snd", &cards) == 0) GTEST_SKIP() << "this machine has sound devices";
+    TempDir home;
+    const std::string alsa = "pcm.!default { type pulse }\nctl.!default { type pulse }\n";
+    home.Write(".asoundrc", std::vector<uint8_t>(alsa.begin(), alsa.end()));
+    const TrelmoRun run = RunTrelmo({"play", "-q"}, home.Path(),
+                                    {"HOME=" + home.Path(), "PULSE_SERVER=unix:" + home.File("nobody")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "trelmo: cannot play: no sound device\n");
+}
+
 TEST(BadInput, CtrlCStopsARenderAndLeavesOnlyWholeFiles) {
     TempDir folder;
     folder.Copy(Corpus + "/soundsmith/ECHO.W", "ECHO.W");
