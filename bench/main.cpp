@@ -1,12 +1,14 @@
 // The benchmark program. Besides the benchmarks it has one job of its own, used to measure memory:
 //   trelmo_bench --render-child SONG   renders SONG through the plug-in and exits
 //   trelmo_bench --idle-child          loads the plug-in and exits (the baseline)
+//   trelmo_bench --write-songs DIR     writes the generated songs (about 30 s each) into DIR
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstring>
 
 #include "bench/plugin_host.h"
+#include "bench/song_writer.h"
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--render-child") == 0) {
@@ -16,6 +18,12 @@ int main(int argc, char** argv) {
     }
     if (argc == 2 && std::strcmp(argv[1], "--idle-child") == 0) {
         trelmo::bench::LoadPlugin();
+        return 0;
+    }
+    if (argc == 3 && std::strcmp(argv[1], "--write-songs") == 0) {
+        using trelmo::bench::SongStyle;
+        trelmo::bench::WriteGeneratedSong(argv[2], "DENSE30", SongStyle::Dense, 4);
+        trelmo::bench::WriteGeneratedSong(argv[2], "TYPICAL30", SongStyle::Typical, 4);
         return 0;
     }
     trelmo::bench::PinToOneCore();
