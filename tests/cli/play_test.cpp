@@ -68,9 +68,7 @@ public:
         folder_.Write(".asoundrc", std::vector<uint8_t>(alsa.begin(), alsa.end()));
         environment_ = {"HOME=" + folder_.Path(), "XDG_RUNTIME_DIR=" + folder_.Path(),
                         "PULSE_RUNTIME_PATH=" + folder_.Path(), "PULSE_SERVER=unix:" + folder_.File("native"),
-                        // ALSA unloads its PulseAudio plug-in with blocks of its own still held, which
-                        // a leak check would count against trelmo; other sanitizer checks stay on.
-                        "ASAN_OPTIONS=detect_leaks=0"};
+                        IgnoreSoundSystemLeaks};
         daemon_ = Spawn({"pulseaudio", "-n", "-F", folder_.File("server.pa"), "--daemonize=no", "--exit-idle-time=-1",
                          "--use-pid-file=no", "--log-target=stderr"},
                         environment_, folder_.File("server.log"), folder_.File("server.log"));
