@@ -55,6 +55,7 @@ void CatchInterrupts() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);  // the terminal went away
     // A reader that goes away (trelmo render -o - | head) shows up as a failed write instead.
     signal(SIGPIPE, SIG_IGN);
 }

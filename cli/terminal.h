@@ -25,7 +25,7 @@ private:
 // Waits up to timeoutMs for a key on standard input; 0 when none came.
 char ReadKey(int timeoutMs);
 
-// Set by SIGINT and SIGTERM; the commands stop cleanly when they see it.
+// Set by SIGINT, SIGTERM and SIGHUP; the commands stop cleanly when they see it.
 extern std::atomic<bool> Interrupted;
 void CatchInterrupts();
 

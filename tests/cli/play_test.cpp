@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,6 +30,8 @@ pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>
             const std::string& output, const std::string& log) {
     const pid_t child = fork();
     if (child == 0) {
+        // The daemon and the recorder go when the test goes, however it ends.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         for (const std::string& entry : environment) putenv(const_cast<char*>(entry.c_str()));
         std::FILE* out = std::fopen(output.c_str(), "wb");
         std::FILE* messages = std::fopen(log.c_str(), "wb");
