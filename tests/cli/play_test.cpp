@@ -225,7 +225,10 @@ public:
         });
     }
     ~TerminalRun() {
-        if (child_ > 0 && !exited_) Finish(child_, SIGKILL);
+        if (child_ > 0 && !exited_) {
+            kill(child_, SIGTERM);  // lets it remove its temporary demo song
+            if (Wait(2000ms) < 0) Finish(child_, SIGKILL);
+        }
         close(terminal_);
         if (reader_.joinable()) reader_.join();
     }
