@@ -163,9 +163,12 @@ TEST_P(MixBlockEquivalence, ReadsStayInsideTheSample) {
     }
     FreeAllWaveSlots();
     ResetWaveTable();
-    const uint32_t lengths[] = {1, 2, 3, 4, 7, 40, 300, static_cast<uint32_t>(page - 2)};
-    for (uint32_t round = 0; round < 400; ++round) {
-        const uint32_t length = lengths[round % 8];
+    // Among them lengths whose readable bytes (length + 2) lie just around 16 and 32, the spans of
+    // the vector path's windows.
+    const uint32_t lengths[] = {1, 2, 3, 4, 7, 13, 14, 15, 29, 30, 31, 40, 300, static_cast<uint32_t>(page - 2)};
+    constexpr uint32_t Kinds = sizeof(lengths) / sizeof(lengths[0]);
+    for (uint32_t round = 0; round < 40 * Kinds; ++round) {
+        const uint32_t length = lengths[round % Kinds];
         const auto* first = reinterpret_cast<const int8_t*>(area + page);
         const auto* last = reinterpret_cast<const int8_t*>(area + 4 * page - (length + 2));
         for (Voice& v : VoiceBank) {
