@@ -47,8 +47,8 @@ SoundSmithTune EffectsTune() {
     return tune;
 }
 
-NtgSongSpec TwoGroupSong() {
-    NtgSongSpec song;
+NtgSongPlan TwoGroupSong() {
+    NtgSongPlan song;
     song.trackCount = 4;
     song.firstGroupTracks = 2;
     song.order = {0, 1, 0};
@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
     ok &= Save(root + "/fuzz_song/soundsmith-kov", kov.Bytes());
 
     ok &= Save(root + "/fuzz_song/ntg-two-groups", BuildNtgSong(TwoGroupSong()));
-    NtgSongSpec wide = TwoGroupSong();
+    NtgSongPlan wide = TwoGroupSong();
     wide.trackCount = 16;
     wide.firstGroupTracks = 16;
     wide.tempo = 0;

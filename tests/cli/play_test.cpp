@@ -166,7 +166,7 @@ size_t SongStart(const std::vector<int16_t>& recording, const std::vector<int16_
 
 std::vector<int16_t> ShortSong(const std::string& path) {
     // Two square-wave voices, one on each side, a new note on every row; 24 rows at 8 rows a second.
-    NtgSongSpec song;
+    NtgSongPlan song;
     song.tempo = 35;
     song.trackCount = 2;
     song.channels[0] = 1;

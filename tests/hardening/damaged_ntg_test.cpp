@@ -23,7 +23,7 @@ namespace {
 
 using test::NtgControl;
 using test::NtgNote;
-using test::NtgSongSpec;
+using test::NtgSongPlan;
 using test::TempDir;
 
 // The largest tempo word gives the shortest blocks (3 frames), so whole songs play quickly.
@@ -45,8 +45,8 @@ int SlotsInUse() {
     return n;
 }
 
-NtgSongSpec OneInstrumentSong(uint16_t tracks) {
-    NtgSongSpec song;
+NtgSongPlan OneInstrumentSong(uint16_t tracks) {
+    NtgSongPlan song;
     song.tempo = FastTempo;
     song.trackCount = tracks;
     song.firstGroupTracks = tracks;
@@ -56,7 +56,7 @@ NtgSongSpec OneInstrumentSong(uint16_t tracks) {
 
 TEST(DamagedNtg, SongLengthZeroPlaysOnePositionAndLongOnesStopAtTheTable) {
     TempDir dir;
-    NtgSongSpec song = OneInstrumentSong(2);
+    NtgSongPlan song = OneInstrumentSong(2);
     song.Row(0, 0, "C-4 01 00 --- 00 00");
     song.songLength = 0;
     const test::Rendering zero = test::PlaySong(dir.Write("ZERO.NTG", test::BuildNtgSong(song)), 1 << 20, false);
@@ -86,7 +86,7 @@ TEST(DamagedNtg, TruncatedFilesAndCellsPastThePatternDataAreEmpty) {
 
     // L = 3: only track 0's cell of row 0 is pattern data. Track 1's cell would be the first three
     // bytes of the instrument record (bytes nobody reads), here a note with instrument 1.
-    NtgSongSpec song = OneInstrumentSong(2);
+    NtgSongPlan song = OneInstrumentSong(2);
     song.Row(0, 0, "C-4 01 00 D-4 01 00");
     song.patternDataLength = 3;
     test::NtgLayout layout{};
@@ -112,7 +112,7 @@ TEST(DamagedNtg, TruncatedFilesAndCellsPastThePatternDataAreEmpty) {
 
 TEST(DamagedNtg, TracksAbove14AreSkippedButKeepTheirPlaceInTheRow) {
     TempDir dir;
-    NtgSongSpec song = OneInstrumentSong(20);
+    NtgSongPlan song = OneInstrumentSong(20);
     song.channels[14] = 1;
     std::string row0 = "C-4 01 00";
     for (int t = 1; t < 20; ++t) row0 += t == 13 ? " D-4 01 00" : t >= 14 ? " E-4 01 00" : " --- 00 00";
@@ -138,7 +138,7 @@ TEST(DamagedNtg, TracksAbove14AreSkippedButKeepTheirPlaceInTheRow) {
 TEST(DamagedNtg, RecordsBeyond64AndInstrumentsBeyondTheSongPlayNothing) {
     TempDir dir;
     // 70 records: only the first 64 load.
-    NtgSongSpec many;
+    NtgSongPlan many;
     many.tempo = FastTempo;
     many.trackCount = 1;
     for (int i = 0; i < 70; ++i) many.firstGroup.push_back({.sample = test::NtgSquareWave(8), .volume = 50});
@@ -148,7 +148,7 @@ TEST(DamagedNtg, RecordsBeyond64AndInstrumentsBeyondTheSongPlayNothing) {
 
     // 60 records in the first group and 10 in the second: on a second-group track instrument 4 is map
     // index 63 and plays; instrument 5 is map index 64, outside the map, and silences the track.
-    NtgSongSpec split = many;
+    NtgSongPlan split = many;
     split.firstGroup.resize(60);
     split.secondGroup.assign(10, {.sample = test::NtgSquareWave(8), .volume = 50});
     split.trackCount = 3;
@@ -163,7 +163,7 @@ TEST(DamagedNtg, RecordsBeyond64AndInstrumentsBeyondTheSongPlayNothing) {
     // 20 records (slots 0-19 in use). Instrument 30 on a first-group track is map index 29, beyond
     // the song's records: its map entry names slot 16 (the entry's reset value), which holds record
     // 16 here, and must still not play.
-    NtgSongSpec twenty = many;
+    NtgSongPlan twenty = many;
     twenty.firstGroup.resize(2);
     twenty.secondGroup.assign(18, {.sample = test::NtgSquareWave(8), .volume = 50});
     twenty.trackCount = 2;
@@ -179,7 +179,7 @@ TEST(DamagedNtg, RecordsBeyond64AndInstrumentsBeyondTheSongPlayNothing) {
 
 TEST(DamagedNtg, SamplesPastTheFileAreCutAndEmptyOnesPlaySilence) {
     TempDir dir;
-    NtgSongSpec song = OneInstrumentSong(2);
+    NtgSongPlan song = OneInstrumentSong(2);
     song.firstGroup[0].lengthField = 5000;  // the file holds 64 bytes of it
     song.firstGroup.push_back({.sample = {}, .volume = 80, .mode = 3});
     song.Row(0, 0, "C-4 01 00 C-4 02 00");
@@ -192,7 +192,7 @@ TEST(DamagedNtg, SamplesPastTheFileAreCutAndEmptyOnesPlaySilence) {
     EXPECT_EQ(Player.tracks[1].lastNote, NtgNote("C-4"));
 
     // A 24-bit length above what a voice can address keeps 65,536 bytes.
-    NtgSongSpec big = OneInstrumentSong(1);
+    NtgSongPlan big = OneInstrumentSong(1);
     big.firstGroup[0].sample.assign(70000, 0x90);
     big.firstGroup[0].lengthField = 0x30000;
     test::PrepareSong(dir.Write("BIG.NTG", test::BuildNtgSong(big)));
@@ -202,7 +202,7 @@ TEST(DamagedNtg, SamplesPastTheFileAreCutAndEmptyOnesPlaySilence) {
 
 TEST(DamagedNtg, NotesAboveTheTablePlayItsHighestEntry) {
     TempDir dir;
-    NtgSongSpec song = OneInstrumentSong(2);
+    NtgSongPlan song = OneInstrumentSong(2);
     song.Cell(0, 0, 0, 120, NtgControl(1), 0);
     song.Cell(0, 0, 1, 200, NtgControl(1), 0);  // a negative byte as the trace sees it
     test::PrepareSong(dir.Write("HIGH.NTG", test::BuildNtgSong(song)));

@@ -139,7 +139,7 @@ TEST(GetFileInfo, TitleRules) {
 TEST(IsOurFile, DecidedByContentNotName) {
     TempDir dir;
     EXPECT_EQ(Module.IsOurFile(dir.Copy(EchoSong, "tune.dat").c_str()), 1);
-    test::NtgSongSpec ntg;
+    test::NtgSongPlan ntg;
     EXPECT_EQ(Module.IsOurFile(dir.Write("noise.txt", test::BuildNtgSong(ntg)).c_str()), 1);
     EXPECT_EQ(Module.IsOurFile(dir.Write("kov", {'K', 'O', 'V'}).c_str()), 1);
     EXPECT_EQ(Module.IsOurFile(dir.Write("FAKE.MTP", std::vector<uint8_t>(4000, 'x')).c_str()), 0);
@@ -177,7 +177,7 @@ TEST(Play, CallsInOrderAndStopAfterTheThread) {
 
     // A NoiseTracker GS song shows its own track count.
     host.ClearLog();
-    test::NtgSongSpec ntg;
+    test::NtgSongPlan ntg;
     ntg.trackCount = 6;
     ASSERT_EQ(Module.Play(dir.Write("SIX.NTG", test::BuildNtgSong(ntg)).c_str()), 0);
     Module.Stop();

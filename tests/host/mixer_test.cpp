@@ -123,7 +123,7 @@ TEST(RenderBlock, ATempoChangeSetsTheLengthOfItsOwnBlock) {
     TempDir dir;
     FakeHost host;
     host.Attach(Module);
-    test::NtgSongSpec song;
+    test::NtgSongPlan song;
     song.tempo = 50;  // far slower than the 125 every song starts at
     test::PrepareSong(dir.Write("SLOW.NTG", test::BuildNtgSong(song)));
     const uint32_t startLength = TickLength;

@@ -44,8 +44,8 @@ uint32_t FrequencyOf(const char* note) {
     return NotePitch(NtgNote(note)) * PitchToFrequency;
 }
 
-NtgSongSpec SongWith(const std::vector<uint8_t>& volumes, uint16_t tracks = 1) {
-    NtgSongSpec song;
+NtgSongPlan SongWith(const std::vector<uint8_t>& volumes, uint16_t tracks = 1) {
+    NtgSongPlan song;
     song.trackCount = tracks;
     for (uint8_t volume : volumes)
         song.firstGroup.push_back({.sample = NtgSquareWave(64), .volume = volume, .mode = 3});
@@ -55,7 +55,7 @@ NtgSongSpec SongWith(const std::vector<uint8_t>& volumes, uint16_t tracks = 1) {
 }  // namespace
 
 TEST(NtgSequencer, PositionsLastSixtyFourRowsAtTheSongsTempo) {
-    NtgSongSpec song = SongWith({64});
+    NtgSongPlan song = SongWith({64});
     song.tempo = 10;
     song.Row(0, 0, "C-4 01 00");
     ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(song)));
@@ -69,7 +69,7 @@ TEST(NtgSequencer, PositionsLastSixtyFourRowsAtTheSongsTempo) {
     const uint16_t lengths[] = {0, 1, 3, 300};
     const int ticks[] = {64, 64, 3 * 64, 256 * 64};
     for (int i = 0; i < 4; ++i) {
-        NtgSongSpec empty;
+        NtgSongPlan empty;
         empty.trackCount = 0;
         empty.songLength = lengths[i];
         ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(empty)));
@@ -78,7 +78,7 @@ TEST(NtgSequencer, PositionsLastSixtyFourRowsAtTheSongsTempo) {
 }
 
 TEST(NtgSequencer, OrderTableAndNextPatternCells) {
-    NtgSongSpec song = SongWith({64}, 4);
+    NtgSongPlan song = SongWith({64}, 4);
     song.order = {2, 0, 1};
     song.Row(2, 10, "C-4 01 00 --- 00 00 NXT 00 00 D-4 01 00");
     song.Row(0, 0, "E-4 01 00");
@@ -104,7 +104,7 @@ TEST(NtgSequencer, OrderTableAndNextPatternCells) {
 }
 
 TEST(NtgSequencer, VolumeStopAndNoteCommands) {
-    NtgSongSpec song = SongWith({200, 60});
+    NtgSongPlan song = SongWith({200, 60});
     const char* rows[] = {"C-4 41 C8", "C-4 41 64", "C-4 01 00", "--- 40 30", "C-4 02 00",
                           "STP 41 7F", "--- 00 00", "D-4 00 00", "C-4 C1 50"};
     for (int r = 0; r < 9; ++r) song.Row(0, r, rows[r]);
@@ -120,7 +120,7 @@ TEST(NtgSequencer, VolumeStopAndNoteCommands) {
 }
 
 TEST(NtgSequencer, SetTempoActsOnItsOwnRow) {
-    NtgSongSpec song = SongWith({64});
+    NtgSongPlan song = SongWith({64});
     song.Row(0, 0, "--- 80 00");
     song.Row(0, 1, "C-4 81 7D");
     song.Row(0, 2, "--- 80 FF");
@@ -140,7 +140,7 @@ TEST(NtgSequencer, InstrumentsThatNameNoSampleSilenceTheTrack) {
     // 20 records fill slots 0..19, so the stale map entry NoInstrumentSlot (16) names a slot that
     // is in use. Track 1 uses the empty second group: its instrument 1 is map index 20, which
     // names no record of this song.
-    NtgSongSpec song = SongWith(std::vector<uint8_t>(20, 90), 2);
+    NtgSongPlan song = SongWith(std::vector<uint8_t>(20, 90), 2);
     song.firstGroupTracks = 1;
     song.Row(0, 0, "C-4 40 50 C-4 00 00");  // no instrument yet: the volume still acts
     song.Row(0, 1, "C-4 80 0A --- 00 00");  // and so does the tempo
@@ -171,7 +171,7 @@ TEST(NtgSequencer, TracksChooseTheirInstrumentGroup) {
     const uint16_t firstGroupTracks[] = {0, 1, 3, 5};
     const int records[4][3] = {{2, 2, 3}, {0, 2, 3}, {0, 0, 1}, {0, 0, 1}};
     for (int c = 0; c < 4; ++c) {
-        NtgSongSpec song = SongWith({10, 20}, 3);
+        NtgSongPlan song = SongWith({10, 20}, 3);
         song.secondGroup = song.firstGroup;
         song.secondGroup[0].volume = 30;
         song.secondGroup[1].volume = 40;
@@ -189,7 +189,7 @@ TEST(NtgSequencer, TracksChooseTheirInstrumentGroup) {
 
 TEST(NtgSequencer, SidesHighNotesAndWideRows) {
     // 16 tracks: two more than there are voices. They are skipped, but a row is still 48 bytes.
-    NtgSongSpec song = SongWith({64}, 16);
+    NtgSongPlan song = SongWith({64}, 16);
     song.channels = {0, 1, 0x8000};
     std::string row0 = "--- 00 00 --- 00 00 --- 00 00";
     for (int k = 3; k < 16; ++k) row0 += k == 13 ? " C-4 01 00" : " --- 00 00";
@@ -211,7 +211,7 @@ TEST(NtgSequencer, SidesHighNotesAndWideRows) {
 }
 
 TEST(NtgSequencer, DamagedPatternsPlayAsEmptyCells) {
-    NtgSongSpec song = SongWith({64}, 2);
+    NtgSongPlan song = SongWith({64}, 2);
     song.order = {0, 60000, 1};
     song.patternSize = 65535;  // pattern 60000 starts ~3.9 GB in
     song.Row(0, 0, "C-4 01 00 C-4 01 00");
@@ -226,7 +226,7 @@ TEST(NtgSequencer, DamagedPatternsPlayAsEmptyCells) {
 
     // Pattern data of one cell: what follows it in the file (the first record's unused bytes,
     // here made to look like a cell) is no cell.
-    NtgSongSpec shortData = SongWith({64}, 2);
+    NtgSongPlan shortData = SongWith({64}, 2);
     shortData.patternDataLength = 3;
     shortData.Row(0, 0, "C-4 01 00");
     bytes = BuildNtgSong(shortData);
@@ -237,7 +237,7 @@ TEST(NtgSequencer, DamagedPatternsPlayAsEmptyCells) {
     EXPECT_EQ(VoiceBank[1].restartPending, 0);
 
     // The file ends in the middle of row 0's second cell: its missing bytes read as 0.
-    NtgSongSpec cut = SongWith({}, 2);
+    NtgSongPlan cut = SongWith({}, 2);
     cut.Row(0, 0, "C-4 41 40 D-4 41 40");
     bytes = BuildNtgSong(cut);
     bytes.resize(606 + 4);
@@ -260,7 +260,7 @@ TEST(NtgTrace, NoteNames) {
 }
 
 TEST(NtgTrace, PrintsEveryRowWhenSwitchedOnAndNothingOtherwise) {
-    NtgSongSpec song = SongWith({64}, 2);
+    NtgSongPlan song = SongWith({64}, 2);
     song.order = {0, 3};
     song.Row(0, 5, "C-4 01 00 --- 00 00");
     song.Row(3, 0, "STP 85 ff NXT 00 00");

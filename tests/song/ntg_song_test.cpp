@@ -52,7 +52,7 @@ TEST(NtgSong, TempoWordsAndRowLengths) {
 
 TEST(NtgSong, SampleAreaStartsAfterRecordsOnAPageBoundary) {
     for (uint32_t patternLength : {386u, 387u}) {
-        NtgSongSpec song;
+        NtgSongPlan song;
         song.trackCount = 0;
         song.patternDataLength = patternLength;
         song.firstGroup.push_back({.sample = {0x90, 0x70, 0x81, 0xFF}});
@@ -69,7 +69,7 @@ TEST(NtgSong, SampleAreaStartsAfterRecordsOnAPageBoundary) {
 
 TEST(NtgSong, StartPagesCountWithinEachGroup) {
     const std::vector<uint8_t> a = {0x81}, b = {0x82}, c = {0x83}, d = {0x84};
-    NtgSongSpec song;
+    NtgSongPlan song;
     song.trackCount = 0;
     song.firstGroup = {{.sample = a}, {.sample = b, .startPage = 1}};
     song.secondGroup = {{.sample = c}, {.sample = d, .startPage = 1}};
@@ -86,7 +86,7 @@ TEST(NtgSong, StartPagesCountWithinEachGroup) {
 
     // An empty first-group area puts the second group's samples at S1; a record that shares its
     // bytes with an earlier one converts them a second time.
-    NtgSongSpec shared;
+    NtgSongPlan shared;
     shared.trackCount = 0;
     shared.firstGroup = {{.sample = {0x90, 0x00, 0x70}, .startPage = 0}};
     shared.secondGroup = {{.sample = {0x90, 0x00, 0x70}, .startPage = 0}};
@@ -95,7 +95,7 @@ TEST(NtgSong, StartPagesCountWithinEachGroup) {
     EXPECT_EQ(RecordSample(0), (std::vector<int>{16, 16, -16}));
     EXPECT_EQ(RecordSample(1), (std::vector<int>{-112, -112, 112}));
 
-    NtgSongSpec secondOnly;
+    NtgSongPlan secondOnly;
     secondOnly.trackCount = 0;
     secondOnly.secondGroup = {{.sample = {0xA0, 0x60}}};
     const std::vector<uint8_t> secondBytes = BuildNtgSong(secondOnly, &layout);
@@ -107,7 +107,7 @@ TEST(NtgSong, StartPagesCountWithinEachGroup) {
 TEST(NtgSong, ModesLoopPointsAndDefaultVolumes) {
     const uint8_t modes[] = {0, 1, 2, 3, 255};
     const uint8_t volumes[] = {0, 127, 128, 200, 255};
-    NtgSongSpec song;
+    NtgSongPlan song;
     song.trackCount = 0;
     for (int i = 0; i < 5; ++i)
         song.firstGroup.push_back({.sample = NtgSquareWave(10), .volume = volumes[i], .mode = modes[i]});
@@ -124,7 +124,7 @@ TEST(NtgSong, ModesLoopPointsAndDefaultVolumes) {
 }
 
 TEST(NtgSong, RecordCountsBeyondTheMapAndNone) {
-    NtgSongSpec many;
+    NtgSongPlan many;
     many.trackCount = 0;
     for (int i = 0; i < 65; ++i) many.firstGroup.push_back({.sample = {static_cast<uint8_t>(0x81 + i)}});
     ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(many)));
@@ -134,7 +134,7 @@ TEST(NtgSong, RecordCountsBeyondTheMapAndNone) {
     EXPECT_EQ(RecordSample(63), std::vector<int>{64});
 
     // No records: the loader allocates nothing and leaves the map alone.
-    NtgSongSpec none;
+    NtgSongPlan none;
     std::vector<uint8_t> bytes = BuildNtgSong(none);
     FreeAllWaveSlots();
     for (uint16_t& entry : InstrumentMap) entry = 99;
@@ -146,7 +146,7 @@ TEST(NtgSong, RecordCountsBeyondTheMapAndNone) {
 TEST(NtgSong, HeaderValuesPointingPastTheFileAreCut) {
     // A sample whose length field runs past the end keeps the bytes the file has; one whose start
     // page lies beyond the file is empty; a long one stops at what a voice can address.
-    NtgSongSpec song;
+    NtgSongPlan song;
     song.trackCount = 0;
     song.firstGroup = {{.sample = std::vector<uint8_t>(70000, 0xA0)},
                        {.sample = {}, .startPage = 900, .lengthField = 100},
@@ -157,7 +157,7 @@ TEST(NtgSong, HeaderValuesPointingPastTheFileAreCut) {
     EXPECT_EQ(RecordSample(2), (std::vector<int>{16, 16}));
 
     // Song length, track count and a file shorter than its header.
-    NtgSongSpec odd;
+    NtgSongPlan odd;
     odd.trackCount = 20;
     odd.songLength = 0;
     ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(odd)));
@@ -168,7 +168,7 @@ TEST(NtgSong, HeaderValuesPointingPastTheFileAreCut) {
     ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(odd)));
     EXPECT_EQ(NtgSong().songLength, 256);
 
-    std::vector<uint8_t> stub = BuildNtgSong(NtgSongSpec{});
+    std::vector<uint8_t> stub = BuildNtgSong(NtgSongPlan{});
     stub.resize(16);
     stub[0] = 0xFF;
     ASSERT_TRUE(LoadNtgBytes(stub));

@@ -40,11 +40,11 @@ uint32_t Pages(size_t length) {
 }
 
 // Start pages of one group: given ones as they are, the others one after another.
-std::vector<uint32_t> PlaceGroup(const std::vector<NtgInstrumentSpec>& group, uint32_t* pagesUsed) {
+std::vector<uint32_t> PlaceGroup(const std::vector<NtgInstrumentPlan>& group, uint32_t* pagesUsed) {
     std::vector<uint32_t> pages;
     uint32_t next = 0;
     uint32_t end = 0;
-    for (const NtgInstrumentSpec& instrument : group) {
+    for (const NtgInstrumentPlan& instrument : group) {
         const uint32_t page = instrument.startPage ? *instrument.startPage : next;
         pages.push_back(page);
         end = std::max(end, page + Pages(instrument.sample.size()));
@@ -56,7 +56,7 @@ std::vector<uint32_t> PlaceGroup(const std::vector<NtgInstrumentSpec>& group, ui
 
 }  // namespace
 
-void NtgSongSpec::Cell(int pattern, int row, int track, uint8_t note, uint8_t control, uint8_t parameter) {
+void NtgSongPlan::Cell(int pattern, int row, int track, uint8_t note, uint8_t control, uint8_t parameter) {
     const size_t rowBytes = size_t{trackCount} * 3;
     if (patterns.size() <= static_cast<size_t>(pattern)) patterns.resize(static_cast<size_t>(pattern) + 1);
     std::vector<uint8_t>& cells = patterns[static_cast<size_t>(pattern)];
@@ -68,7 +68,7 @@ void NtgSongSpec::Cell(int pattern, int row, int track, uint8_t note, uint8_t co
     cells[at + 2] = parameter;
 }
 
-void NtgSongSpec::Row(int pattern, int row, const std::string& cells) {
+void NtgSongPlan::Row(int pattern, int row, const std::string& cells) {
     std::istringstream in(cells);
     std::string note;
     std::string control;
@@ -92,7 +92,7 @@ uint8_t NtgNote(const std::string& name) {
     throw std::invalid_argument("not a note name: " + name);
 }
 
-std::vector<uint8_t> BuildNtgSong(const NtgSongSpec& song, NtgLayout* layout) {
+std::vector<uint8_t> BuildNtgSong(const NtgSongPlan& song, NtgLayout* layout) {
     std::vector<uint8_t> bytes(HeaderSize, 0);
     bytes[2] = 'F';
     bytes[3] = 'T';
@@ -142,10 +142,10 @@ std::vector<uint8_t> BuildNtgSong(const NtgSongSpec& song, NtgLayout* layout) {
     const uint32_t secondArea = firstArea + PageSize * firstGroupPages;
     bytes.resize(firstArea, 0);
 
-    const auto writeGroup = [&](const std::vector<NtgInstrumentSpec>& group,
+    const auto writeGroup = [&](const std::vector<NtgInstrumentPlan>& group,
                                 const std::vector<uint32_t>& pages, uint32_t firstRecord, uint32_t area) {
         for (size_t i = 0; i < group.size(); ++i) {
-            const NtgInstrumentSpec& instrument = group[i];
+            const NtgInstrumentPlan& instrument = group[i];
             const size_t record = recordsOffset + RecordSize * (firstRecord + i);
             const uint32_t length = instrument.lengthField ? *instrument.lengthField
                                                            : static_cast<uint32_t>(instrument.sample.size());

@@ -1,7 +1,7 @@
 // Writes NoiseTracker GS songs for tests from a compact description: header values, the two
 // instrument groups with their samples, and pattern rows written the way the row trace prints them.
 //
-//   NtgSongSpec song;
+//   NtgSongPlan song;
 //   song.trackCount = 2;
 //   song.firstGroup.push_back({.sample = NtgSquareWave(32), .volume = 100, .mode = 3});
 //   song.Row(0, 0, "C-4 01 00 --- 00 00");      // pattern 0, row 0
@@ -16,7 +16,7 @@
 
 namespace trelmo::test {
 
-struct NtgInstrumentSpec {
+struct NtgInstrumentPlan {
     std::vector<uint8_t> sample{};  // bytes as stored in the file (unsigned, 128 the centre line)
     uint8_t volume = 64;            // default volume
     uint8_t mode = 0;               // 0-2 play once, 3-255 loop
@@ -25,15 +25,15 @@ struct NtgInstrumentSpec {
     std::optional<uint32_t> lengthField = std::nullopt;  // default: sample.size()
 };
 
-struct NtgSongSpec {
+struct NtgSongPlan {
     uint16_t tempo = 125;  // header tempo word
     uint16_t trackCount = 4;
     uint16_t firstGroupTracks = 14;       // tracks below this use the first group
     std::vector<uint16_t> order = {0};    // order table; unlisted positions hold pattern 0
     std::optional<uint16_t> songLength;   // default: order.size()
     std::array<uint16_t, 15> channels{};  // channel table words: 0 right, any other value left
-    std::vector<NtgInstrumentSpec> firstGroup;
-    std::vector<NtgInstrumentSpec> secondGroup;
+    std::vector<NtgInstrumentPlan> firstGroup;
+    std::vector<NtgInstrumentPlan> secondGroup;
     // Overrides of what the builder otherwise derives from the lists above.
     std::optional<uint16_t> patternSize;         // default: 64 rows x trackCount x 3 bytes
     std::optional<uint32_t> patternDataLength;   // default: patterns x pattern size
@@ -63,7 +63,7 @@ struct NtgLayout {
     uint32_t secondSampleArea;  // S2
 };
 
-std::vector<uint8_t> BuildNtgSong(const NtgSongSpec& song, NtgLayout* layout = nullptr);
+std::vector<uint8_t> BuildNtgSong(const NtgSongPlan& song, NtgLayout* layout = nullptr);
 // One cycle of a square wave as file bytes (never 0, which would mean "no sample value").
 std::vector<uint8_t> NtgSquareWave(uint32_t length);
 // Writes bytes to path; false when the file cannot be written.

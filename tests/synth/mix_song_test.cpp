@@ -113,7 +113,7 @@ TEST_P(MixSong, GeneratedSoundSmithSongOnAllFourteenTracks) {
 
 // A NoiseTracker GS song: its samples come from the song file itself, with their own loop modes.
 TEST_P(MixSong, GeneratedNoiseTrackerSong) {
-    test::NtgSongSpec song;
+    test::NtgSongPlan song;
     song.trackCount = 8;
     for (int t = 0; t < 8; ++t) song.channels[static_cast<size_t>(t)] = static_cast<uint16_t>(t % 2);
     song.firstGroup.push_back({.sample = test::NtgSquareWave(64), .volume = 120, .mode = 3});
