@@ -29,15 +29,7 @@ using test::TempDir;
 // The largest tempo word gives the shortest blocks (3 frames), so whole songs play quickly.
 constexpr uint16_t FastTempo = 0xFFFF;
 
-uint64_t TicksToEnd(const std::string& path, uint64_t limit) {
-    test::PrepareSong(path);
-    uint64_t ticks = 0;
-    while (Player.songEnded == 0 && ticks < limit) {
-        SequencerTick();
-        ++ticks;
-    }
-    return ticks;
-}
+using test::TicksToEnd;
 
 int SlotsInUse() {
     int n = 0;

@@ -23,17 +23,9 @@ using test::Note;
 using test::SoundSmithTune;
 using test::TempDir;
 
-// Ticks until the song ends, sequencer only: the bounds under test are all in what the sequencer
-// reads, and mixing thousands of blocks would only slow the test down.
-uint64_t TicksToEnd(const std::string& path, uint64_t limit) {
-    test::PrepareSong(path);
-    uint64_t ticks = 0;
-    while (Player.songEnded == 0 && ticks < limit) {
-        SequencerTick();
-        ++ticks;
-    }
-    return ticks;
-}
+// Sequencer only: the bounds under test are all in what the sequencer reads, and mixing thousands
+// of blocks would only slow the test down.
+using test::TicksToEnd;
 
 bool NoNoteStarted() {
     return std::all_of(std::begin(Player.tracks), std::end(Player.tracks),

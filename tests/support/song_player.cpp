@@ -54,6 +54,16 @@ void PrepareSong(const std::string& path) {
     SetTickRate(125);
 }
 
+uint64_t TicksToEnd(const std::string& path, uint64_t limit) {
+    PrepareSong(path);
+    uint64_t ticks = 0;
+    while (Player.songEnded == 0 && ticks < limit) {
+        SequencerTick();
+        ++ticks;
+    }
+    return ticks;
+}
+
 Rendering PlaySong(const std::string& path, uint64_t maxFrames, bool keepPcm) {
     Rendering result;
     PrepareSong(path);

@@ -30,6 +30,10 @@ class TempDir {
 // StartSong, ResetVoiceBank, SetTickRate(125). Ticks are then the caller's.
 void PrepareSong(const std::string& path);
 
+// Loads and starts the song at path (PrepareSong), then runs the sequencer alone, without mixing,
+// until songEnded or limit ticks. Returns the ticks run.
+uint64_t TicksToEnd(const std::string& path, uint64_t limit);
+
 struct Rendering {
     std::vector<int16_t> pcm;  // interleaved stereo, left first; empty unless kept
     uint64_t frames = 0;
