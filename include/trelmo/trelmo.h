@@ -1,0 +1,185 @@
+/* libtrelmo: plays Apple IIgs SoundSmith / MegaTracker and NoiseTracker GS songs.
+ *
+ * An engine plays one song at a time and renders it as 44100 Hz, 16-bit, interleaved stereo (left
+ * sample first). Engines are independent of each other: create as many as you like, use each from
+ * one thread at a time, and different engines on different threads at once. Nothing is allocated
+ * and no lock is taken while rendering.
+ *
+ * With default options the samples are exactly those the Winamp plug-in gives for the same song
+ * when it has just been loaded: the order list played once, the IIgs's hard left and right voices,
+ * no fade.
+ */
+#ifndef TRELMO_TRELMO_H
+#define TRELMO_TRELMO_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32) && defined(TRELMO_SHARED_BUILD)
+#define TRELMO_API __declspec(dllexport)
+#elif defined(__GNUC__)
+#define TRELMO_API __attribute__((visibility("default")))
+#else
+#define TRELMO_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define TRELMO_VERSION_MAJOR 1
+#define TRELMO_VERSION_MINOR 0
+#define TRELMO_VERSION_PATCH 0
+#define TRELMO_SAMPLE_RATE 44100
+#define TRELMO_CHANNELS 2
+#define TRELMO_MAX_TRACKS 14
+
+/* The version of the library that is running, such as "1.0.0". */
+TRELMO_API const char *trelmo_version(void);
+
+/* Results. Every function that can fail returns one of these; 0 is success. */
+typedef enum trelmo_status {
+    TRELMO_OK = 0,
+    TRELMO_ERROR_ARGUMENT = -1,    /* a null engine or buffer, or a value out of range */
+    TRELMO_ERROR_MEMORY = -2,      /* memory could not be had */
+    TRELMO_ERROR_OPEN = -3,        /* the song file could not be opened (errno tells why) */
+    TRELMO_ERROR_READ = -4,        /* the song file could not be read whole (errno tells why) */
+    TRELMO_ERROR_NOT_A_SONG = -5,  /* the bytes are neither a SoundSmith nor a NoiseTracker GS song */
+    TRELMO_ERROR_NO_SONG = -6,     /* the engine has no song loaded */
+    TRELMO_ERROR_TOO_LARGE = -7,   /* the file is larger than any song, bank or instrument can be */
+    TRELMO_ERROR_NOT_A_FILE = -8,  /* the path names a folder, a device, a pipe or the like */
+    TRELMO_ERROR_PATH = -9,        /* the path is longer than the system allows */
+    TRELMO_ERROR_MISSING = -10     /* instruments are missing and strict loading was asked for */
+} trelmo_status;
+
+/* A short English sentence for a status, such as "not a SoundSmith or NoiseTracker GS song". */
+TRELMO_API const char *trelmo_status_message(int status);
+
+typedef struct trelmo_engine trelmo_engine;
+
+/* A new engine with no song, or NULL when memory cannot be had. */
+TRELMO_API trelmo_engine *trelmo_create(void);
+TRELMO_API void trelmo_destroy(trelmo_engine *engine);
+
+/* Diagnostics: the loaders' messages ("DOC DATA file found with 9 insts.", "Error: unable to load
+ * ASIF file X", ...), each a whole line ending in '\n'. Called on the thread that loads. By default
+ * nothing is printed. */
+typedef void (*trelmo_message_callback)(void *user, const char *message);
+TRELMO_API void trelmo_set_message_callback(trelmo_engine *engine, trelmo_message_callback callback, void *user);
+
+/* Loads the song at path; its wave bank and ASIF instrument files are looked for beside it (and
+ * a shared DOC.DATA also in the current folder), names matched without regard to case. The song
+ * then starts at frame 0 from the state of a newly created engine. A song whose instruments
+ * cannot all be found loads all the same and plays them silent (see trelmo_song_info).
+ * On failure the engine holds no song. */
+TRELMO_API int trelmo_load_file(trelmo_engine *engine, const char *path);
+
+/* Supplies a companion file of a song loaded from memory: name is the file name the song asks for
+ * ("ECHO.W", "ECHO.DOC", "ECHO.D", "DOC.DATA", or an instrument's ASIF name). Match it without
+ * regard to case. Return 1 and set *data and *size to the file's bytes (they need only stay valid
+ * until the callback returns to the library again or the load ends: the library copies them), or
+ * return 0 when there is no such file. */
+typedef int (*trelmo_file_callback)(void *user, const char *name, const void **data, size_t *size);
+
+/* Loads a song from memory. name is the song's file name (such as "ECHO.MTP"): a SoundSmith song's
+ * wave bank is named after it. files may be NULL when there are no companion files. The bytes are
+ * copied; the caller's buffer may go once this returns. */
+TRELMO_API int trelmo_load_memory(trelmo_engine *engine, const void *data, size_t size, const char *name,
+                                  trelmo_file_callback files, void *user);
+
+/* Releases the song; the engine then holds none. */
+TRELMO_API void trelmo_unload(trelmo_engine *engine);
+
+/* 1 when the bytes begin like a SoundSmith or NoiseTracker GS song (at most the first 16 are read). */
+TRELMO_API int trelmo_detect(const void *data, size_t size);
+
+/* ---- What a song is ---- */
+
+typedef enum trelmo_kind { TRELMO_KIND_NONE = -1, TRELMO_KIND_SOUNDSMITH = 0, TRELMO_KIND_NOISETRACKER = 1 } trelmo_kind;
+
+typedef enum trelmo_source {
+    TRELMO_SOURCE_MISSING = 0, /* named by the song, but no samples were found */
+    TRELMO_SOURCE_BANK = 1,    /* from the song's wave bank */
+    TRELMO_SOURCE_ASIF = 2,    /* from an ASIF instrument file */
+    TRELMO_SOURCE_SONG = 3     /* carried in the song file itself (NoiseTracker GS) */
+} trelmo_source;
+
+typedef struct trelmo_instrument {
+    int number;         /* 1-based, as the song's cells name it */
+    const char *name;   /* as stored in the song, up to its first NUL; may hold any other byte */
+    int source;         /* a trelmo_source */
+    const char *file;   /* the bank or ASIF file the samples came from, or the one looked for; "" for none */
+    uint32_t length;    /* sample bytes */
+    uint32_t loop_start;
+    uint32_t loop_end;
+    int loops;          /* 1 when the sample loops */
+    int volume;         /* the song's default volume for the instrument */
+} trelmo_instrument;
+
+typedef struct trelmo_song_info {
+    int kind;                 /* a trelmo_kind */
+    const char *kind_name;    /* "SoundSmith" or "NoiseTracker GS" */
+    const char *form;         /* SoundSmith: the file's magic, "SONGOK" or "KOV"; "" otherwise */
+    int patterns;
+    int positions;            /* order-list entries played */
+    int speed;                /* SoundSmith: ticks per row at the start */
+    int tempo_word;           /* NoiseTracker GS: the header's tempo word */
+    int tempo;                /* the tick rate the song starts with */
+    int tracks;               /* the song's own track count (tracks beyond 14 never play) */
+    const char *bank_file;    /* SoundSmith: the wave bank found for the song, "" when none */
+    int bank_used;            /* 1 when the bank was read and its instruments used */
+    int bank_in_current_folder; /* 1 when the bank is a DOC.DATA found in the current folder */
+    int instrument_count;
+    const trelmo_instrument *instruments;
+    int missing_count;        /* instruments named by the song without samples */
+    const char *looked_for;   /* for missing instruments: the file names looked for, ", "-separated */
+    uint64_t frames;          /* the length of one pass through the order list, in frames */
+    int ends;                 /* 0 when a damaged song never reaches its end (frames is then a limit) */
+} trelmo_song_info;
+
+/* The loaded song's description; NULL without a song. Valid until the next load, unload or destroy.
+ * Reading it never disturbs rendering. */
+TRELMO_API const trelmo_song_info *trelmo_song_info_get(trelmo_engine *engine);
+
+/* The length of the song as the options play it, in frames: one pass times the loop count.
+ * UINT64_MAX when the song loops forever; 0 without a song. */
+TRELMO_API uint64_t trelmo_length_frames(trelmo_engine *engine);
+
+/* ---- Rendering ---- */
+
+/* Fills out with up to frames frames (2 x frames int16 values, left first) and returns how many
+ * were written: fewer only at the song's end, 0 after it. A tick that does not fit is carried
+ * into the next call, so any sizes of call give the same samples. */
+TRELMO_API size_t trelmo_render(trelmo_engine *engine, int16_t *out, size_t frames);
+
+/* The frame the next trelmo_render call starts at. */
+TRELMO_API uint64_t trelmo_position(trelmo_engine *engine);
+
+/* Moves to frame (clamped to the song's length); what follows is exactly what an uninterrupted
+ * render gives from that frame on. */
+TRELMO_API int trelmo_seek(trelmo_engine *engine, uint64_t frame);
+
+/* ---- Options ----
+ * Each applies to the song being played at once and stays for the songs loaded later. The defaults
+ * give the plug-in's exact sound. */
+
+/* How many times the order list is played: 1 (the default) or more; 0 plays it for ever. */
+TRELMO_API int trelmo_set_loops(trelmo_engine *engine, int loops);
+/* Fades the last milliseconds of the last pass out to silence; 0 (the default) does not fade.
+ * Ignored while the song loops for ever. */
+TRELMO_API int trelmo_set_fade(trelmo_engine *engine, uint32_t milliseconds);
+/* Stereo separation in percent: 100 (the default) is the IIgs's hard left and right, 0 is mono. */
+TRELMO_API int trelmo_set_stereo_separation(trelmo_engine *engine, int percent);
+/* Tracks whose bit (1 << track, track 0 .. 13) is set are silent. 0 by default. Muting every track
+ * but one renders that track alone (a stem); the stems of a song add up to its full mix. */
+TRELMO_API int trelmo_set_mute_mask(trelmo_engine *engine, uint32_t mask);
+TRELMO_API uint32_t trelmo_mute_mask(trelmo_engine *engine);
+
+/* ---- What a song view needs ---- */
+/* (added with the web player) */
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
