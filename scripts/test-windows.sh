@@ -182,7 +182,7 @@ else
   version=$("$wine32" --version 2>&1) || version_status=$?
   if [ "$version_status" -eq 0 ] && [ -z "${TRELMO_WINE32_EMULATE:-}" ]; then
     wine32_runs=native
-  elif [ "$version_status" -ne 0 ] && [[ $version != *"Exec format error"* ]]; then
+  elif [ -z "${TRELMO_WINE32_EMULATE:-}" ] && [ "$version_status" -ne 0 ] && [[ $version != *"Exec format error"* ]]; then
     echo "$version"
     fail "wine32 is installed but $wine32 does not start (status $version_status)"
   else
@@ -191,9 +191,10 @@ else
     [ "$version_status" -eq 0 ] && reason="TRELMO_WINE32_EMULATE is set"
     if command -v qemu-i386-static >/dev/null; then
       echo "$reason: running wine32 under user-mode emulation ($(qemu-i386-static --version | head -n 1))"
-      # wine re-executes its loader to reserve memory; under qemu it must not. The wine server and the
-      # prefix's own processes are 64-bit and start natively.
-      printf '#!/bin/sh\nWINELOADERNOEXEC=1 WINESERVER=/usr/lib/wine/wineserver64 exec qemu-i386-static %s "$@"\n' \
+      # wine re-executes its loader to reserve memory; under qemu it must not. Without that reservation, a
+      # locale's files (C.UTF-8's too) are mapped where wine needs its shared user data, so the C locale.
+      # The wine server and the prefix's own processes are 64-bit and start natively.
+      printf '#!/bin/sh\nLC_ALL=C WINELOADERNOEXEC=1 WINESERVER=/usr/lib/wine/wineserver64 exec qemu-i386-static %s "$@"\n' \
         "$wine32" >"$work/wine32-emulated"
       chmod +x "$work/wine32-emulated"
       wine32=$work/wine32-emulated
@@ -221,8 +222,9 @@ if [ -n "$wine32_runs" ]; then
       { cat "$work/wineboot32.log"; fail "wineboot could not create $p"; }
     WINEPREFIX=$p timeout 120 "$wineserver" -w || true
     if [ ! -f "$p/drive_c/windows/syswow64/kernel32.dll" ]; then
-      # wineboot's 32-bit step starts an i386 program: where the kernel cannot, run it as wine32 runs.
-      run_wine "$p" "$work/wow64install.log" "$wine32" 'C:\windows\syswow64\rundll32.exe' \
+      # wineboot's 32-bit step, which fills syswow64, starts an i386 program: where the kernel cannot, it
+      # failed; run it here as wine32 runs, in wineboot's bootstrap mode (built-in DLLs without files).
+      WINEBOOTSTRAPMODE=1 run_wine "$p" "$work/wow64install.log" "$wine32" 'C:\windows\syswow64\rundll32.exe' \
         setupapi,InstallHinfSection Wow64Install 128 '\\?\unix/usr/share/wine/wine.inf' || true
       WINEPREFIX=$p timeout 120 "$wineserver" -w || true
     fi
