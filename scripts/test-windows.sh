@@ -189,8 +189,8 @@ else
     # (TRELMO_WINE32_EMULATE=1 takes this path on a kernel that could run wine32 itself: to try it.)
     reason="this kernel cannot run i386 programs"
     [ "$version_status" -eq 0 ] && reason="TRELMO_WINE32_EMULATE is set"
-    if command -v qemu-i386-static >/dev/null; then
-      echo "$reason: running wine32 under user-mode emulation ($(qemu-i386-static --version | head -n 1))"
+    if qemu_version=$(qemu-i386-static --version 2>/dev/null | head -n 1) && [ -n "$qemu_version" ]; then
+      echo "$reason: running wine32 under user-mode emulation ($qemu_version)"
       # wine re-executes its loader to reserve memory; under qemu it must not. Without that reservation, a
       # locale's files (C.UTF-8's too) are mapped where wine needs its shared user data, so the C locale.
       # The wine server and the prefix's own processes are 64-bit and start natively.
@@ -202,7 +202,7 @@ else
       wine_backstop=3600
       host_options=(--timeout-ms 1800000)
     else
-      echo "$reason, and qemu-i386-static is not installed: the 32-bit DLL was built and checked, not run;" \
+      echo "$reason, and qemu-i386-static is not installed or does not run: the 32-bit DLL was built and checked, not run;" \
            "only the 64-bit DLL was played"
     fi
   fi
@@ -251,4 +251,8 @@ if [ -n "$wine32_runs" ]; then
   echo "win32: the 32-bit DLL played both songs under wine32 ($wine32_runs) in $((SECONDS - started32)) s"
 fi
 
-echo "test-windows: passed"
+if [ -n "$wine32_runs" ]; then
+  echo "test-windows: passed"
+else
+  echo "test-windows: passed, with the 32-bit DLL built and checked but not played"
+fi
