@@ -2,16 +2,34 @@
 #include "host/plugin.h"
 
 #include <cstddef>
+#include <cstdio>
 
 #include "host/mixer_thread.h"
 #include "host/platform.h"
 #include "instruments/read_whole_file.h"
 #include "song/ntg_song.h"
+#include "song/song_loader.h"
 #include "synth/tick_timing.h"
 #include "synth/voice_bank.h"
 
 namespace trelmo {
 
+namespace {
+
+// The plug-in's diagnostics go to standard output, where the player's console shows them.
+void PrintMessage(void*, const char* text) {
+    std::fputs(text, stdout);
+}
+
+Engine& MakePluginEngine() {
+    static Engine engine;
+    engine.messages = MessageSink{PrintMessage, nullptr};
+    return engine;
+}
+
+}  // namespace
+
+Engine& PluginEngine = MakePluginEngine();
 char CurrentFilePath[MaxPathLength + 1];
 int PausedFlag = 0;
 
@@ -104,8 +122,8 @@ void TRELMO_CDECL GetFileInfo(const char* file, char* title, int* lengthInMs) {
 // would otherwise be lost with it. Loading "no file" releases it and leaves no song loaded.
 void TRELMO_CDECL Quit() {
     StopMixer();
-    SongPath[0] = '\0';
-    LoadSong();
+    PluginEngine.SongPath[0] = '\0';
+    LoadSong(PluginEngine);
 }
 
 int TRELMO_CDECL InfoBox(const char*, WindowHandle) { return 0; }
@@ -124,22 +142,24 @@ int TRELMO_CDECL Play(const char* file) {
     const bool fits = BoundedLength(path, MaxPathLength + 1) <= MaxPathLength;
     // A path too long to hold is a file that cannot be read; the previous song is released all the same.
     CopyPath(fits ? path : "", CurrentFilePath);
-    CopyPath(fits ? path : "", SongPath);
-    LoadSong();
+    CopyPath(fits ? path : "", PluginEngine.SongPath);
+    LoadSong(PluginEngine);
     // A file that cannot play gets no output and no thread, so the player moves on instead of
     // rendering silence for ever.
-    if (SongKind == NoSong) return FileCanBeRead(SongPath) ? PlayFailed : PlayFileUnreadable;
+    if (PluginEngine.SongKind == NoSong) {
+        return FileCanBeRead(PluginEngine.SongPath) ? PlayFailed : PlayFileUnreadable;
+    }
 
     Out_Module* output = Module.outMod;
     const int latency = output->Open(static_cast<int>(OutputRate), OutputChannels, OutputBits, -1, -1);
     if (latency < 0) return PlayFailed;
-    const int tracks = SongKind == NoiseTrackerSong ? NtgTrackCount() : VoiceCount;
+    const int tracks = PluginEngine.SongKind == NoiseTrackerSong ? NtgTrackCount(PluginEngine) : VoiceCount;
     Module.SetInfo(tracks, static_cast<int>(OutputRate / 1000), OutputChannels, 1);
     Module.SAVSAInit(latency, static_cast<int>(OutputRate));
     Module.VSASetInfo(static_cast<int>(OutputRate), OutputChannels);
     output->SetVolume(KeepCurrentVolume);
     PlaybackOpen = true;
-    StartSong();
+    StartSong(PluginEngine);
     StartMixer();
     return PlayStarted;
 }
