@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "host/about.h"
 #include "host/mixer_thread.h"
 #include "host/platform.h"
 #include "instruments/read_whole_file.h"
@@ -49,19 +50,6 @@ char Description[] = "Trelmo 0.99a (x86)";
 // Extension and description pairs; the literal's own terminator is the extra zero that ends the list.
 char FileExtensionList[] = "mtp\0MTP (SoundSmith) (*.MTP)\0ntg\0NoiseTracker GS (*.NTG)\0";
 
-// Line breaks are LF CR, as the player's about boxes have always shown them.
-constexpr char AboutText[] =
-    "Trelmo v0.99a by the Trelmo developers."
-    "\n\r\n"
-    "Plays Apple IIgs SoundSmith/MegaTracker and NoiseTracker GS 1.x songs."
-    "\n\r"
-    "(sorry, no EQ support)"
-    "\n\r\n\r"
-    "Copyright (C) 2026 the Trelmo developers. All rights reserved."
-    "\n\r"
-    "SoundSmith, MegaTracker and NoiseTracker GS belong to their authors."
-    "\n\r\n\r"
-    "Designed and Programmed in USA.";
 
 // Host's thread only: Play opened the output and the visualisation, so Stop has them to shut down.
 bool PlaybackOpen = false;
