@@ -27,14 +27,14 @@
 extern "C" {
 #endif
 
-#define TRELMO_VERSION_MAJOR 1
-#define TRELMO_VERSION_MINOR 0
+#define TRELMO_VERSION_MAJOR 0
+#define TRELMO_VERSION_MINOR 1
 #define TRELMO_VERSION_PATCH 0
 #define TRELMO_SAMPLE_RATE 44100
 #define TRELMO_CHANNELS 2
 #define TRELMO_MAX_TRACKS 14
 
-/* The version of the library that is running, such as "1.0.0". */
+/* The version of the library that is running, such as "0.1.0". */
 TRELMO_API const char *trelmo_version(void);
 
 /* Results. Every function that can fail returns one of these; 0 is success. */
