@@ -22,7 +22,10 @@ struct CompanionFolder {
 };
 
 bool ReadCompanion(CompanionFolder &companions, const char *uri) {
-    companions.data = VFSFile::read_file(uri, VFS_IGNORE_MISSING);
+    // Opened rather than read with VFSFile::read_file, whose check for a missing file asks the
+    // transport a question that HTTP cannot answer.
+    VFSFile file(uri, "r");
+    companions.data = file ? file.read_all() : Index<char>();
     return companions.data.len() > 0;
 }
 
