@@ -27,6 +27,7 @@ songs=$work/songs lone=$work/lone out=$work/out home=$work/home prefix=$work/pre
 mkdir -p "$songs" "$lone" "$out" "$home/config/audacious/playlists"
 cp "$corpus/ECHO.MTP" "$corpus/ECHO.W" build/cli/DEMO.NTG "$songs/"
 cp "$corpus/ECHO.MTP" "$lone/LONE.MTP"  # no wave bank beside it: every instrument is missing
+cp "$corpus/ECHO.MTP" "$lone/SONG" && cp "$corpus/ECHO.W" "$lone/SONG.W"  # known by its first bytes
 
 system_plugins=$(pkg-config --variable=plugin_dir audacious)
 plugins=$prefix/${system_plugins#/usr/}
@@ -94,9 +95,10 @@ length_ms() {  # SONG: trelmo info's frames, rounded down to the millisecond as 
 }
 
 # Two songs in a row, each recorded whole and exactly.
-audacious_here "$songs/ECHO.MTP" "$songs/DEMO.NTG"
+audacious_here "$songs/ECHO.MTP" "$songs/DEMO.NTG" "$lone/SONG"
 check "SoundSmith song (ECHO.MTP with ECHO.W) plays bit-identical to trelmo render" same_samples "$out/ECHO.wav" "$songs/ECHO.MTP" 0
 check "NoiseTracker GS song (DEMO.NTG) plays bit-identical to trelmo render" same_samples "$out/DEMO.wav" "$songs/DEMO.NTG" 0
+check "SoundSmith song without an extension is claimed and plays" same_samples "$out/SONG.wav" "$songs/ECHO.MTP" 0
 
 # A song that is not a local file: Audacious's VFS reads it, and its wave bank, over HTTP.
 rm -f "$out"/*
@@ -142,6 +144,23 @@ audtool playlist-delete 3 && audtool playlist-delete 2
 audtool playback-seek 2.000 && audtool playback-pause
 wait "$player" || true
 check "seek to 2 s plays exactly from frame 88200" same_samples "$out/ECHO.wav" "$songs/ECHO.MTP" 88200
+
+# The settings reach the engine: no separation gives mono, two loops twice the song.
+rm -f "$out"/*
+sed -i 's/^resume_playback_on_startup=TRUE$/resume_playback_on_startup=FALSE/' "$home/config/audacious/config"
+printf '[trelmo]\nstereo_separation=0\nloops=2\n' >>"$home/config/audacious/config"
+audacious_here "$songs/DEMO.NTG"
+mono_twice() {  # WAV SONG
+  python3 - "$1" "$("$trelmo" info --json "$2" 2>/dev/null)" <<'PY'
+import array, json, sys, wave
+with wave.open(sys.argv[1]) as w:
+    samples = array.array("h", w.readframes(w.getnframes()))
+once = json.loads(sys.argv[2])[0]["frames"]
+if len(samples) // 2 != 2 * once or samples[0::2] != samples[1::2] or not any(samples):
+    sys.exit(f"  {len(samples) // 2} frames recorded for twice {once}; mono: {samples[0::2] == samples[1::2]}")
+PY
+}
+check "settings: separation 0 plays mono, 2 loops play the song twice" mono_twice "$out/DEMO.wav" "$songs/DEMO.NTG"
 
 echo "test-audacious: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
