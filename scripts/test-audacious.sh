@@ -125,7 +125,9 @@ helpers+=("${bus##*$'\n'}")
 
 audacious_here &
 player=$!
-for _ in $(seq 100); do audtool playback-status >/dev/null 2>&1 && break; sleep 0.1; done
+# A call that comes before Audacious has set itself up can abort it: wait until the song has been
+# opened for playback (the file writer then creates its file), which happens only after that.
+for _ in $(seq 100); do [ -e "$out/ECHO.wav" ] && break; sleep 0.1; done
 tag() {  # FIELD ENTRY: waits until the playlist scanner has read the entry
   local value=""
   for _ in $(seq 100); do value=$(audtool playlist-tuple-data "$1" "$2" 2>/dev/null) && [ -n "$value" ] && break; sleep 0.1; done
@@ -163,4 +165,4 @@ PY
 check "settings: separation 0 plays mono, 2 loops play the song twice" mono_twice "$out/DEMO.wav" "$songs/DEMO.NTG"
 
 echo "test-audacious: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+[ "$failed" -eq 0 ] || { echo "Audacious's log:"; grep -vi 'd-bus\|mpris' "$work/log" | tail -40; exit 1; }
