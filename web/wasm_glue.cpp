@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "include/trelmo/trelmo.h"
+#include "trelmo/trelmo.h"
 
 #define GLUE_EXPORT extern "C" __attribute__((used, visibility("default")))
 

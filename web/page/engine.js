@@ -21,13 +21,19 @@ const INSTRUMENT_STRINGS = new Set(['name', 'file']);
 // The largest render asked of the engine at once; the scratch buffer is allocated once for it.
 const CHUNK_FRAMES = 4096;
 
-// Instantiates a compiled module. Its only imports are the memory-growth notice and the exit that
-// an impossible C++ failure (such as memory exhausted during a load) ends in.
+// Instantiates a compiled module. The engine reads songs only from bytes handed to it, but the
+// library's code for songs on disk is linked all the same: its few system calls (open, read, stat,
+// list a folder) are never reached here and answer "not supported" should they be.
+const ENOSYS = 52;
 export function instantiate(module) {
-  return new WebAssembly.Instance(module, {
-    env: { emscripten_notify_memory_growth() {} },
-    wasi_snapshot_preview1: { proc_exit(code) { throw new Error(`the engine stopped (${code})`); } },
-  }).exports;
+  const imports = { env: { emscripten_notify_memory_growth() {} }, wasi_snapshot_preview1: {} };
+  for (const { module: from, name, kind } of WebAssembly.Module.imports(module)) {
+    if (kind !== 'function' || imports[from]?.[name]) continue;
+    imports[from] ??= {};
+    imports[from][name] = name === 'proc_exit' ? (code) => { throw new Error(`the engine stopped (${code})`); }
+      : from === 'wasi_snapshot_preview1' ? () => ENOSYS : () => -ENOSYS;
+  }
+  return new WebAssembly.Instance(module, imports).exports;
 }
 
 export class Engine {
