@@ -41,8 +41,10 @@ function showStatus(text) { $('status').textContent = text; }
 
 // ---- audio --------------------------------------------------------------------------------------
 
-async function ensureAudio() {
-  if (!state.node) {
+// The context and the worklet are set up as soon as the page is ready, so that the first click
+// only has to resume them (browsers start a context suspended until the user acts).
+function prepareAudio() {
+  state.audioReady ??= (async () => {
     const context = new AudioContext({ sampleRate: SAMPLE_RATE });
     await context.audioWorklet.addModule('worklet.js');
     const node = new AudioWorkletNode(context, 'trelmo', {
@@ -55,7 +57,12 @@ async function ensureAudio() {
     node.connect(context.destination);
     state.context = context;
     state.node = node;
-  }
+  })();
+  return state.audioReady;
+}
+
+async function ensureAudio() {
+  await prepareAudio();
   if (state.context.state !== 'running') await state.context.resume();
 }
 
@@ -391,6 +398,7 @@ async function boot() {
   wire();
   await select(0, false);
   document.body.dataset.ready = 'yes';
+  prepareAudio().catch((error) => showStatus(`Sound cannot start here: ${error.message}`));
 }
 
 boot();
