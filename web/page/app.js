@@ -4,7 +4,7 @@
 import { Engine, instantiate, SAMPLE_RATE } from './engine.js';
 import { filesFromDrop, filesFromInput, readSong, songsAmong } from './files.js';
 import { SongView } from './view.js';
-import { renderWav } from './wav.js';
+import { MAX_WAV_FRAMES, renderWav } from './wav.js';
 
 const $ = (id) => document.getElementById(id);
 const SEEK_STEP_FRAMES = 5 * SAMPLE_RATE;
@@ -241,6 +241,7 @@ async function saveWav() {
     link.click();
     link.remove();
     setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+    if (engine.length() > MAX_WAV_FRAMES) showStatus(`Saved the first ${formatTime(MAX_WAV_FRAMES, 0)} only.`);
   } catch (error) {
     showStatus(`Saving failed: ${error.message}`);
   }

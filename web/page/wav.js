@@ -3,6 +3,8 @@
 import { SAMPLE_RATE } from './engine.js';
 
 const SLICE_SECONDS = 0.05;
+// A damaged song that never ends is measured up to a limit of hours; a file is cut off here.
+export const MAX_WAV_FRAMES = 20 * 60 * SAMPLE_RATE;
 
 function header(dataBytes) {
   const view = new DataView(new ArrayBuffer(44));
@@ -26,8 +28,8 @@ function header(dataBytes) {
 // Renders the engine's song from its start to its end; progress(fraction) is called now and then.
 // Returns a Blob holding the WAV file. The engine's options decide the sound and the length.
 export async function renderWav(engine, progress) {
-  const total = engine.length();
-  if (!Number.isFinite(total)) throw new Error('a song that plays for ever has no end to save');
+  if (!Number.isFinite(engine.length())) throw new Error('a song that plays for ever has no end to save');
+  const total = Math.min(engine.length(), MAX_WAV_FRAMES);
   engine.seek(0);
   const pcm = new Int16Array(total * 2);
   let done = 0;
