@@ -13,7 +13,17 @@ packages=(
   # Wine's 32-bit half, which runs the 32-bit in_trelmo.dll (the one Winamp loads): an i386 package.
   wine32:i386
   python3 valgrind
+  audacious audacious-plugins audacious-dev dbus-daemon
+  emscripten chromium-headless-shell
 )
+# The browser test's driver comes from npm; Debian's Node and npm serve when no other Node is present.
+command -v npm >/dev/null || packages+=(nodejs npm)
+
+# The driver, pinned in web/package-lock.json; it downloads no browser (it drives Debian's).
+web_dir="$(cd "$(dirname "$0")/../web" && pwd)"
+install_web_driver() {
+  [ -d "$web_dir/node_modules/puppeteer-core" ] || (cd "$web_dir" && npm ci --no-audit --no-fund)
+}
 
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
@@ -38,6 +48,7 @@ else
   apt_get update -qq
   apt_get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+install_web_driver
 
 # A kernel built without 32-bit x86 support (or booted with ia32_emulation=0) cannot start wine32's
 # loader. scripts/test-windows.sh then runs it under qemu's user-mode emulation, if that is installed.
