@@ -147,7 +147,7 @@ int PlayCommand(const PlayOptions& options) {
     const bool status = !options.quiet && IsTerminal(STDERR_FILENO);
     KeyboardMode keyboard;
     if (status && keyboard.Active()) {
-        std::fprintf(stderr, "keys: space pause, arrows seek, 1-9 0 - = [ ] mute tracks, a unmute, n next, q quit\n");
+        std::fprintf(stderr, "keys: space pause, arrows seek, 1-9 0 - = [ ] mute, a unmute, n next, q quit\n");
     }
 
     int result = ExitOk;
