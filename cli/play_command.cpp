@@ -53,7 +53,7 @@ void ShowStatus(const std::string& name, const LoadedSong& song, const Playhead&
     std::string line = std::string(AudioPaused() ? "paused " : "playing") + "  " + FormatDuration(head.Heard()) +
                        " / " + (total == UINT64_MAX ? "loop" : FormatDuration(total));
     // Narrow terminals get narrower meters, then none, before the name is cut.
-    const int meter = width >= 90 ? 12 : width >= 64 ? 6 : 0;
+    const int meter = width >= 80 ? 12 : width >= 56 ? 6 : 0;
     if (meter > 0) line += "  L " + Meter(left, meter) + " R " + Meter(right, meter);
     const uint32_t muted = trelmo_mute_mask(song.Engine());
     if (muted != 0) line += "  muted " + MutedTracks(muted);

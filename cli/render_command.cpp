@@ -459,9 +459,8 @@ int RenderCommand(const RenderOptions& options) {
     int status = ExitOk;
     bool readerGone = false;
     size_t printed = 0;
-    auto shown = std::chrono::steady_clock::now();
-    for (;;) {
-        const bool allDone = std::all_of(jobs.begin(), jobs.end(), [](const auto& job) { return job->finished.load(); });
+    // Prints the reports of the songs that have finished, up to the first that has not.
+    const auto printFinished = [&] {
         bool cleared = false;
         for (; printed < jobs.size() && jobs[printed]->finished.load(); ++printed) {
             const Report& report = jobs[printed]->report;
@@ -469,8 +468,14 @@ int RenderCommand(const RenderOptions& options) {
             cleared = true;
             readerGone = readerGone || report.readerGone;
             if (report.failed && !report.readerGone) status = ExitSongFailed;
+            // After Ctrl-C only the files that were completed are worth a line.
             if (!Interrupted.load() || !report.failed) PrintReport(report, messages, options.quiet);
         }
+    };
+    auto shown = std::chrono::steady_clock::now();
+    for (;;) {
+        const bool allDone = std::all_of(jobs.begin(), jobs.end(), [](const auto& job) { return job->finished.load(); });
+        printFinished();
         if (allDone || stop.load() || Interrupted.load()) break;
         if (progress && std::chrono::steady_clock::now() - shown > std::chrono::milliseconds(100)) {
             shown = std::chrono::steady_clock::now();
@@ -480,6 +485,7 @@ int RenderCommand(const RenderOptions& options) {
     }
     for (std::thread& worker : workers) worker.join();
     if (progress) ClearStatusLine();
+    printFinished();
     if (readerGone) return ExitReaderGone;
     if (Interrupted.load()) {
         Complain("interrupted");
