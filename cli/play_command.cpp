@@ -32,7 +32,9 @@ std::string Meter(int level, int width) { return Bar(static_cast<double>(level) 
 std::string MutedTracks(uint32_t mask) {
     std::string text;
     for (int t = 0; t < TRELMO_MAX_TRACKS; ++t) {
-        if (mask & (1u << t)) text += (text.empty() ? "" : ",") + std::to_string(t + 1);
+        if ((mask & (1u << t)) == 0) continue;
+        if (!text.empty()) text += ',';
+        text += std::to_string(t + 1);
     }
     return text;
 }
@@ -50,14 +52,16 @@ void ShowStatus(const std::string& name, const LoadedSong& song, const Playhead&
     AudioLevels(&left, &right);
     const uint64_t total = song.Frames();
     const int width = TerminalWidth();
-    std::string line = std::string(AudioPaused() ? "paused " : "playing") + "  " + FormatDuration(head.Heard()) +
-                       " / " + (total == UINT64_MAX ? "loop" : FormatDuration(total));
+    // Built by appending: GCC 12 at -O3 warns falsely about "text" + std::string temporaries.
+    std::string line = AudioPaused() ? "paused " : "playing";
+    line.append("  ").append(FormatDuration(head.Heard())).append(" / ");
+    line.append(total == UINT64_MAX ? std::string("loop") : FormatDuration(total));
     // Narrow terminals get narrower meters, then none, before the name is cut.
     const int meter = width >= 80 ? 12 : width >= 56 ? 6 : 0;
-    if (meter > 0) line += "  L " + Meter(left, meter) + " R " + Meter(right, meter);
+    if (meter > 0) line.append("  L ").append(Meter(left, meter)).append(" R ").append(Meter(right, meter));
     const uint32_t muted = trelmo_mute_mask(song.Engine());
-    if (muted != 0) line += "  muted " + MutedTracks(muted);
-    line += "  " + name;
+    if (muted != 0) line.append("  muted ").append(MutedTracks(muted));
+    line.append("  ").append(name);
     StatusLine(line);
 }
 

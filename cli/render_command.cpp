@@ -147,7 +147,9 @@ bool OpenOutputs(std::vector<Output>& outputs, const Plan& plan, const SongTags&
 bool CloseOutputs(std::vector<Output>& outputs, const Plan& plan, bool ok, bool stems, Report& report) {
     for (Output& output : outputs) {
         std::string error;
-        bool kept = ok && output.file.Finish();
+        // Finished even when the file is thrown away: libsndfile must be done with the descriptor
+        // before it is closed, or a late header write could land in a file another job just opened.
+        bool kept = output.file.Finish() && ok;
         if (!kept && ok) error = output.file.Error();
         if (plan.toStdout) {
             if (!kept && ok) report.complaints.push_back("standard output: cannot write: " + error);
@@ -344,14 +346,19 @@ void ShowProgress(const std::vector<std::unique_ptr<Job>>& jobs) {
     const int width = TerminalWidth();
     char percent[16];
     std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(fraction * 100));
-    std::string line = "[" + Bar(fraction, std::clamp(width / 4, 10, 30)) + "] " + percent;
-    if (jobs.size() > 1) line += "  " + std::to_string(finished) + "/" + std::to_string(jobs.size()) + " songs";
+    // Built by appending: GCC 12 at -O3 warns falsely about "text" + std::string temporaries.
+    std::string line = "[";
+    line.append(Bar(fraction, std::clamp(width / 4, 10, 30))).append("] ").append(percent);
+    if (jobs.size() > 1) {
+        line.append("  ").append(std::to_string(finished)).append("/").append(std::to_string(jobs.size())).append(" songs");
+    }
     if (current != nullptr) {
         if (jobs.size() == 1) {
-            line += "  " + FormatDuration(current->done.load()) + " / " + FormatDuration(current->total.load());
+            line.append("  ").append(FormatDuration(current->done.load())).append(" / ");
+            line.append(FormatDuration(current->total.load()));
         }
         // The name comes last, so that a narrow terminal cuts only the name.
-        line += "  " + current->song->displayName;
+        line.append("  ").append(current->song->displayName);
     }
     StatusLine(line);
 }

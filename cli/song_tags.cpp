@@ -30,7 +30,8 @@ SongTags MakeTags(const std::string& title, const trelmo_song_info& info) {
     for (int i = 0; i < info.instrument_count; ++i) {
         const std::string name = TagText(info.instruments[i].name);
         if (name.empty()) continue;
-        names += (names.empty() ? "" : ", ") + name;
+        if (!names.empty()) names += ", ";
+        names += name;
     }
     tags.comment = std::string(info.kind_name) + " song";
     if (!names.empty()) tags.comment += "; instruments: " + names;
