@@ -4,6 +4,7 @@
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -160,6 +161,51 @@ TEST(Listening, CommandLineRoughEdges) {
                              " exit ${PIPESTATUS[0]}"), 141);
         EXPECT_EQ(folder.Read("pipe.txt"), "DOC DATA file found with 9 insts.\n") << format;
     }
+}
+
+// Plays ECHO.MTP into a private PulseAudio server whose sink writes every frame it plays into a pipe,
+// presses the right arrow after three seconds, and compares the recording with the full render.
+TEST(Listening, TheRightArrowJumpsFiveSecondsToExactlyTheRenderedFrames) {
+    const Folder folder;
+    ASSERT_EQ(folder.Run(R"(export HOME=$PWD XDG_RUNTIME_DIR=$PWD PULSE_RUNTIME_PATH=$PWD PULSE_SERVER=unix:$PWD/native
+printf 'pcm.!default { type pulse }\nctl.!default { type pulse }\n' > .asoundrc && mkfifo sink.pipe
+printf 'load-module module-native-protocol-unix auth-anonymous=1 socket=%s/native\nload-module module-pipe-sink sink_name=t file=%s/sink.pipe rate=44100 channels=2 format=s16le use_system_clock_for_timing=yes\nset-default-sink t\n' $PWD $PWD > server.pa
+cat sink.pipe > rec.raw & recorder=$!
+pulseaudio -n -F server.pa --daemonize=no --exit-idle-time=-1 --use-pid-file=no --log-target=file:$PWD/server.log & server=$!
+for _ in $(seq 100); do pactl info > /dev/null 2>&1 && break; sleep 0.1; done
+(sleep 3; printf '\033[C'; sleep 2; printf q) | ASAN_OPTIONS=detect_leaks=0 script -qec "$T play ECHO.MTP" /dev/null > screen.txt
+status=$?; sleep 0.5; kill $server; wait $server; wait $recorder; exit $status)"),
+              0) << folder.Read("server.log");
+    const std::vector<int16_t> reference = Reference(folder);
+    const std::vector<int16_t> recording = Samples(folder.Read("rec.raw"));
+    const auto firstSound = [](const std::vector<int16_t>& pcm) {
+        return static_cast<size_t>(std::find_if(pcm.begin(), pcm.end(), [](int16_t v) { return v != 0; }) - pcm.begin()) / 2;
+    };
+    const auto sameFrames = [&](size_t at, size_t from) {
+        size_t n = 0;
+        while (2 * (at + n) + 1 < recording.size() && 2 * (from + n) + 1 < reference.size() &&
+               recording[2 * (at + n)] == reference[2 * (from + n)] && recording[2 * (at + n) + 1] == reference[2 * (from + n) + 1]) {
+            ++n;
+        }
+        return n;
+    };
+    ASSERT_GE(firstSound(recording), firstSound(reference));
+    const size_t start = firstSound(recording) - firstSound(reference);
+    const size_t jump = sameFrames(start, 0);
+    ASSERT_GT(jump, 2 * Rate) << "the song's beginning was not heard unchanged";
+    // The key is read between two device callbacks; the jump lands five seconds on, within one of them.
+    size_t best = 0;
+    size_t resumed = 0;
+    for (size_t from = jump + 5 * Rate - Rate / 10; from < jump + 5 * Rate + Rate / 10; ++from) {
+        const size_t n = sameFrames(start + jump, from);
+        if (n > best) {
+            best = n;
+            resumed = from;
+        }
+    }
+    EXPECT_GT(best, Rate) << "after the jump, a second of the recording is the render's frames from " << resumed;
+    EXPECT_NEAR(static_cast<double>(resumed), static_cast<double>(jump + 5 * Rate), Rate / 20.0);
+    EXPECT_NE(folder.Read("screen.txt").find("playing  0:0"), std::string::npos);
 }
 
 }  // namespace
