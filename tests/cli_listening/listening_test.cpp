@@ -163,6 +163,16 @@ TEST(Listening, CommandLineRoughEdges) {
     }
 }
 
+TEST(Listening, BashCompletionOffersCommandsOptionsAndSongs) {
+    const Folder folder;
+    ASSERT_EQ(folder.Run("source /usr/share/bash-completion/bash_completion && source '" TRELMO_SOURCE_DIR
+                         "/cli/trelmo.bash-completion' && offer() { COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1));"
+                         " COMP_LINE=\"$*\"; COMP_POINT=${#COMP_LINE}; COMPREPLY=(); _trelmo; echo \"${COMPREPLY[*]}\"; };"
+                         " { offer trelmo ren; offer trelmo render --st; offer trelmo play E; offer trelmo render -f ''; } > offered.txt"),
+              0);
+    EXPECT_EQ(folder.Read("offered.txt"), "render\n--start --stereo --stems --strict\nECHO.MTP\nwav flac ogg raw\n");
+}
+
 // Plays ECHO.MTP into a private PulseAudio server whose sink writes every frame it plays into a pipe,
 // presses the right arrow after three seconds, and compares the recording with the full render.
 TEST(Listening, TheRightArrowJumpsFiveSecondsToExactlyTheRenderedFrames) {
