@@ -199,10 +199,6 @@ void RenderSong(Job& job, const Plan& plan) {
         if (options.strict) return;
     }
     const uint64_t length = loaded.Frames();
-    if (length == UINT64_MAX && plan.end == UINT64_MAX) {
-        report.complaints.push_back(song.displayName + ": --loops 0 plays for ever; give --end");
-        return;
-    }
     const uint64_t last = std::min(plan.end, length);
     if (plan.start >= last && last > 0) {
         report.complaints.push_back(song.displayName + ": --start lies beyond the end (" + FormatDuration(last) + ")");
@@ -414,6 +410,10 @@ int RenderCommand(const RenderOptions& options) {
     }
     if (end <= start) {
         Complain("--end must come after --start");
+        return ExitUsage;
+    }
+    if (options.sound.loops == 0 && options.end.empty()) {
+        Complain("--loops 0 plays for ever; give --end to render a stretch of it");
         return ExitUsage;
     }
     SoundSettings sound = options.sound;
