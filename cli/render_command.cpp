@@ -295,11 +295,12 @@ void RenderSong(Job& job, const Plan& plan) {
         job.done.store(position - plan.start);
     }
     ok = ok && !Interrupted.load();
+    const size_t complaints = report.complaints.size();
     const bool kept = CloseOutputs(outputs, plan, ok, options.stems, report);
     if (!kept && plan.toStdout && ReaderGone(STDOUT_FILENO)) {
         // A reader that has read enough (trelmo render -o - SONG | head) ends the command, quietly.
         report.readerGone = true;
-        report.complaints.clear();
+        report.complaints.resize(complaints);
     }
     if (!kept || Interrupted.load()) return;
     report.failed = false;
