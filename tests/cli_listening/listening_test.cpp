@@ -176,6 +176,11 @@ TEST(Listening, BashCompletionOffersCommandsOptionsAndSongs) {
 // Plays ECHO.MTP into a private PulseAudio server whose sink writes every frame it plays into a pipe,
 // presses the right arrow after three seconds, and compares the recording with the full render.
 TEST(Listening, TheRightArrowJumpsFiveSecondsToExactlyTheRenderedFrames) {
+#ifdef TRELMO_SANITIZED
+    // A recording in real time cannot be compared frame for frame when the sanitizers slow trelmo
+    // down enough for the sound server to run dry; the plain build checks it.
+    GTEST_SKIP() << "real-time recording is not exact under the sanitizers";
+#endif
     const Folder folder;
     ASSERT_EQ(folder.Run(R"(export HOME=$PWD XDG_RUNTIME_DIR=$PWD PULSE_RUNTIME_PATH=$PWD PULSE_SERVER=unix:$PWD/native
 printf 'pcm.!default { type pulse }\nctl.!default { type pulse }\n' > .asoundrc && mkfifo sink.pipe

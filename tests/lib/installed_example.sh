@@ -2,9 +2,10 @@
 # The library as its users get it: installed with `cmake --install` into a fresh prefix, the example
 # program is built outside the build tree with nothing but pkg-config, and the song it renders must
 # be the one trelmo renders.
-#   installed_example.sh BUILD_DIR SOURCE_DIR TRELMO CORPUS_DIR
+#   installed_example.sh BUILD_DIR SOURCE_DIR TRELMO CORPUS_DIR [CFLAGS]
+# CFLAGS: what a sanitizer build's library needs of the programs that link it.
 set -euo pipefail
-build=$1 source=$2 trelmo=$3 corpus=$4
+build=$1 source=$2 trelmo=$3 corpus=$4 extra=${5:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -14,9 +15,9 @@ export PKG_CONFIG_PATH=$(dirname "$pc")
 cp "$source/examples/render_song.c" "$work/"
 cd "$work"
 # The shared library, as a program would normally link it; and the static one.
-cc -std=c99 -Wall -Wextra -Werror render_song.c $(pkg-config --cflags --libs trelmo) \
+cc -std=c99 -Wall -Wextra -Werror $extra render_song.c $(pkg-config --cflags --libs trelmo) \
    -Wl,-rpath,"$(pkg-config --variable=libdir trelmo)" -o render_shared
-cc -std=c99 -Wall -Wextra -Werror render_song.c $(pkg-config --cflags trelmo) \
+cc -std=c99 -Wall -Wextra -Werror $extra render_song.c $(pkg-config --cflags trelmo) \
    "$(pkg-config --variable=libdir trelmo)/libtrelmo.a" $(pkg-config --libs-only-l --static trelmo | sed 's/-ltrelmo//') \
    -o render_static
 [ "$(readelf -d render_shared | sed -n 's/.*Shared library: \[\(libtrelmo[^]]*\)\].*/\1/p')" = libtrelmo.so.0 ] ||
