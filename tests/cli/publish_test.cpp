@@ -1,0 +1,106 @@
+// Putting output files in place: what is left behind, what is replaced, and file-size limits.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <string>
+
+#include "cli/publish.h"
+#include "tests/cli/trelmo_runner.h"
+#include "tests/support/song_player.h"
+
+namespace trelmo::cli {
+namespace {
+
+using test::FolderEntries;
+using test::TempDir;
+
+std::string Publishes(const std::string& target, const std::string& bytes, bool force) {
+    OutputFile file;
+    std::string error;
+    if (!file.Create(target, 0644, error)) return error;
+    if (write(file.Fd(), bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) return "short write";
+    return file.Publish(force, error, bytes.size()) ? "" : error;
+}
+
+// Runs body in a child process; its exit status, or 128 + the signal that ended it.
+template <typename Body>
+int InChild(Body body) {
+    const pid_t child = fork();
+    if (child == 0) _exit(body());
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST(Publish, LongNamesFitAndNothingIsLeftBehindEvenOnSigkillOrAFileSizeLimit) {
+    TempDir dir;
+    const std::string longest(255, 'n');
+    EXPECT_EQ(Publishes(dir.File(longest), "RIFF", false), "");
+    EXPECT_LE(HiddenName(longest, 255).size(), 255u);
+    std::string hidden;
+    const int fd = CreateTemporary(dir.File(std::string(250, 'm')), 0644, hidden);
+    EXPECT_GE(fd, 0) << "the named fallback must fit too";
+    close(fd);
+    unlink(hidden.c_str());
+
+    EXPECT_EQ(InChild([&] {
+                  OutputFile file;
+                  std::string error;
+                  file.Create(dir.File("killed.wav"), 0644, error);
+                  return write(file.Fd(), "RIFF", 4) == 4 ? raise(SIGKILL) : 1;
+              }),
+              128 + SIGKILL);
+    // A file-size limit fails the write with EFBIG instead of killing the process.
+    EXPECT_EQ(InChild([&] {
+                  const rlimit limit{1000, 1000};
+                  setrlimit(RLIMIT_FSIZE, &limit);
+                  OutputFile file;
+                  std::string error;
+                  file.Create(dir.File("limited.wav"), 0644, error);
+                  const std::string block(4096, 'x');
+                  while (write(file.Fd(), block.data(), block.size()) > 0) {
+                  }
+                  return errno == EFBIG ? 0 : 1;
+              }),
+              0);
+    EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{longest});
+}
+
+TEST(Publish, ReplacesOnlyRegularFilesNotWrittenEarlierByTheSameCommand) {
+    TempDir dir;
+    const std::string fifo = dir.File("fifo.wav"), folder = dir.File("folder.wav"), link = dir.File("link.wav");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    ASSERT_EQ(symlink("old.wav", link.c_str()), 0);
+    EXPECT_EQ(CheckTarget(fifo).kind, TargetKind::Stream);
+    EXPECT_EQ(CheckTarget("/dev/null").kind, TargetKind::Stream);
+    EXPECT_EQ(CheckTarget(folder).kind, TargetKind::Refused);
+    EXPECT_EQ(CheckTarget(link).kind, TargetKind::Refused);
+    EXPECT_EQ(CheckTarget(dir.File("new.wav")).kind, TargetKind::Absent);
+
+    // Even when asked to replace it, a FIFO stays a FIFO, with the old calls as with the new.
+    EXPECT_EQ(Publishes(fifo, "RIFF", true), "is not a regular file; not replaced");
+    std::string hidden;
+    close(CreateTemporary(fifo, 0644, hidden));
+    EXPECT_FALSE(Publish(hidden, fifo, true));
+    unlink(hidden.c_str());
+    struct stat info {};
+    ASSERT_EQ(lstat(fifo.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+
+    TempDir other;
+    const std::string file = other.Write("old.wav", {'o', 'l', 'd'});
+    EXPECT_EQ(Publishes(file, "first", false), "already exists; not overwritten");
+    EXPECT_EQ(Publishes(file, "first", true), "");
+    EXPECT_EQ(Publishes(other.Path() + "/./old.wav", "second", true),
+              "was written earlier by this command (two songs of one name?); not overwritten");
+    EXPECT_EQ(FolderEntries(other.Path()), std::vector<std::string>{"old.wav"});
+}
+
+}  // namespace
+}  // namespace trelmo::cli
