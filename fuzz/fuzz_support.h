@@ -23,8 +23,9 @@ void WriteSampleBank(const char* name);
 
 // Plays the loaded song the way the mixer thread does (StartSong, ResetVoiceBank, SetTickRate(125),
 // then SequencerTick + MixBlock per block until songEnded), for at most maxTicks ticks. Only the first
-// blocks are mixed at their full length; later ones are cut short so that one input stays cheap (the
-// sequencer never reads back what the mixer did). rowTrace switches the NoiseTracker GS row trace on.
+// blocks are mixed at their full length; later ones are mixed only every few ticks and cut short, so
+// that one input stays cheap (the sequencer never reads back what the mixer did). rowTrace switches
+// the NoiseTracker GS row trace on for the first rows.
 // Returns the ticks played.
 int PlayLoadedSong(int maxTicks, bool rowTrace = false);
 
