@@ -4,8 +4,9 @@
 #include <portaudio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
-#include <climits>
+#include <cstdlib>
 #include <cstdint>
 #include <cstring>
 
@@ -30,8 +31,6 @@ int16_t Ring[RingFrames * Channels];
 std::atomic<uint64_t> Written{0};
 std::atomic<uint64_t> Played{0};
 std::atomic<int> Paused{0};
-std::atomic<int> Volume{255};
-std::atomic<bool> Discard{false};
 // A new stream waits until the ring holds TargetFrames before it takes anything, so that the
 // first moments of a song do not depend on how quickly the mixer thread gets going.
 std::atomic<bool> Prebuffering{true};
@@ -40,7 +39,6 @@ std::atomic<double> HeardAt{0.0};
 double DeviceLatency = 0.0;  // set before the stream starts
 PaStream* Stream = nullptr;
 bool Started = false;
-std::string Error;
 
 // PortAudio's callback: copies what the ring holds, silence for the rest (or all of it while paused).
 int Callback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo* time,
@@ -55,13 +53,11 @@ int Callback(const void*, void* output, unsigned long frames, const PaStreamCall
     }
     if (Paused.load(std::memory_order_relaxed) == 0 && !Prebuffering.load(std::memory_order_relaxed)) {
         taken = available < frames ? available : frames;
-        const int volume = Volume.load(std::memory_order_relaxed);
         for (uint64_t i = 0; i < taken; ++i) {
             const uint64_t at = (read + i) % RingFrames;
             for (int c = 0; c < Channels; ++c) {
                 const int sample = Ring[at * Channels + static_cast<uint64_t>(c)];
-                out[i * Channels + static_cast<uint64_t>(c)] =
-                    static_cast<int16_t>(volume >= 255 ? sample : sample * volume / 255);
+                out[i * Channels + static_cast<uint64_t>(c)] = static_cast<int16_t>(sample);
             }
         }
         if (taken > 0) {
@@ -94,25 +90,21 @@ auto Hushed(Action action) {
     return result;
 }
 
-int Open(int rate, int channels, int bits, int, int) {
-    Error.clear();
+}  // namespace
+
+bool OpenAudio(std::string& error) {
     if (!Started) {
-        Error = "the sound system is not started";
-        return -1;
-    }
-    if (rate != Rate || channels != Channels || bits != 16) {
-        Error = "unexpected sample format";
-        return -1;
+        error = "the sound system is not started";
+        return false;
     }
     Written.store(0);
     Played.store(0);
     Paused.store(0);
-    Discard.store(false);
     Prebuffering.store(true);
     const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
     if (device == paNoDevice) {
-        Error = "no sound device";
-        return -1;
+        error = "no sound device";
+        return false;
     }
     PaStreamParameters parameters{};
     parameters.device = device;
@@ -132,101 +124,76 @@ int Open(int rate, int channels, int bits, int, int) {
         result = Pa_StartStream(Stream);
     }
     if (result != paNoError) {
-        Error = Pa_GetErrorText(result);
+        error = Pa_GetErrorText(result);
         if (Stream != nullptr) Pa_CloseStream(Stream);
         Stream = nullptr;
-        return -1;
+        return false;
     }
-    const PaStreamInfo* info = Pa_GetStreamInfo(Stream);
-    const double latency = info != nullptr ? info->outputLatency : 0.0;
-
-    return static_cast<int>(latency * 1000.0 + static_cast<double>(TargetFrames) * 1000.0 / Rate);
+    return true;
 }
 
-void Close() {
+void CloseAudio(bool discard) {
     if (Stream == nullptr) return;
     // At the end of a song the ring is empty and stopping lets the device play out its last
     // buffers; when the listener skips or quits, it is cut off at once.
-    if (Discard.load() || Paused.load() != 0) Pa_AbortStream(Stream);
+    if (discard || Paused.load() != 0) Pa_AbortStream(Stream);
     else Pa_StopStream(Stream);
     Pa_CloseStream(Stream);
     Stream = nullptr;
 }
 
-int Write(char* buffer, int bytes) {
-    if (bytes <= 0) return 0;
-    const uint64_t frames = static_cast<uint64_t>(bytes) / (Channels * sizeof(int16_t));
+void WriteAudio(const int16_t* samples, size_t frames) {
     const uint64_t write = Written.load(std::memory_order_relaxed);
     const uint64_t room = RingFrames - (write - Played.load(std::memory_order_acquire));
-    const uint64_t count = frames < room ? frames : room;  // CanWrite promised room; never overrun
-    const auto* samples = reinterpret_cast<const int16_t*>(buffer);
+    const uint64_t count = frames < room ? frames : room;  // never overrun what the device has not taken
     for (uint64_t i = 0; i < count; ++i) {
         const uint64_t at = (write + i) % RingFrames;
         Ring[at * Channels] = samples[i * Channels];
         Ring[at * Channels + 1] = samples[i * Channels + 1];
     }
     Written.store(write + count, std::memory_order_release);
-    return 0;
 }
 
-int CanWrite() {
+size_t AudioRoom() {
     const uint64_t buffered = Written.load(std::memory_order_relaxed) - Played.load(std::memory_order_acquire);
-    if (buffered >= TargetFrames) return 0;
-    const uint64_t bytes = (RingFrames - buffered) * Channels * sizeof(int16_t);
-    return bytes > INT_MAX ? INT_MAX : static_cast<int>(bytes);
+    return buffered >= TargetFrames ? 0 : static_cast<size_t>(TargetFrames - buffered);
 }
 
 // Playing until the last frame written has left the speaker, not merely the ring, so that the end of
-// a song is heard whole before the player closes the output.
-int IsPlaying() {
+// a song is heard whole before the output is closed.
+bool AudioPlaying() {
     // Asked only once the song has ended: a song shorter than the prebuffer plays all the same.
     Prebuffering.store(false, std::memory_order_relaxed);
-    if (Written.load(std::memory_order_relaxed) != Played.load(std::memory_order_acquire)) return 1;
-    if (Stream == nullptr) return 0;
-    return Pa_GetStreamTime(Stream) < HeardAt.load(std::memory_order_relaxed) + DrainMargin ? 1 : 0;
+    if (Written.load(std::memory_order_relaxed) != Played.load(std::memory_order_acquire)) return true;
+    if (Stream == nullptr) return false;
+    return Pa_GetStreamTime(Stream) < HeardAt.load(std::memory_order_relaxed) + DrainMargin;
 }
 
-int Pause(int pause) { return Paused.exchange(pause != 0 ? 1 : 0); }
-
-void SetVolume(int volume) {
-    if (volume >= 0 && volume <= 255) Volume.store(volume);  // -666 keeps the current volume
+void PauseAudio(bool pause) {
+    Paused.store(pause ? 1 : 0);
 }
 
-void SetPan(int) {}
-void Flush(int) {}
+bool AudioPaused() {
+    return Paused.load() != 0;
+}
 
-int Milliseconds(uint64_t frames) { return static_cast<int>(frames * 1000 / Rate); }
-int GetOutputTime() { return Milliseconds(Played.load(std::memory_order_acquire)); }
-int GetWrittenTime() { return Milliseconds(Written.load(std::memory_order_relaxed)); }
-void NoWindow(WindowHandle) {}
-void Nothing() {}
+uint64_t AudioPlayedFrames() {
+    return Played.load(std::memory_order_acquire);
+}
 
-char Description[] = "trelmo PortAudio output";
-
-Out_Module Module = {
-    .version = 0x10,
-    .description = Description,
-    .id = 1,
-    .hMainWindow = nullptr,
-    .hDllInstance = nullptr,
-    .Config = NoWindow,
-    .About = NoWindow,
-    .Init = Nothing,
-    .Quit = Nothing,
-    .Open = Open,
-    .Close = Close,
-    .Write = Write,
-    .CanWrite = CanWrite,
-    .IsPlaying = IsPlaying,
-    .Pause = Pause,
-    .SetVolume = SetVolume,
-    .SetPan = SetPan,
-    .Flush = Flush,
-    .GetOutputTime = GetOutputTime,
-    .GetWrittenTime = GetWrittenTime,
-};
-
-}  // namespace
+void AudioLevels(int* left, int* right) {
+    *left = 0;
+    *right = 0;
+    if (AudioPaused()) return;
+    // The frames the callback took last are the ones on their way to the speaker.
+    const uint64_t played = Played.load(std::memory_order_acquire);
+    const uint64_t window = std::min<uint64_t>(played, Rate / 50);
+    for (uint64_t i = played - window; i < played; ++i) {
+        const uint64_t at = i % RingFrames;
+        *left = std::max(*left, std::abs(static_cast<int>(Ring[at * Channels])));
+        *right = std::max(*right, std::abs(static_cast<int>(Ring[at * Channels + 1])));
+    }
+}
 
 bool StartAudio(std::string& error) {
     const PaError result = Hushed([] { return Pa_Initialize(); });
@@ -247,11 +214,5 @@ void StopAudio() {
     Hushed([] { return Pa_Terminate(); });
     Started = false;
 }
-
-Out_Module* AudioOutputModule() { return &Module; }
-
-void DiscardOnClose() { Discard.store(true); }
-
-std::string AudioOutputError() { return Error; }
 
 }  // namespace trelmo::cli

@@ -1,10 +1,10 @@
-// An output module that plays through the sound card with PortAudio. Blocks go into a ring
-// buffer that PortAudio's callback drains; the callback takes no lock and allocates nothing.
+// Playback through the sound card with PortAudio. Frames go into a ring buffer that PortAudio's
+// callback drains; the callback takes no lock and allocates nothing.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
-
-#include "host/winamp.h"
 
 namespace trelmo::cli {
 
@@ -12,11 +12,22 @@ namespace trelmo::cli {
 bool StartAudio(std::string& error);
 void StopAudio();
 
-Out_Module* AudioOutputModule();
+// Opens a stream for a new song; false with the reason.
+bool OpenAudio(std::string& error);
+// Closes the stream: after the last frame has been heard, or at once when discard is set.
+void CloseAudio(bool discard);
 
-// The next Close discards what is still buffered instead of letting it play out.
-void DiscardOnClose();
-// Why the last Open failed.
-std::string AudioOutputError();
+// How many frames the ring should take now to keep about the target buffered; 0 when it holds enough.
+size_t AudioRoom();
+// Appends frames to the ring (never more than AudioRoom allowed).
+void WriteAudio(const int16_t* samples, size_t frames);
+// Frames the device has taken since OpenAudio.
+uint64_t AudioPlayedFrames();
+// True until the last frame written has left the speaker.
+bool AudioPlaying();
+void PauseAudio(bool pause);
+bool AudioPaused();
+// The peak levels (0 .. 32768) of the frames being heard now, or 0 while paused.
+void AudioLevels(int* left, int* right);
 
 }  // namespace trelmo::cli

@@ -33,11 +33,13 @@ struct RenderOptions {
     std::string format;     // --format: wav, flac, ogg or raw; empty: from the output's extension
     bool force = false;
     bool quiet = false;
+    bool strict = false;    // songs with missing instruments fail
 };
 
 struct PlayOptions {
     std::vector<std::string> songs;
     bool quiet = false;
+    bool strict = false;
 };
 
 struct InfoOptions {

@@ -1,11 +1,11 @@
-// An output module that writes what the plug-in delivers to a sound file with libsndfile. It always
-// has room and never plays anything, so the plug-in renders as fast as the machine allows.
+// Sound files written with libsndfile: WAV, FLAC, Ogg Vorbis or headerless raw PCM, 44100 Hz stereo.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "host/winamp.h"
+struct sf_private_tag;
 
 namespace trelmo::cli {
 
@@ -17,12 +17,26 @@ bool FormatFromName(const std::string& name, FileFormat& format);
 bool FormatFromExtension(const std::string& path, FileFormat& format);
 const char* Extension(FileFormat format);
 
-// The next Open writes to fd (left open by Close) in format.
-void PrepareFileOutput(int fd, FileFormat format);
-Out_Module* FileOutputModule();
+class SoundFile {
+public:
+    SoundFile() = default;
+    ~SoundFile();
+    SoundFile(const SoundFile&) = delete;
+    SoundFile& operator=(const SoundFile&) = delete;
 
-uint64_t FileFramesWritten();
-// Empty while all is well; otherwise what went wrong (opening, writing or finishing the file).
-std::string FileOutputError();
+    // Starts a file in format on fd, which stays open after Finish. False with Error() set.
+    bool Open(int fd, FileFormat format);
+    // Appends frames of interleaved stereo. False with Error() set.
+    bool Write(const int16_t* samples, size_t frames);
+    // Completes the file (headers, the encoder's last data). False with Error() set.
+    bool Finish();
+    uint64_t Frames() const { return frames_; }
+    const std::string& Error() const { return error_; }
+
+private:
+    sf_private_tag* file_ = nullptr;
+    uint64_t frames_ = 0;
+    std::string error_;
+};
 
 }  // namespace trelmo::cli

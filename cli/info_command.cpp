@@ -5,8 +5,7 @@
 #include <string>
 
 #include "cli/cli.h"
-#include "cli/song_facts.h"
-#include "cli/stdout_redirect.h"
+#include "cli/loaded_song.h"
 
 namespace trelmo::cli {
 
@@ -45,62 +44,73 @@ std::string Duration(uint64_t frames) {
     return text;
 }
 
-void PrintJson(const std::string& file, const SongFacts& facts, const std::string& error, bool last) {
+const char* SourceName(int source) {
+    switch (source) {
+        case TRELMO_SOURCE_BANK: return "bank";
+        case TRELMO_SOURCE_ASIF: return "asif";
+        case TRELMO_SOURCE_SONG: return "song";
+        default: return "missing";
+    }
+}
+
+void PrintJson(const std::string& file, const trelmo_song_info& facts, const std::string& error, bool last) {
     std::printf("  {\n    \"file\": %s,\n", Quoted(file).c_str());
     if (!error.empty()) {
         std::printf("    \"error\": %s\n  }%s\n", Quoted(error).c_str(), last ? "" : ",");
         return;
     }
-    std::printf("    \"kind\": %s,\n", Quoted(facts.kind).c_str());
-    if (!facts.form.empty()) std::printf("    \"form\": %s,\n", Quoted(facts.form).c_str());
+    std::printf("    \"kind\": %s,\n", Quoted(facts.kind_name).c_str());
+    if (facts.form[0] != '\0') std::printf("    \"form\": %s,\n", Quoted(facts.form).c_str());
     std::printf("    \"patterns\": %d,\n    \"positions\": %d,\n    \"tracks\": %d,\n", facts.patterns,
                 facts.positions, facts.tracks);
-    if (facts.kind == "SoundSmith") {
+    if (facts.kind == TRELMO_KIND_SOUNDSMITH) {
         std::printf("    \"speed\": %d,\n    \"tempo\": %d,\n", facts.speed, facts.tempo);
-        std::printf("    \"waveBank\": %s,\n", facts.bankUsed ? Quoted(facts.bankFile).c_str() : "null");
+        std::printf("    \"waveBank\": %s,\n", facts.bank_used != 0 ? Quoted(facts.bank_file).c_str() : "null");
     } else {
-        std::printf("    \"tempoWord\": %d,\n    \"tempo\": %d,\n", facts.tempoWord, facts.tempo);
+        std::printf("    \"tempoWord\": %d,\n    \"tempo\": %d,\n", facts.tempo_word, facts.tempo);
     }
     std::printf("    \"instruments\": [");
-    for (size_t i = 0; i < facts.instruments.size(); ++i) {
-        const InstrumentFacts& in = facts.instruments[i];
+    for (int i = 0; i < facts.instrument_count; ++i) {
+        const trelmo_instrument& in = facts.instruments[i];
         std::printf("%s\n      {\"number\": %d, \"name\": %s, \"source\": %s, \"file\": %s, \"length\": %u, "
                     "\"loops\": %s, \"loopStart\": %u, \"loopEnd\": %u, \"volume\": %d}",
-                    i == 0 ? "" : ",", in.number, Quoted(in.name).c_str(), Quoted(in.source).c_str(),
-                    in.file.empty() ? "null" : Quoted(in.file).c_str(), in.length, in.loops ? "true" : "false",
-                    in.loopStart, in.loopEnd, in.volume);
+                    i == 0 ? "" : ",", in.number, Quoted(in.name).c_str(), Quoted(SourceName(in.source)).c_str(),
+                    in.file[0] == '\0' ? "null" : Quoted(in.file).c_str(), in.length, in.loops ? "true" : "false",
+                    in.loop_start, in.loop_end, in.volume);
     }
-    std::printf("%s],\n", facts.instruments.empty() ? "" : "\n    ");
-    std::printf("    \"ends\": %s,\n    \"frames\": %llu,\n    \"seconds\": %s\n  }%s\n", facts.ends ? "true" : "false",
+    std::printf("%s],\n", facts.instrument_count == 0 ? "" : "\n    ");
+    std::printf("    \"ends\": %s,\n    \"frames\": %llu,\n    \"seconds\": %s\n  }%s\n", facts.ends != 0 ? "true" : "false",
                 static_cast<unsigned long long>(facts.frames), Seconds(facts.frames).c_str(), last ? "" : ",");
 }
 
-void PrintText(const std::string& file, const SongFacts& facts) {
+void PrintText(const std::string& file, const trelmo_song_info& facts) {
     std::printf("%s\n", file.c_str());
-    std::printf("  kind         %s%s\n", facts.kind.c_str(), facts.form.empty() ? "" : (" (" + facts.form + ")").c_str());
+    std::printf("  kind         %s%s\n", facts.kind_name, facts.form[0] == '\0' ? "" : (" (" + std::string(facts.form) + ")").c_str());
     std::printf("  patterns     %d\n  positions    %d\n  tracks       %d\n", facts.patterns, facts.positions, facts.tracks);
-    if (facts.kind == "SoundSmith") {
+    if (facts.kind == TRELMO_KIND_SOUNDSMITH) {
         std::printf("  speed        %d ticks a row, tempo %d\n", facts.speed, facts.tempo);
-        std::printf("  wave bank    %s\n", facts.bankUsed ? facts.bankFile.c_str()
-                                           : facts.bankFile.empty() ? "none (ASIF instrument files)"
-                                                                    : (facts.bankFile + " (refused; ASIF files instead)").c_str());
+        const std::string bank = facts.bank_file;
+        std::printf("  wave bank    %s\n", facts.bank_used != 0 ? bank.c_str()
+                                           : bank.empty() ? "none (ASIF instrument files)"
+                                                          : (bank + " (refused; ASIF files instead)").c_str());
     } else {
-        std::printf("  tempo        %d (tempo word %d, %d rows a second)\n", facts.tempo, facts.tempoWord,
-                    facts.tempoWord / 5 + 1);
+        std::printf("  tempo        %d (tempo word %d, %d rows a second)\n", facts.tempo, facts.tempo_word,
+                    facts.tempo_word / 5 + 1);
     }
     std::printf("  duration     %s (%llu frames)%s\n", Duration(facts.frames).c_str(),
-                static_cast<unsigned long long>(facts.frames), facts.ends ? "" : ", never ends");
-    std::printf("  instruments  %zu\n", facts.instruments.size());
-    if (!facts.instruments.empty()) {
+                static_cast<unsigned long long>(facts.frames), facts.ends != 0 ? "" : ", never ends");
+    std::printf("  instruments  %d\n", facts.instrument_count);
+    if (facts.instrument_count > 0) {
         std::printf("    %3s  %-23s  %-7s  %7s  %-13s  %s\n", "#", "name", "source", "length", "loop", "volume");
     }
-    for (const InstrumentFacts& in : facts.instruments) {
+    for (int i = 0; i < facts.instrument_count; ++i) {
+        const trelmo_instrument& in = facts.instruments[i];
         char loop[32] = "no";
-        if (in.loops) std::snprintf(loop, sizeof loop, "%u-%u", in.loopStart, in.loopEnd);
-        if (in.source == "missing") std::snprintf(loop, sizeof loop, "-");
-        std::printf("    %3d  %-23s  %-7s  %7u  %-13s  %d", in.number, in.name.c_str(), in.source.c_str(), in.length,
+        if (in.loops) std::snprintf(loop, sizeof loop, "%u-%u", in.loop_start, in.loop_end);
+        if (in.source == TRELMO_SOURCE_MISSING) std::snprintf(loop, sizeof loop, "-");
+        std::printf("    %3d  %-23s  %-7s  %7u  %-13s  %d", in.number, in.name, SourceName(in.source), in.length,
                     loop, in.volume);
-        if (in.source == "asif" || in.source == "missing") std::printf("  %s", in.file.c_str());
+        if (in.source == TRELMO_SOURCE_ASIF || in.source == TRELMO_SOURCE_MISSING) std::printf("  %s", in.file);
         std::printf("\n");
     }
 }
@@ -111,26 +121,30 @@ int InfoCommand(const InfoOptions& options) {
     const std::vector<SongArgument> songs = SongArguments(options.songs);
     if (songs.empty()) return ExitSongFailed;
     // The loaders' messages go with the text, but never into the JSON.
-    const int diagnostics = options.quiet ? DiscardOutput : options.json ? STDERR_FILENO : STDOUT_FILENO;
+    std::FILE* messages = options.quiet ? nullptr : options.json ? stderr : stdout;
     int status = ExitOk;
     if (options.json) std::printf("[\n");
     for (size_t i = 0; i < songs.size(); ++i) {
-        SongFacts facts;
+        // Each song is described by an engine of its own.
+        LoadedSong song;
         std::string error;
-        if (!ReadSongFacts(songs[i].path, diagnostics, facts, error)) {
+        song.Load(songs[i].path, messages, error);
+        // A song that never ends is still described; it only cannot be rendered.
+        const bool described = song.Described();
+        if (!described) {
             Complain(songs[i].displayName + ": " + error);
             status = ExitSongFailed;
-        } else if (!facts.missing.empty()) {
-            std::string names;
-            for (const std::string& name : facts.missing) names += (names.empty() ? "" : ", ") + name;
-            Complain(songs[i].displayName + ": instruments missing: " + names);
-            status = ExitSongFailed;
+        } else {
+            error.clear();
+            const std::string missing = song.MissingInstruments();
+            if (!missing.empty()) Complain(songs[i].displayName + ": " + missing);
         }
         if (options.json) {
-            PrintJson(songs[i].displayName, facts, error, i + 1 == songs.size());
-        } else if (error.empty()) {
+            static const trelmo_song_info none{};
+            PrintJson(songs[i].displayName, described ? song.Info() : none, error, i + 1 == songs.size());
+        } else if (described) {
             if (i > 0) std::printf("\n");
-            PrintText(songs[i].displayName, facts);
+            PrintText(songs[i].displayName, song.Info());
         }
         std::fflush(stdout);
     }

@@ -1,18 +1,21 @@
 // trelmo: plays, renders and describes Apple IIgs SoundSmith/MegaTracker and NoiseTracker GS songs
-// through the Trelmo plug-in, the way the player it was written for drives it.
+// with libtrelmo, the engine the Winamp plug-in plays with.
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
 
 #include "cli/cli.h"
-#include "cli/player_host.h"
+#include "host/about.h"
+#include "trelmo/trelmo.h"
 
 namespace trelmo::cli {
 
 int AboutCommand() {
-    In_Module& plugin = Plugin(nullptr);
-    plugin.About(plugin.hMainWindow);
-    std::printf("%s\n", LastMessageBoxText());
+    // The plug-in's box breaks its lines with LF CR; a terminal wants LF alone.
+    for (const char* c = AboutText; *c != '\0'; ++c) {
+        if (*c != '\r') std::putchar(*c);
+    }
+    std::putchar('\n');
     return ExitOk;
 }
 
@@ -23,8 +26,7 @@ int main(int argc, char** argv) {
     CLI::App app{"trelmo plays Apple IIgs SoundSmith/MegaTracker (.MTP) and NoiseTracker GS (.NTG) songs.\n"
                  "With no song, render and play use the built-in demo song.",
                  "trelmo"};
-    const std::string version = std::string("trelmo ") + TRELMO_VERSION + " (plug-in: " +
-                                Plugin(nullptr).description + ")";
+    const std::string version = std::string("trelmo ") + TRELMO_VERSION + " (libtrelmo " + trelmo_version() + ")";
     app.set_version_flag("-V,--version", version);
     app.require_subcommand(1, 1);
 
@@ -38,18 +40,20 @@ int main(int argc, char** argv) {
     renderCommand->add_option("-f,--format", render.format, "wav, flac, ogg or raw (default: from the name, else wav)")
         ->check(CLI::IsMember({"wav", "flac", "ogg", "raw"}));
     renderCommand->add_flag("--force", render.force, "Overwrite existing files");
-    renderCommand->add_flag("-q,--quiet", render.quiet, "No progress, no summary, no plug-in messages");
+    renderCommand->add_flag("--strict", render.strict, "Refuse songs whose instruments are missing");
+    renderCommand->add_flag("-q,--quiet", render.quiet, "No progress, no summary, no loading messages");
 
     PlayOptions play;
     CLI::App* playCommand = app.add_subcommand("play", "Play songs through the sound card (space pause, n next, q quit)");
     playCommand->add_option("songs", play.songs, "Song files (default: the demo song)");
-    playCommand->add_flag("-q,--quiet", play.quiet, "No status line, no plug-in messages");
+    playCommand->add_flag("-q,--quiet", play.quiet, "No status line, no loading messages");
+    playCommand->add_flag("--strict", play.strict, "Skip songs whose instruments are missing");
 
     InfoOptions info;
     CLI::App* infoCommand = app.add_subcommand("info", "Describe songs: kind, header, instruments, duration");
     infoCommand->add_option("songs", info.songs, "Song files (default: the demo song)");
     infoCommand->add_flag("--json", info.json, "Write JSON: an array with one object per song");
-    infoCommand->add_flag("-q,--quiet", info.quiet, "Leave out the plug-in's loading messages");
+    infoCommand->add_flag("-q,--quiet", info.quiet, "Leave out the loading messages");
 
     CLI::App* aboutCommand = app.add_subcommand("about", "Show the plug-in's About text");
 

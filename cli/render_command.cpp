@@ -1,5 +1,4 @@
-// trelmo render: songs to sound files (or standard output), through the plug-in, as fast as the
-// machine allows.
+// trelmo render: songs to sound files (or standard output), as fast as the machine allows.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,15 +7,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <optional>
-#include <thread>
 
 #include "cli/cli.h"
 #include "cli/file_output.h"
-#include "cli/player_host.h"
+#include "cli/loaded_song.h"
 #include "cli/publish.h"
-#include "cli/song_facts.h"
-#include "cli/stdout_redirect.h"
 #include "cli/terminal.h"
 
 namespace trelmo::cli {
@@ -28,17 +23,6 @@ bool Exists(const std::string& path) {
     return lstat(path.c_str(), &info) == 0;
 }
 
-std::string Join(const std::vector<std::string>& names) {
-    std::string text;
-    for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
-    return text;
-}
-
-std::string MissingInstruments(const SongFacts& facts) {
-    if (facts.bankUsed) return "instruments missing from wave bank " + facts.bankFile + ": " + Join(facts.missing);
-    return "instruments missing (no wave bank, no ASIF file): " + Join(facts.missing);
-}
-
 void ShowProgress(const SongArgument& song, size_t index, size_t count, uint64_t frames, uint64_t total) {
     const double fraction = total == 0 ? 1.0 : static_cast<double>(frames) / static_cast<double>(total);
     char percent[16];
@@ -48,6 +32,10 @@ void ShowProgress(const SongArgument& song, size_t index, size_t count, uint64_t
     if (count > 1) line += "  (" + std::to_string(index + 1) + "/" + std::to_string(count) + ")";
     StatusLine(line);
 }
+
+// Frames rendered at a time: about a tenth of a second, so that Ctrl-C and the progress bar stay prompt.
+constexpr size_t ChunkFrames = 4096;
+int16_t Chunk[ChunkFrames * TRELMO_CHANNELS];
 
 }  // namespace
 
@@ -81,43 +69,31 @@ int RenderCommand(const RenderOptions& options) {
         return ExitSongFailed;
     }
 
-    // The plug-in's diagnostics stay on standard output unless that carries the audio.
-    int audioFd = -1;
-    std::optional<StdoutRedirect> quiet;
-    if (toStdout) {
-        audioFd = DetachStdout(options.quiet ? DiscardOutput : STDERR_FILENO);
-        if (audioFd < 0) {
-            Complain(std::string("cannot use standard output: ") + std::strerror(errno));
-            return ExitSongFailed;
-        }
-    } else if (options.quiet) {
-        quiet.emplace(DiscardOutput);
-    }
+    // The loading messages stay on standard output unless that carries the audio.
+    std::FILE* messages = options.quiet ? nullptr : toStdout ? stderr : stdout;
+    const int audioFd = toStdout ? STDOUT_FILENO : -1;
     const mode_t mask = umask(0);
     umask(mask);
     const bool progress = !options.quiet && IsTerminal(STDERR_FILENO);
 
-    In_Module& plugin = Plugin(FileOutputModule());
-    plugin.Init();
     int status = ExitOk;
     for (size_t i = 0; i < songs.size() && !Interrupted.load(); ++i) {
         const SongArgument& song = songs[i];
-        SongFacts facts;
+        // Every song gets an engine of its own: nothing of one song reaches the next.
+        LoadedSong loaded;
         std::string error;
-        if (!ReadSongFacts(song.path, DiscardOutput, facts, error)) {
+        if (!loaded.Load(song.path, messages, error)) {
             Complain(song.displayName + ": " + error);
             status = ExitSongFailed;
             continue;
         }
-        if (!facts.missing.empty()) {
-            Complain(song.displayName + ": " + MissingInstruments(facts));
-            status = ExitSongFailed;
-            continue;
-        }
-        if (!facts.ends) {
-            Complain(song.displayName + ": the song never reaches its end");
-            status = ExitSongFailed;
-            continue;
+        const std::string missing = loaded.MissingInstruments();
+        if (!missing.empty()) {
+            Complain(song.displayName + ": " + missing);
+            if (options.strict) {
+                status = ExitSongFailed;
+                continue;
+            }
         }
 
         std::string target = "-";
@@ -140,26 +116,23 @@ int RenderCommand(const RenderOptions& options) {
         }
         const std::string shownTarget = toStdout ? "standard output" : target;
 
-        PrepareFileOutput(fd, format);
-        EndOfSongPosted.store(false);
-        bool ok = plugin.Play(song.path.c_str()) == 0;
-        if (!ok) {
-            error = FileOutputError();
-            if (error.empty()) error = "the plug-in could not play the song";
-        }
+        SoundFile file;
+        bool ok = file.Open(fd, format);
+        const uint64_t total = loaded.Frames();
         auto shown = std::chrono::steady_clock::now();
-        while (ok && !EndOfSongPosted.load(std::memory_order_acquire) && !Interrupted.load() &&
-               FileOutputError().empty()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (ok && !Interrupted.load()) {
+            const size_t frames = trelmo_render(loaded.Engine(), Chunk, ChunkFrames);
+            if (frames == 0) break;
+            ok = file.Write(Chunk, frames);
             if (progress && std::chrono::steady_clock::now() - shown > std::chrono::milliseconds(100)) {
                 shown = std::chrono::steady_clock::now();
-                ShowProgress(song, i, songs.size(), FileFramesWritten(), facts.frames);
+                ShowProgress(song, i, songs.size(), file.Frames(), total);
             }
         }
-        if (ok) plugin.Stop();  // closes the output, which finishes the file
+        if (ok) ok = file.Finish();
         if (progress) ClearStatusLine();
-        if (ok) error = FileOutputError();
-        ok = ok && error.empty() && !Interrupted.load();
+        error = file.Error();
+        ok = ok && !Interrupted.load();
 
         if (!toStdout) {
             if (close(fd) != 0 && ok) {
@@ -181,11 +154,9 @@ int RenderCommand(const RenderOptions& options) {
         if (!options.quiet) {
             std::fflush(stdout);
             std::fprintf(stderr, "%s -> %s (%s)\n", song.displayName.c_str(), shownTarget.c_str(),
-                         FormatDuration(FileFramesWritten()).c_str());
+                         FormatDuration(file.Frames()).c_str());
         }
     }
-    plugin.Quit();
-    if (audioFd >= 0) close(audioFd);
     if (Interrupted.load()) {
         Complain("interrupted");
         return ExitInterrupted;

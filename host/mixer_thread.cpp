@@ -1,15 +1,10 @@
 // The mixer thread: one block per sequencer tick, delivered whenever the host's output has room for it.
 #include "host/mixer_thread.h"
 
-#include <cstdio>
 
 #include "host/platform.h"
 #include "host/plugin.h"
-#include "song/player_state.h"
 #include "song/song_loader.h"
-#include "synth/mix_block.h"
-#include "synth/tick_timing.h"
-#include "synth/voice_bank.h"
 
 namespace trelmo {
 
@@ -46,11 +41,11 @@ void StartMixer() {
         MixerRunState.compare_exchange_strong(running, MixerStopRequested);
         WaitForMixerEnd();
     }
-    ResetVoiceBank();
-    SetTickRate(125);
+    ResetVoiceBank(PluginEngine);
+    SetTickRate(PluginEngine, 125);
     MixerRunState.store(MixerRunning);
     if (!StartThread(MixerThreadProc)) {
-        std::printf("Error!  Unable to spawn mixer thread!\n");
+        Report(PluginEngine.messages, "Error!  Unable to spawn mixer thread!\n");
         // No thread will ever set the ended state, so record it here: a later Stop returns at once.
         MixerRunState.store(MixerEnded);
         return;
@@ -76,7 +71,7 @@ void MixerThreadProc() {
             MixerRunState.store(MixerEnded);
             EndThisThread();
         }
-        if (Player.songEnded != 0) {
+        if (PluginEngine.Player.songEnded != 0) {
             Out_Module* output = Module.outMod;
             // Output modules do their buffer upkeep when asked for room, so keep asking while the
             // last blocks play out.
@@ -99,23 +94,25 @@ void MixerThreadProc() {
 void RenderBlock() {
     Out_Module* output = Module.outMod;
     // A DSP plug-in may hand back up to twice the frames it was given, so it needs twice the room.
-    uint32_t needed = TickLength * BytesPerFrame;
+    Engine& engine = PluginEngine;
+    int16_t* block = engine.scratch.OutputBlock;
+    uint32_t needed = engine.TickLength * BytesPerFrame;
     if (Module.dsp_isactive() != 0) needed *= 2;
     if (static_cast<uint32_t>(output->CanWrite()) < needed) return;
 
-    SequencerTick();
+    SequencerTick(engine);
     // A tempo change in this tick already sets the length of this block.
-    MixBlock();
+    MixBlock(engine);
 
     const int timestamp = output->GetWrittenTime();
-    Module.SAAddPCMData(OutputBlock, BlockChannels, BlockBits, timestamp);
-    Module.VSAAddPCMData(OutputBlock, BlockChannels, BlockBits, timestamp);
-    int frames = Module.dsp_dosamples(OutputBlock, static_cast<int>(TickLength), BlockBits, BlockChannels,
+    Module.SAAddPCMData(block, BlockChannels, BlockBits, timestamp);
+    Module.VSAAddPCMData(block, BlockChannels, BlockBits, timestamp);
+    int frames = Module.dsp_dosamples(block, static_cast<int>(engine.TickLength), BlockBits, BlockChannels,
                                       static_cast<int>(OutputRate));
     // Never hand the output more than the block holds, whatever a DSP plug-in answers.
     if (frames < 0) frames = 0;
     if (static_cast<uint32_t>(frames) > OutputBlockFrames) frames = static_cast<int>(OutputBlockFrames);
-    output->Write(reinterpret_cast<char*>(OutputBlock), frames * static_cast<int>(BytesPerFrame));
+    output->Write(reinterpret_cast<char*>(block), frames * static_cast<int>(BytesPerFrame));
     LastBlockDelivered = true;
 }
 

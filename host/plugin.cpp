@@ -2,16 +2,35 @@
 #include "host/plugin.h"
 
 #include <cstddef>
+#include <cstdio>
 
+#include "host/about.h"
 #include "host/mixer_thread.h"
 #include "host/platform.h"
 #include "instruments/read_whole_file.h"
 #include "song/ntg_song.h"
+#include "song/song_loader.h"
 #include "synth/tick_timing.h"
 #include "synth/voice_bank.h"
 
 namespace trelmo {
 
+namespace {
+
+// The plug-in's diagnostics go to standard output, where the player's console shows them.
+void PrintMessage(void*, const char* text) {
+    std::fputs(text, stdout);
+}
+
+Engine& MakePluginEngine() {
+    static Engine engine;
+    engine.messages = MessageSink{PrintMessage, nullptr};
+    return engine;
+}
+
+}  // namespace
+
+Engine& PluginEngine = MakePluginEngine();
 char CurrentFilePath[MaxPathLength + 1];
 int PausedFlag = 0;
 
@@ -31,19 +50,6 @@ char Description[] = "Trelmo 0.99a (x86)";
 // Extension and description pairs; the literal's own terminator is the extra zero that ends the list.
 char FileExtensionList[] = "mtp\0MTP (SoundSmith) (*.MTP)\0ntg\0NoiseTracker GS (*.NTG)\0";
 
-// Line breaks are LF CR, as the player's about boxes have always shown them.
-constexpr char AboutText[] =
-    "Trelmo v0.99a by the Trelmo developers."
-    "\n\r\n"
-    "Plays Apple IIgs SoundSmith/MegaTracker and NoiseTracker GS 1.x songs."
-    "\n\r"
-    "(sorry, no EQ support)"
-    "\n\r\n\r"
-    "Copyright (C) 2026 the Trelmo developers. All rights reserved."
-    "\n\r"
-    "SoundSmith, MegaTracker and NoiseTracker GS belong to their authors."
-    "\n\r\n\r"
-    "Designed and Programmed in USA.";
 
 // Host's thread only: Play opened the output and the visualisation, so Stop has them to shut down.
 bool PlaybackOpen = false;
@@ -104,8 +110,8 @@ void TRELMO_CDECL GetFileInfo(const char* file, char* title, int* lengthInMs) {
 // would otherwise be lost with it. Loading "no file" releases it and leaves no song loaded.
 void TRELMO_CDECL Quit() {
     StopMixer();
-    SongPath[0] = '\0';
-    LoadSong();
+    PluginEngine.SongPath[0] = '\0';
+    LoadSong(PluginEngine);
 }
 
 int TRELMO_CDECL InfoBox(const char*, WindowHandle) { return 0; }
@@ -124,22 +130,24 @@ int TRELMO_CDECL Play(const char* file) {
     const bool fits = BoundedLength(path, MaxPathLength + 1) <= MaxPathLength;
     // A path too long to hold is a file that cannot be read; the previous song is released all the same.
     CopyPath(fits ? path : "", CurrentFilePath);
-    CopyPath(fits ? path : "", SongPath);
-    LoadSong();
+    CopyPath(fits ? path : "", PluginEngine.SongPath);
+    LoadSong(PluginEngine);
     // A file that cannot play gets no output and no thread, so the player moves on instead of
     // rendering silence for ever.
-    if (SongKind == NoSong) return FileCanBeRead(SongPath) ? PlayFailed : PlayFileUnreadable;
+    if (PluginEngine.SongKind == NoSong) {
+        return FileCanBeRead(PluginEngine.SongPath) ? PlayFailed : PlayFileUnreadable;
+    }
 
     Out_Module* output = Module.outMod;
     const int latency = output->Open(static_cast<int>(OutputRate), OutputChannels, OutputBits, -1, -1);
     if (latency < 0) return PlayFailed;
-    const int tracks = SongKind == NoiseTrackerSong ? NtgTrackCount() : VoiceCount;
+    const int tracks = PluginEngine.SongKind == NoiseTrackerSong ? NtgTrackCount(PluginEngine) : VoiceCount;
     Module.SetInfo(tracks, static_cast<int>(OutputRate / 1000), OutputChannels, 1);
     Module.SAVSAInit(latency, static_cast<int>(OutputRate));
     Module.VSASetInfo(static_cast<int>(OutputRate), OutputChannels);
     output->SetVolume(KeepCurrentVolume);
     PlaybackOpen = true;
-    StartSong();
+    StartSong(PluginEngine);
     StartMixer();
     return PlayStarted;
 }

@@ -1,13 +1,13 @@
 #include "instruments/asif.h"
 
-#include <cstdio>
 #include <string>
 
 #include "instruments/block_reader.h"
-#include "instruments/find_file.h"
+#include "instruments/messages.h"
 #include "instruments/read_whole_file.h"
+#include "instruments/song_files.h"
 #include "instruments/wave_bank.h"
-#include "synth/wave_table.h"
+#include "synth/synth.h"
 
 namespace trelmo {
 
@@ -51,26 +51,29 @@ size_t AfterName(ByteView file, size_t chunk) {
 
 }  // namespace
 
-void LoadAsifInstrument(const char* path, int16_t index) {
+void LoadAsifInstrument(Synth& synth, const SongFiles& files, const MessageSink& messages, const std::string& name,
+                        int16_t index, std::string& found) {
+    found.clear();
     // Song loaders pass positions 0..14; anything outside the map has nowhere to go.
-    if (path == nullptr || index < 0 || index >= InstrumentMapSize) return;
-    // Songs name their instrument files as the IIgs knew them; on disk the case may differ.
-    const std::string found = FindFileIgnoringCase(path);
-    FileBlock block = found.empty() ? FileBlock{nullptr, 0, false} : ReadWholeFile(found.c_str());
+    if (index < 0 || index >= InstrumentMapSize) return;
+    const std::string shown = CompanionPath(files, name);
+    const char* path = shown.c_str();
+    FileBlock block = ReadCompanion(files, name, FilePlace::BesideSong, found);
     if (!block.ok) {
-        std::printf("Error: unable to load ASIF file %s\n", path);
+        found.clear();
+        Report(messages, "Error: unable to load ASIF file %s\n", path);
         return;
     }
     const ByteView file = ViewOf(block);
 
     if (!HasTag(file, 0, "FORM")) {
-        std::printf("Error: file %s missing FORM signature!\n", path);
+        Report(messages, "Error: file %s missing FORM signature!\n", path);
         ReleaseFileBlock(block);
         return;
     }
     const uint64_t formEnd = FormTypeOffset + static_cast<uint64_t>(ReadU32Be(file, FormLengthOffset));
     if (!HasTag(file, FormTypeOffset, "ASIF")) {
-        std::printf("Error: %s is not an ASIF file.\n", path);
+        Report(messages, "Error: %s is not an ASIF file.\n", path);
         ReleaseFileBlock(block);
         return;
     }
@@ -84,7 +87,7 @@ void LoadAsifInstrument(const char* path, int16_t index) {
         // Record bytes beyond the file read as 0, so a record cut short fails this test.
         const size_t record = AfterName(file, inst);
         if (ReadU8(file, record + WaveCountA) != 1 || ReadU8(file, record + WaveCountB) != 1) {
-            std::printf("Error: waveCounts must be 1 for file %s\n", path);
+            Report(messages, "Error: waveCounts must be 1 for file %s\n", path);
             ReleaseFileBlock(block);
             return;
         }
@@ -100,7 +103,7 @@ void LoadAsifInstrument(const char* path, int16_t index) {
     const size_t w = AfterName(file, chunk);
     const int16_t size = ReadS16Le(file, w);
     if (size < 0) {
-        std::printf("Error: couldn't allocate RAM for wave (whoa... a 512k GS works!)\n");
+        Report(messages, "Error: couldn't allocate RAM for wave (whoa... a 512k GS works!)\n");
         ReleaseFileBlock(block);
         return;
     }
@@ -122,7 +125,7 @@ void LoadAsifInstrument(const char* path, int16_t index) {
         WriteU8(wave, i, last);
     }
 
-    InstrumentMap[index] = static_cast<uint16_t>(AllocWaveSlot(wave.data, length, 0, length - 1u, loop, 0));
+    synth.InstrumentMap[index] = static_cast<uint16_t>(AllocWaveSlot(synth, wave.data, length, 0, length - 1u, loop, 0));
     ReleaseFileBlock(block);
 }
 

@@ -2,11 +2,18 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace trelmo {
 
-// Loads the file's wave into a new slot and records it as InstrumentMap[index]; on any failure the
-// entry keeps what it held and a message is printed.
-void LoadAsifInstrument(const char* path, int16_t index);
+struct MessageSink;
+struct SongFiles;
+struct Synth;
+
+// Loads the wave of the song's companion file name into a new slot and records it as
+// InstrumentMap[index]; on any failure the entry keeps what it held and a message is printed.
+// found receives the file that was read (empty when none was).
+void LoadAsifInstrument(Synth& synth, const SongFiles& files, const MessageSink& messages, const std::string& name,
+                        int16_t index, std::string& found);
 
 }  // namespace trelmo

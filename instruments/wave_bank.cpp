@@ -1,11 +1,11 @@
 #include "instruments/wave_bank.h"
 
-#include <cstdio>
 
 #include "instruments/block_reader.h"
-#include "instruments/find_file.h"
+#include "instruments/messages.h"
 #include "instruments/read_whole_file.h"
-#include "synth/wave_table.h"
+#include "instruments/song_files.h"
+#include "synth/synth.h"
 
 namespace trelmo {
 
@@ -26,36 +26,46 @@ constexpr size_t SizeCodeByte = 2;
 constexpr size_t ControlByte = 3;
 constexpr size_t OscillatorB = 6;
 
-// The song path without a trailing ".MTP" (letters in either case, the period exact).
-std::string BaseName(const char* songPath) {
-    std::string base = songPath;
-    const size_t n = base.size();
-    if (n >= 4 && base[n - 4] == '.' && (base[n - 3] == 'M' || base[n - 3] == 'm') &&
-        (base[n - 2] == 'T' || base[n - 2] == 't') && (base[n - 1] == 'P' || base[n - 1] == 'p')) {
-        base.resize(n - 4);
+// The song's name without a trailing ".MTP" (letters in either case, the period exact) and without
+// its folder: the banks that belong to it carry this name.
+std::string BankStem(const SongFiles& files) {
+    std::string stem = files.songPath.substr(SongFolder(files).size());
+    const size_t n = stem.size();
+    if (n >= 4 && stem[n - 4] == '.' && (stem[n - 3] == 'M' || stem[n - 3] == 'm') &&
+        (stem[n - 2] == 'T' || stem[n - 2] == 't') && (stem[n - 1] == 'P' || stem[n - 1] == 'p')) {
+        stem.resize(n - 4);
     }
-    return base;
+    return stem;
 }
 
 // Finds the first candidate bank that can be read, and reads it. The candidates are tried in a
 // fixed order, each by its exact name first and then by any spelling of it that differs in case.
 // DOC.DATA beside the song comes before DOC.DATA in the current directory: a player's current
 // directory is arbitrary, so a shared bank kept with its songs would otherwise never be found.
-std::string ReadBankFile(const char* songPath, FileBlock& block) {
-    block = FileBlock{nullptr, 0, false};
-    if (songPath == nullptr) return std::string();
-    const std::string base = BaseName(songPath);
-    const std::string folder = FolderOf(songPath);
-    const std::string candidates[] = {base + ".W", base + ".DOC", base + ".D", folder + "DOC.DATA",
-                                      "DOC.DATA"};
-    const size_t count = folder.empty() ? 4 : 5;  // the last two are the same file without a folder
+FileBlock ReadBankFile(const SongFiles& files, BankSearch& search) {
+    const std::string stem = BankStem(files);
+    struct Candidate {
+        std::string name;
+        FilePlace place;
+    };
+    const Candidate candidates[] = {{stem + ".W", FilePlace::BesideSong},
+                                    {stem + ".DOC", FilePlace::BesideSong},
+                                    {stem + ".D", FilePlace::BesideSong},
+                                    {"DOC.DATA", FilePlace::BesideSong},
+                                    {"DOC.DATA", FilePlace::CurrentFolder}};
+    // Without a folder of its own the last two are the same file.
+    const size_t count = HasSeparateCurrentFolder(files) ? 5 : 4;
     for (size_t i = 0; i < count; ++i) {
-        const std::string path = FindFileIgnoringCase(candidates[i]);
-        if (path.empty()) continue;
-        block = ReadWholeFile(path.c_str());
-        if (block.ok) return path;
+        if (i < 4) search.lookedFor += (i == 0 ? "" : ", ") + candidates[i].name;
+        std::string found;
+        FileBlock block = ReadCompanion(files, candidates[i].name, candidates[i].place, found);
+        if (block.ok) {
+            search.file = found;
+            search.currentFolder = candidates[i].place == FilePlace::CurrentFolder;
+            return block;
+        }
     }
-    return std::string();
+    return FileBlock{nullptr, 0, false};
 }
 
 // A bank must hold the whole wave image and every descriptor pair its count announces.
@@ -99,25 +109,20 @@ uint16_t LoopFlagFromControls(uint8_t a, uint8_t b) {
     }
 }
 
-std::string FindWaveBank(const char* songPath) {
-    FileBlock block{nullptr, 0, false};
-    const std::string path = ReadBankFile(songPath, block);
-    ReleaseFileBlock(block);
-    return path;
-}
-
-int16_t LoadWaveBank(const char* songPath) {
-    FileBlock block{nullptr, 0, false};
-    if (ReadBankFile(songPath, block).empty()) return 0;
+int16_t LoadWaveBank(Synth& synth, const SongFiles& files, const MessageSink& messages, BankSearch& search) {
+    search = BankSearch{};
+    FileBlock block = ReadBankFile(files, search);
+    if (!block.ok) return 0;
     const ByteView bank = ViewOf(block);
 
     const int16_t count = ReadS16Le(bank, 0);
     if (!BankIsValid(bank, count)) {
-        std::printf("Invalid DOC DATA file.  Bailing.\n");
+        Report(messages, "Invalid DOC DATA file.  Bailing.\n");
+        search.refused = true;
         ReleaseFileBlock(block);
         return 0;
     }
-    std::printf("DOC DATA file found with %d insts.\n", static_cast<int>(count));
+    Report(messages, "DOC DATA file found with %d insts.\n", static_cast<int>(count));
 
     // A wave may run on past the wave image into the descriptor table and convert it, so every
     // descriptor is taken as stored before the first wave is touched.
@@ -139,7 +144,7 @@ int16_t LoadWaveBank(const char* songPath) {
         // them as they are now, as it would in the DOC's memory.
         const uint32_t length = ConvertWave(bank, start, size);
         const ByteView wave = SubView(bank, start, length);
-        InstrumentMap[k] = static_cast<uint16_t>(AllocWaveSlot(wave.data, length, 0, length - 1u, loop, 0));
+        synth.InstrumentMap[k] = static_cast<uint16_t>(AllocWaveSlot(synth, wave.data, length, 0, length - 1u, loop, 0));
     }
 
     ReleaseFileBlock(block);

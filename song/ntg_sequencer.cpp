@@ -5,12 +5,11 @@
 #include <cstdio>
 
 #include "song/ntg_song.h"
-#include "song/player_state.h"
+#include "song/engine.h"
 #include "song/song_loader.h"
 #include "song/trigger_note.h"
 #include "synth/tick_timing.h"
-#include "synth/voice_bank.h"
-#include "synth/wave_table.h"
+#include "synth/synth.h"
 
 namespace trelmo {
 
@@ -36,71 +35,71 @@ struct Cell {
 };
 
 // A cell that starts at or beyond the end of the pattern data, or of the file, is an empty cell.
-Cell ReadCell(uint32_t offset) {
-    const NtgSongFacts& song = NtgSong();
+Cell ReadCell(const Engine& engine, uint32_t offset) {
+    const NtgSongFacts& song = engine.Ntg;
     if (offset >= song.patternDataLength) return Cell{0, 0, 0};
     const size_t at = NtgHeaderSize + static_cast<size_t>(offset);
     // at < NtgHeaderSize: the sum wrapped around a 32-bit address space.
-    if (at < NtgHeaderSize || at >= SongBlock.size) return Cell{0, 0, 0};
-    return Cell{ReadU8(SongBlock, at), ReadU8(SongBlock, at + 1), ReadU8(SongBlock, at + 2)};
+    if (at < NtgHeaderSize || at >= engine.SongBlock.size) return Cell{0, 0, 0};
+    return Cell{ReadU8(engine.SongBlock, at), ReadU8(engine.SongBlock, at + 1), ReadU8(engine.SongBlock, at + 2)};
 }
 
 // The map index names a record of this song only below its record count (and inside the map);
 // anything else would reach an entry left over from an earlier song.
-int CellSlot(int track, int instrument) {
-    const NtgSongFacts& song = NtgSong();
+int CellSlot(const Engine& engine, int track, int instrument) {
+    const NtgSongFacts& song = engine.Ntg;
     uint32_t mapIndex = static_cast<uint32_t>(instrument);
     if (track >= song.firstGroupTracks) mapIndex += song.firstGroupRecords;
     if (mapIndex >= song.recordCount || mapIndex >= InstrumentMapSize) return NoWaveSlot;
-    return InstrumentSlot(static_cast<int>(mapIndex));
+    return InstrumentSlot(engine, static_cast<int>(mapIndex));
 }
 
-void PlayCell(uint8_t track, const Cell& cell) {
-    if (Player.rowTrace != 0) {
+void PlayCell(Engine& engine, uint8_t track, const Cell& cell) {
+    if (engine.Player.rowTrace != 0) {
         char name[8];
         NoteName(static_cast<int8_t>(cell.note), name);
         // Names have three or four characters, so the width of three never pads them.
-        std::printf("%3s %02x %02x ", name, cell.control, cell.parameter);
+        Report(engine.messages, "%3s %02x %02x ", name, cell.control, cell.parameter);
     }
     if (cell.note == NextPatternNote) {
         // The rest of the row still plays; the row's end then moves on to the next position.
-        Player.rowIndex = RowsPerPattern - 1;
+        engine.Player.rowIndex = RowsPerPattern - 1;
         return;
     }
     if (cell.note == StopNote) {
         // The voice keeps running silently, so that a later note simply restarts it.
-        SetVoiceVolume(track, 0);
+        SetVoiceVolume(engine, track, 0);
         return;
     }
 
-    TrackState& state = Player.tracks[track];
+    TrackState& state = engine.Player.tracks[track];
     const uint8_t instrumentNumber = cell.control & InstrumentBits;
     if (instrumentNumber != 0) state.instrument = static_cast<int16_t>(instrumentNumber - 1);
 
     int slot = NoWaveSlot;
     uint8_t volume = 0;
     if (state.instrument >= 0) {
-        slot = CellSlot(track, state.instrument);
-        if (WaveSlotInUse(slot)) {
-            volume = WaveTable[slot].defaultVolume;
+        slot = CellSlot(engine, track, state.instrument);
+        if (WaveSlotInUse(engine, slot)) {
+            volume = engine.WaveTable[slot].defaultVolume;
         } else {
-            SetVoiceVolume(track, 0);
+            SetVoiceVolume(engine, track, 0);
         }
     }
 
     const uint8_t command = cell.control & CommandBits;
     if (command == SetVolumeCommand) {
         volume = cell.parameter;
-        SetVoiceVolume(track, cell.parameter);
+        SetVoiceVolume(engine, track, cell.parameter);
     } else if (command == SetTempoCommand) {
         // Set at once, so that the block rendered for this very row already has the new length.
-        Player.songTempo = NtgTempo(cell.parameter);
-        SetTickRate(Player.songTempo);
+        engine.Player.songTempo = NtgTempo(cell.parameter);
+        SetTickRate(engine, engine.Player.songTempo);
     }
 
-    if (state.instrument < 0 || cell.note == 0 || !WaveSlotInUse(slot)) return;
-    const uint8_t side = ReadU16Le(SongBlock, ChannelTableOffset + 2u * track) != 0 ? 0xFF : 0;
-    TriggerNote(track, cell.note, static_cast<int16_t>(slot), volume, side, command == SetVolumeCommand);
+    if (state.instrument < 0 || cell.note == 0 || !WaveSlotInUse(engine, slot)) return;
+    const uint8_t side = ReadU16Le(engine.SongBlock, ChannelTableOffset + 2u * track) != 0 ? 0xFF : 0;
+    TriggerNote(engine, track, cell.note, static_cast<int16_t>(slot), volume, side, command == SetVolumeCommand);
 }
 
 }  // namespace
@@ -122,35 +121,35 @@ void NoteName(int16_t note, char* text) {
     }
 }
 
-void NtgSequencerTick() {
-    const NtgSongFacts& song = NtgSong();
-    if (GetTickRate() != Player.songTempo) SetTickRate(Player.songTempo);
+void NtgSequencerTick(Engine& engine) {
+    const NtgSongFacts& song = engine.Ntg;
+    if (GetTickRate(engine) != engine.Player.songTempo) SetTickRate(engine, engine.Player.songTempo);
 
-    if (Player.rowTrace != 0) std::printf("[%02d] ", Player.rowIndex);
+    if (engine.Player.rowTrace != 0) Report(engine.messages, "[%02d] ", engine.Player.rowIndex);
     // Unsigned arithmetic: an offset from a large pattern number is a 32-bit unsigned product.
-    uint32_t offset = static_cast<uint32_t>(Player.rowOffset);
+    uint32_t offset = static_cast<uint32_t>(engine.Player.rowOffset);
     for (uint16_t track = 0; track < song.playedTracks; ++track) {
-        PlayCell(static_cast<uint8_t>(track), ReadCell(offset));
+        PlayCell(engine, static_cast<uint8_t>(track), ReadCell(engine, offset));
         offset += CellSize;
     }
     // Tracks beyond the voices are skipped, but their cells still belong to the row.
     offset += CellSize * static_cast<uint32_t>(song.trackCount - song.playedTracks);
-    Player.rowOffset = static_cast<int32_t>(offset);
-    if (Player.rowTrace != 0) std::printf("\n");
+    engine.Player.rowOffset = static_cast<int32_t>(offset);
+    if (engine.Player.rowTrace != 0) Report(engine.messages, "\n");
 
-    Player.rowIndex = static_cast<int16_t>(Player.rowIndex + 1);
-    if (Player.rowIndex != RowsPerPattern) return;
+    engine.Player.rowIndex = static_cast<int16_t>(engine.Player.rowIndex + 1);
+    if (engine.Player.rowIndex != RowsPerPattern) return;
 
-    Player.rowIndex = 0;
-    Player.orderPosition = static_cast<int16_t>(Player.orderPosition + 1);
-    if (Player.orderPosition >= song.songLength) {
-        Player.songEnded = 1;
+    engine.Player.rowIndex = 0;
+    engine.Player.orderPosition = static_cast<int16_t>(engine.Player.orderPosition + 1);
+    if (engine.Player.orderPosition >= song.songLength) {
+        engine.Player.songEnded = 1;
         return;
     }
-    const size_t position = static_cast<size_t>(Player.orderPosition);
-    const uint16_t pattern = ReadU16Le(SongBlock, OrderTableOffset + 2 * position);
-    Player.rowOffset = static_cast<int32_t>(static_cast<uint32_t>(song.patternSize) * pattern);
-    if (Player.rowTrace != 0) std::printf("New blk %d (position %d)\n", pattern, Player.orderPosition);
+    const size_t position = static_cast<size_t>(engine.Player.orderPosition);
+    const uint16_t pattern = ReadU16Le(engine.SongBlock, OrderTableOffset + 2 * position);
+    engine.Player.rowOffset = static_cast<int32_t>(static_cast<uint32_t>(song.patternSize) * pattern);
+    if (engine.Player.rowTrace != 0) Report(engine.messages, "New blk %d (position %d)\n", pattern, engine.Player.orderPosition);
 }
 
 }  // namespace trelmo

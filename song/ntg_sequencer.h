@@ -4,7 +4,9 @@
 
 namespace trelmo {
 
-void NtgSequencerTick();
+struct Engine;
+
+void NtgSequencerTick(Engine& engine);
 // Writes the note's trace name ("C-4", "NXT", ...) into text, which holds at least 8 bytes.
 void NoteName(int16_t note, char* text);
 

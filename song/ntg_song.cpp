@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "synth/voice_bank.h"
-#include "synth/wave_table.h"
+#include "song/engine.h"
+#include "synth/synth.h"
 
 namespace trelmo {
 
@@ -33,8 +33,6 @@ constexpr uint16_t OrderTableSize = 256;
 // A voice's positions are 16.16 fixed point: it cannot address more sample bytes than this.
 constexpr uint32_t MaxNtgSampleLength = 65536;
 
-NtgSongFacts Facts;
-
 // File offsets are worked out in 64 bits (a 32-bit pattern length alone can pass the end of the
 // address space on the 32-bit host) and clamped to the block size, where every read gives 0.
 size_t Clamp(ByteView file, uint64_t offset) {
@@ -43,12 +41,8 @@ size_t Clamp(ByteView file, uint64_t offset) {
 
 }  // namespace
 
-const NtgSongFacts& NtgSong() {
-    return Facts;
-}
-
-int NtgTrackCount() {
-    return Facts.trackCount;
+int NtgTrackCount(const Engine& engine) {
+    return engine.Ntg.trackCount;
 }
 
 void ConvertSample(uint8_t* data, uint32_t length) {
@@ -66,21 +60,21 @@ uint16_t NtgTempo(uint32_t v) {
     return static_cast<uint16_t>((t * 5u) / 2u + 2u);
 }
 
-void LoadNtgSong(ByteView file) {
+void LoadNtgSong(Engine& engine, ByteView file) {
     const uint32_t patternLength = ReadU32Le(file, PatternLengthOffset);
     const uint16_t firstRecords = ReadU16Le(file, FirstGroupRecordsOffset);
     const uint32_t recordCount =
         static_cast<uint32_t>(firstRecords) + ReadU16Le(file, SecondGroupRecordsOffset);
 
-    Facts.patternDataLength = patternLength;
-    Facts.recordCount = recordCount;
-    Facts.firstGroupRecords = firstRecords;
-    Facts.firstGroupTracks = ReadU16Le(file, FirstGroupTracksOffset);
-    Facts.trackCount = ReadU16Le(file, TrackCountOffset);
-    Facts.playedTracks = static_cast<uint16_t>(std::min<int>(Facts.trackCount, VoiceCount));
-    Facts.patternSize = ReadU16Le(file, PatternSizeOffset);
+    engine.Ntg.patternDataLength = patternLength;
+    engine.Ntg.recordCount = recordCount;
+    engine.Ntg.firstGroupRecords = firstRecords;
+    engine.Ntg.firstGroupTracks = ReadU16Le(file, FirstGroupTracksOffset);
+    engine.Ntg.trackCount = ReadU16Le(file, TrackCountOffset);
+    engine.Ntg.playedTracks = static_cast<uint16_t>(std::min<int>(engine.Ntg.trackCount, VoiceCount));
+    engine.Ntg.patternSize = ReadU16Le(file, PatternSizeOffset);
     const uint16_t length = ReadU16Le(file, SongLengthOffset);
-    Facts.songLength = std::clamp<uint16_t>(length, 1, OrderTableSize);
+    engine.Ntg.songLength = std::clamp<uint16_t>(length, 1, OrderTableSize);
 
     const uint64_t records = NtgHeaderSize + static_cast<uint64_t>(patternLength);
     uint64_t firstArea = records + RecordSize * recordCount;
@@ -102,9 +96,9 @@ void LoadNtgSong(ByteView file) {
         // converted once per record); loading stays one pass over the records.
         ConvertSample(sample.data, sampleLength);
         const uint16_t loops = ReadU8(record, RecordMode) > 2 ? 1 : 0;
-        const int16_t slot = AllocWaveSlot(sample.data, sampleLength, 0, sampleLength - 1u, loops, 0);
-        InstrumentMap[i] = static_cast<uint16_t>(slot);
-        if (WaveSlotInUse(slot)) WaveTable[slot].defaultVolume = ReadU8(record, RecordVolume);
+        const int16_t slot = AllocWaveSlot(engine, sample.data, sampleLength, 0, sampleLength - 1u, loops, 0);
+        engine.InstrumentMap[i] = static_cast<uint16_t>(slot);
+        if (WaveSlotInUse(engine, slot)) engine.WaveTable[slot].defaultVolume = ReadU8(record, RecordVolume);
     }
 }
 

@@ -9,12 +9,14 @@ namespace trelmo {
 
 constexpr uint32_t NtgHeaderSize = 606;
 
-void LoadNtgSong(ByteView file);
+struct Engine;
+
+void LoadNtgSong(Engine& engine, ByteView file);
 void ConvertSample(uint8_t* data, uint32_t length);
 uint16_t NtgTempo(uint32_t v);
 
 // Header fields of the loaded song, read through the bounds-checked reader.
-int NtgTrackCount();      // the file's own track count (the host shows it)
+int NtgTrackCount(const Engine& engine);      // the file's own track count (the host shows it)
 
 // What the sequencer needs from the header of the song LoadNtgSong last loaded, with the limits that
 // keep a damaged header inside the order table, the voices and the instrument map already applied.
@@ -28,6 +30,5 @@ struct NtgSongFacts {
     uint16_t patternSize;        // bytes between the starts of two patterns
     uint16_t songLength;         // positions played, 1 .. 256
 };
-const NtgSongFacts& NtgSong();
 
 }  // namespace trelmo

@@ -35,6 +35,5 @@ struct PlayerState {
     TrackState tracks[VoiceCount];
 };
 
-extern PlayerState Player;
 
 }  // namespace trelmo

@@ -5,17 +5,11 @@
 #include "instruments/read_whole_file.h"
 #include "song/ntg_sequencer.h"
 #include "song/ntg_song.h"
-#include "song/player_state.h"
 #include "song/soundsmith_sequencer.h"
 #include "song/soundsmith_song.h"
-#include "synth/wave_table.h"
+#include "synth/synth.h"
 
 namespace trelmo {
-
-char SongPath[MaxPathLength + 1];
-int16_t SongKind = NoSong;
-int16_t songLoaded = 0;
-ByteView SongBlock{nullptr, 0};
 
 namespace {
 
@@ -23,9 +17,9 @@ bool ByteIs(ByteView file, size_t offset, char letter) {
     return Contains(file, offset) && ReadU8(file, offset) == static_cast<uint8_t>(letter);
 }
 
-void ReleaseSongBlock() {
-    std::free(SongBlock.data);
-    SongBlock = ByteView{nullptr, 0};
+void ReleaseSongBlock(Engine& engine) {
+    std::free(engine.SongBlock.data);
+    engine.SongBlock = ByteView{nullptr, 0};
 }
 
 }  // namespace
@@ -45,63 +39,76 @@ int16_t DetectSongKind(const uint8_t* bytes, size_t size) {
     return NoSong;
 }
 
-void LoadSong() {
-    // The previous song goes first, whatever the new file turns out to be. Freeing the slots also
-    // when no song was loaded costs nothing and leaves no block behind that ResetWaveTable would lose.
-    FreeAllWaveSlots();
-    ReleaseSongBlock();
-    ResetWaveTable();
+void ReleaseSong(Engine& engine) {
+    // Freeing the slots also when no song was loaded costs nothing and leaves no block behind that
+    // ResetWaveTable would lose.
+    FreeAllWaveSlots(engine);
+    ReleaseSongBlock(engine);
+    ResetWaveTable(engine);
     // Every instrument starts out without a sample, so a song never plays another song's leftovers
     // and a loader never writes a default volume into a slot that belongs to nobody.
-    for (uint16_t& entry : InstrumentMap) entry = NoInstrumentSlot;
-
-    FileBlock file = ReadWholeFile(SongPath);
-    if (!file.ok) {
-        SongKind = NoSong;
-        return;
-    }
-    SongBlock = ViewOf(file);
-    SongKind = DetectSongKind(SongBlock.data, SongBlock.size);
-    if (SongKind == NoSong) {
-        ReleaseSongBlock();
-        return;
-    }
-    if (SongKind == NoiseTrackerSong) {
-        LoadNtgSong(SongBlock);
-    } else {
-        LoadSoundSmithSong();
-    }
-    songLoaded = 1;
+    for (uint16_t& entry : engine.InstrumentMap) entry = NoInstrumentSlot;
+    engine.SongKind = NoSong;
 }
 
-void StartSong() {
-    for (TrackState& track : Player.tracks) {
+void LoadSong(Engine& engine) {
+    // The previous song goes first, whatever the new file turns out to be.
+    ReleaseSong(engine);
+    FileBlock file = ReadWholeFile(engine.SongPath);
+    if (!file.ok) return;
+    LoadSongFrom(engine, file, SongFiles{engine.SongPath});
+}
+
+void LoadSongFrom(Engine& engine, FileBlock file, const SongFiles& files) {
+    ReleaseSong(engine);
+    if (!file.ok) return;
+    engine.files = files;
+    engine.SongBlock = ViewOf(file);
+    engine.SongKind = DetectSongKind(engine.SongBlock.data, engine.SongBlock.size);
+    if (engine.SongKind == NoSong) {
+        ReleaseSongBlock(engine);
+        return;
+    }
+    if (engine.SongKind == NoiseTrackerSong) {
+        LoadNtgSong(engine, engine.SongBlock);
+    } else {
+        LoadSoundSmithSong(engine);
+    }
+    engine.songLoaded = 1;
+}
+
+Engine::~Engine() {
+    ReleaseSong(*this);
+}
+
+void StartSong(Engine& engine) {
+    for (TrackState& track : engine.Player.tracks) {
         track = TrackState{};
         track.instrument = -1;
         track.lastNote = 60;
     }
-    Player.rowIndex = 0;
-    Player.orderPosition = 0;
-    if (SongKind == SoundSmithSong) {
-        Player.speed = static_cast<int16_t>(SoundSmithInitialSpeed());
-        Player.rowOffset = SoundSmithOrder(0) * CellsPerPattern;
-    } else if (SongKind == NoiseTrackerSong) {
-        Player.songTempo = NtgTempo(ReadU16Le(SongBlock, 16));
+    engine.Player.rowIndex = 0;
+    engine.Player.orderPosition = 0;
+    if (engine.SongKind == SoundSmithSong) {
+        engine.Player.speed = static_cast<int16_t>(SoundSmithInitialSpeed(engine));
+        engine.Player.rowOffset = SoundSmithOrder(engine, 0) * CellsPerPattern;
+    } else if (engine.SongKind == NoiseTrackerSong) {
+        engine.Player.songTempo = NtgTempo(ReadU16Le(engine.SongBlock, 16));
         // Pattern size times the first order entry, as the format's unsigned 32-bit product.
-        const uint32_t first = static_cast<uint32_t>(ReadU16Le(SongBlock, 94)) * ReadU16Le(SongBlock, 38);
-        Player.rowOffset = static_cast<int32_t>(first);
-        Player.patternBase = SubView(SongBlock, NtgHeaderSize).data;
+        const uint32_t first = static_cast<uint32_t>(ReadU16Le(engine.SongBlock, 94)) * ReadU16Le(engine.SongBlock, 38);
+        engine.Player.rowOffset = static_cast<int32_t>(first);
+        engine.Player.patternBase = SubView(engine.SongBlock, NtgHeaderSize).data;
     }
-    Player.songEnded = 0;
-    Player.tickCounter = 0;
+    engine.Player.songEnded = 0;
+    engine.Player.tickCounter = 0;
 }
 
-void SequencerTick() {
-    if (Player.songEnded != 0) return;
-    if (SongKind == SoundSmithSong) {
-        SoundSmithSequencerTick();
-    } else if (SongKind == NoiseTrackerSong) {
-        NtgSequencerTick();
+void SequencerTick(Engine& engine) {
+    if (engine.Player.songEnded != 0) return;
+    if (engine.SongKind == SoundSmithSong) {
+        SoundSmithSequencerTick(engine);
+    } else if (engine.SongKind == NoiseTrackerSong) {
+        NtgSequencerTick(engine);
     }
 }
 

@@ -4,28 +4,21 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "instruments/block_reader.h"
+#include "instruments/read_whole_file.h"
+#include "song/engine.h"
 
 namespace trelmo {
 
-#ifdef _WIN32
-constexpr size_t MaxPathLength = 259;
-#else
-constexpr size_t MaxPathLength = 4095;
-#endif
-
-enum : int16_t { NoSong = -1, SoundSmithSong = 0, NoiseTrackerSong = 1 };
-
-// The file LoadSong reads; set by Play.
-extern char SongPath[MaxPathLength + 1];
-extern int16_t SongKind;
-extern int16_t songLoaded;
-// The whole song file, read in place by the loaders and sequencers; empty when no song is loaded.
-extern ByteView SongBlock;
-
 int16_t DetectSongKind(const uint8_t* bytes, size_t size);
-void LoadSong();
-void StartSong();
-void SequencerTick();
+
+// Releases the engine's song and reads the file at its SongPath, with companion files beside it.
+void LoadSong(Engine& engine);
+// Releases the engine's song and loads the one in file, which the engine then owns, with companion
+// files from files.
+void LoadSongFrom(Engine& engine, FileBlock file, const SongFiles& files);
+// Releases the song and its samples; the engine then holds no song.
+void ReleaseSong(Engine& engine);
+void StartSong(Engine& engine);
+void SequencerTick(Engine& engine);
 
 }  // namespace trelmo

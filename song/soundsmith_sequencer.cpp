@@ -2,13 +2,12 @@
 
 #include "instruments/block_reader.h"
 #include "song/note_table.h"
-#include "song/player_state.h"
+#include "song/engine.h"
 #include "song/song_loader.h"
 #include "song/soundsmith_song.h"
 #include "song/trigger_note.h"
 #include "synth/tick_timing.h"
-#include "synth/voice_bank.h"
-#include "synth/wave_table.h"
+#include "synth/synth.h"
 
 namespace trelmo {
 
@@ -77,20 +76,20 @@ struct Cell {
 };
 
 // A cell past the pattern data is empty, whatever the file holds there.
-uint8_t CellByte(uint32_t array, int32_t index) {
-    if (index < 0 || static_cast<uint32_t>(index) >= SoundSmith.patternDataLength) return 0;
-    return ReadU8(SongBlock, static_cast<size_t>(array) + static_cast<uint32_t>(index));
+uint8_t CellByte(const Engine& engine, uint32_t array, int32_t index) {
+    if (index < 0 || static_cast<uint32_t>(index) >= engine.SoundSmith.patternDataLength) return 0;
+    return ReadU8(engine.SongBlock, static_cast<size_t>(array) + static_cast<uint32_t>(index));
 }
 
 uint32_t Frequency(uint16_t pitch) {
     return pitch * PitchToFrequency;
 }
 
-uint8_t SideOf(uint8_t track) {
-    return ReadU16Le(SongBlock, SoundSmith.stereoTable + 2u * track) != 0 ? 0xFF : 0;
+uint8_t SideOf(const Engine& engine, uint8_t track) {
+    return ReadU16Le(engine.SongBlock, engine.SoundSmith.stereoTable + 2u * track) != 0 ? 0xFF : 0;
 }
 
-void PortamentoTick(uint8_t t, TrackState& track) {
+void PortamentoTick(Engine& engine, uint8_t t, TrackState& track) {
     bool arrived;
     if (track.portamentoUp == 1) {
         track.pitch = static_cast<uint16_t>(track.pitch + track.portamentoSpeed);
@@ -106,10 +105,10 @@ void PortamentoTick(uint8_t t, TrackState& track) {
         track.effect = 0;
         track.effectParam = 0;
     }
-    SetVoiceFrequency(t, Frequency(track.pitch));
+    SetVoiceFrequency(engine, t, Frequency(track.pitch));
 }
 
-void VibratoTick(uint8_t t, TrackState& track) {
+void VibratoTick(Engine& engine, uint8_t t, TrackState& track) {
     track.vibratoPosition =
         static_cast<int16_t>((track.vibratoPosition + track.vibratoSpeed) % VibratoPhases);
     const int index = track.vibratoDepth + track.vibratoPosition;
@@ -117,33 +116,33 @@ void VibratoTick(uint8_t t, TrackState& track) {
         (index >= 0 && index < VibratoDepths * VibratoPhases) ? VibratoTable[index] : int16_t{0};
     int16_t vibrated = static_cast<int16_t>(track.pitch + offset);
     if (vibrated < 1) vibrated = 1;
-    SetVoiceFrequency(t, Frequency(static_cast<uint16_t>(vibrated)));
+    SetVoiceFrequency(engine, t, Frequency(static_cast<uint16_t>(vibrated)));
 }
 
-void EffectTick() {
+void EffectTick(Engine& engine) {
     for (uint8_t t = 0; t < VoiceCount; ++t) {
-        TrackState& track = Player.tracks[t];
+        TrackState& track = engine.Player.tracks[t];
         switch (track.effect) {
             case Arpeggio:
                 if (track.effectParam != 0) {
-                    SetVoiceFrequency(t, track.arpeggio[Player.tickCounter % 3]);
+                    SetVoiceFrequency(engine, t, track.arpeggio[engine.Player.tickCounter % 3]);
                 } else {
-                    SetVoiceFrequency(t, Frequency(track.pitch));
+                    SetVoiceFrequency(engine, t, Frequency(track.pitch));
                 }
                 break;
             case SlideUp:
                 track.pitch = static_cast<uint16_t>(track.pitch + track.effectParam);
-                SetVoiceFrequency(t, Frequency(track.pitch));
+                SetVoiceFrequency(engine, t, Frequency(track.pitch));
                 break;
             case SlideDown:
                 track.pitch = static_cast<uint16_t>(track.pitch - track.effectParam);
-                SetVoiceFrequency(t, Frequency(track.pitch));
+                SetVoiceFrequency(engine, t, Frequency(track.pitch));
                 break;
             case Vibrato:
-                VibratoTick(t, track);
+                VibratoTick(engine, t, track);
                 break;
             case TonePortamento:
-                PortamentoTick(t, track);
+                PortamentoTick(engine, t, track);
                 break;
             default:
                 break;
@@ -152,7 +151,7 @@ void EffectTick() {
 }
 
 // The row part of an effect; may change the row's volume and take back the note (tone portamento).
-void StartEffect(uint8_t t, TrackState& track, int& note, int& volume) {
+void StartEffect(Engine& engine, uint8_t t, TrackState& track, int& note, int& volume) {
     const uint8_t param = track.effectParam;
     const uint8_t high = static_cast<uint8_t>(param >> 4);
     const uint8_t low = static_cast<uint8_t>(param & 0x0F);
@@ -166,7 +165,7 @@ void StartEffect(uint8_t t, TrackState& track, int& note, int& volume) {
             break;
         case SetVolume:
             volume = param;
-            SetVoiceVolume(t, param);
+            SetVoiceVolume(engine, t, param);
             break;
         case Vibrato:
             if (high != 0) track.vibratoSpeed = high;
@@ -193,23 +192,23 @@ void StartEffect(uint8_t t, TrackState& track, int& note, int& volume) {
             break;
         }
         case SetSpeedAndTempo:
-            Player.speed = low;
-            SetTickRate(TempoTable[high]);
+            engine.Player.speed = low;
+            SetTickRate(engine, TempoTable[high]);
             break;
         default:
             break;
     }
 }
 
-void ReadCell(uint8_t t, int32_t index) {
-    TrackState& track = Player.tracks[t];
-    const Cell cell{CellByte(SoundSmith.noteArray, index), CellByte(SoundSmith.effectArray, index),
-                    CellByte(SoundSmith.paramArray, index)};
+void ReadCell(Engine& engine, uint8_t t, int32_t index) {
+    TrackState& track = engine.Player.tracks[t];
+    const Cell cell{CellByte(engine, engine.SoundSmith.noteArray, index), CellByte(engine, engine.SoundSmith.effectArray, index),
+                    CellByte(engine, engine.SoundSmith.paramArray, index)};
     if ((cell.note & CommandBit) != 0) {
         // Commands leave the track's effect running.
         const uint8_t command = cell.note & 0x7F;
-        if (command == SilenceTrack) SetVoiceVolume(t, 0);
-        if (command == EndPattern) Player.rowIndex = 63;
+        if (command == SilenceTrack) SetVoiceVolume(engine, t, 0);
+        if (command == EndPattern) engine.Player.rowIndex = 63;
         return;
     }
     const uint8_t instrument = static_cast<uint8_t>(cell.effect >> 4);
@@ -220,51 +219,51 @@ void ReadCell(uint8_t t, int32_t index) {
     bool slotInUse = false;
     int volume = 0;
     if (hasInstrument) {
-        slot = InstrumentSlot(track.instrument);
-        slotInUse = WaveSlotInUse(slot);
-        if (!slotInUse) SetVoiceVolume(t, 0);
-        if (slotInUse) volume = WaveTable[slot].defaultVolume;
+        slot = InstrumentSlot(engine, track.instrument);
+        slotInUse = WaveSlotInUse(engine, slot);
+        if (!slotInUse) SetVoiceVolume(engine, t, 0);
+        if (slotInUse) volume = engine.WaveTable[slot].defaultVolume;
     }
 
     int note = cell.note;
     track.effect = cell.effect & 0x0F;
     track.effectParam = cell.param;
-    StartEffect(t, track, note, volume);
+    StartEffect(engine, t, track, note, volume);
 
     if (!hasInstrument) return;
     if (note != 0 && slotInUse) {
-        TriggerNote(t, note, static_cast<int16_t>(slot), static_cast<uint8_t>(volume), SideOf(t),
+        TriggerNote(engine, t, note, static_cast<int16_t>(slot), static_cast<uint8_t>(volume), SideOf(engine, t),
                     track.effect == SetVolume);
     } else if (!slotInUse) {
-        SetVoiceVolume(t, 0);  // the effect may have given the silent track a volume
+        SetVoiceVolume(engine, t, 0);  // the effect may have given the silent track a volume
     }
 }
 
-void RowTick() {
+void RowTick(Engine& engine) {
     for (uint8_t t = 0; t < VoiceCount; ++t) {
-        ReadCell(t, Player.rowOffset);
-        ++Player.rowOffset;
+        ReadCell(engine, t, engine.Player.rowOffset);
+        ++engine.Player.rowOffset;
     }
-    if (++Player.rowIndex < 64) return;
-    Player.rowIndex = 0;
-    ++Player.orderPosition;
-    if (Player.orderPosition >= SoundSmithSongLength()) {
-        Player.songEnded = 1;
+    if (++engine.Player.rowIndex < 64) return;
+    engine.Player.rowIndex = 0;
+    ++engine.Player.orderPosition;
+    if (engine.Player.orderPosition >= SoundSmithSongLength(engine)) {
+        engine.Player.songEnded = 1;
         return;
     }
-    Player.rowOffset = SoundSmithOrder(Player.orderPosition) * CellsPerPattern;
+    engine.Player.rowOffset = SoundSmithOrder(engine, engine.Player.orderPosition) * CellsPerPattern;
 }
 
 }  // namespace
 
-void SoundSmithSequencerTick() {
-    ++Player.tickCounter;
-    if (Player.tickCounter < Player.speed) {
-        EffectTick();
+void SoundSmithSequencerTick(Engine& engine) {
+    ++engine.Player.tickCounter;
+    if (engine.Player.tickCounter < engine.Player.speed) {
+        EffectTick(engine);
         return;
     }
-    Player.tickCounter = 0;
-    RowTick();
+    engine.Player.tickCounter = 0;
+    RowTick(engine);
 }
 
 }  // namespace trelmo

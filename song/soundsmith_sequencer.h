@@ -9,6 +9,8 @@ constexpr int VibratoPhases = 32;
 extern const int16_t VibratoTable[VibratoDepths * VibratoPhases];
 extern const uint16_t TempoTable[16];
 
-void SoundSmithSequencerTick();
+struct Engine;
+
+void SoundSmithSequencerTick(Engine& engine);
 
 }  // namespace trelmo

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace trelmo {
 
@@ -19,13 +20,16 @@ struct SoundSmithLayout {
     uint32_t stereoTable;
 };
 
-extern SoundSmithLayout SoundSmith;
+struct Engine;
 
-void LoadSoundSmithSong();
+void LoadSoundSmithSong(Engine& engine);
 
 // Header fields, read through the bounds-checked reader.
-int SoundSmithSongLength();          // 1 .. 128
-int SoundSmithInitialSpeed();
-int SoundSmithOrder(int position);   // pattern number at a position
+int SoundSmithSongLength(const Engine& engine);
+// The instrument's file name, up to its length byte or the first zero byte; whether it has one.
+std::string SoundSmithInstrumentName(const Engine& engine, int instrument);
+bool SoundSmithInstrumentNamed(const Engine& engine, int instrument);          // 1 .. 128
+int SoundSmithInitialSpeed(const Engine& engine);
+int SoundSmithOrder(const Engine& engine, int position);   // pattern number at a position
 
 }  // namespace trelmo

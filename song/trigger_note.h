@@ -5,6 +5,8 @@
 
 namespace trelmo {
 
-void TriggerNote(uint8_t track, int note, int16_t slot, uint8_t volume, uint8_t side, bool keepVolume);
+struct Engine;
+
+void TriggerNote(Engine& engine, uint8_t track, int note, int16_t slot, uint8_t volume, uint8_t side, bool keepVolume);
 
 }  // namespace trelmo

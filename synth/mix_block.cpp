@@ -8,6 +8,7 @@
 #endif
 
 #include "synth/mix_gather.h"
+#include "synth/synth.h"
 #include "synth/tick_timing.h"
 #include "synth/voice_bank.h"
 #include "synth/wave_table.h"
@@ -28,17 +29,7 @@
 
 namespace trelmo {
 
-int16_t OutputBlock[OutputBlockFrames * 2];
-
 namespace {
-
-// Each side's sum of volume x sample over the block, before halving.
-int32_t LeftSum[OutputBlockFrames];
-int32_t RightSum[OutputBlockFrames];
-
-// A volume moves one step every 4 frames and at most 255 steps.
-constexpr uint32_t MaxRampFrames = 4 * 255;
-int32_t RampSamples[MaxRampFrames];
 
 constexpr uint64_t PositionRange = uint64_t{1} << 32;
 
@@ -145,12 +136,12 @@ void PlayHeld(Cursor& c, int32_t* out, int32_t volume, uint32_t count) {
     c.position = (c.end << 16) | (fraction & 0xFFFFu);
 }
 
-// Set per block: the processor can mix eight frames at once (see mix_gather.h).
-bool UseGather = false;
 // Below this many frames the vector loop does not pay for its set-up.
 constexpr uint32_t GatherMinimumFrames = 16;
 
 // Both bytes of each blend are known to lie inside the block and the position not to wrap.
+// UseGather: the processor can mix eight frames at once (see mix_gather.h).
+template <bool UseGather>
 void PlayFreeRun(Cursor& c, int32_t* out, int32_t volume, uint32_t count) {
     if (UseGather && count >= GatherMinimumFrames) {
         c.position = VectorFreeRun(c.data, c.partner, c.lastIndex, c.position, c.step, out, volume, count);
@@ -180,12 +171,13 @@ void PlayFreeRun(Cursor& c, int32_t* out, int32_t volume, uint32_t count) {
 }
 
 // Adds volume x sample for count frames to out, advancing the voice.
+template <bool UseGather>
 void Play(Cursor& c, int32_t* out, int32_t volume, uint32_t count) {
     uint32_t j = 0;
     while (j < count) {
         const uint32_t run = FreeRunFrames(c, c.freeRunBound, count - j);
         if (run > 0) {
-            PlayFreeRun(c, out + j, volume, run);
+            PlayFreeRun<UseGather>(c, out + j, volume, run);
             j += run;
             continue;
         }
@@ -199,22 +191,24 @@ void Play(Cursor& c, int32_t* out, int32_t volume, uint32_t count) {
     }
 }
 
-void TakeRestart(Voice& v) {
+void TakeRestart(const Synth& synth, Voice& v) {
     v.position = v.start << 16;
     v.restartPending = 0;
-    if (WaveSlotInUse(v.slot)) {
-        v.data = WaveTable[v.slot].data;
-        v.dataLength = WaveTable[v.slot].length;
+    if (WaveSlotInUse(synth, v.slot)) {
+        v.data = synth.WaveTable[v.slot].data;
+        v.dataLength = synth.WaveTable[v.slot].length;
     } else {
         v.data = nullptr;
         v.dataLength = 0;
     }
 }
 
-void MixVoice(Voice& v, int32_t* out, uint32_t frames) {
-    if (v.restartPending != 0) TakeRestart(v);
+// Mixes one voice into out; a silent voice (muted, or with nothing to play) only moves on.
+template <bool UseGather>
+void MixVoice(const Synth& synth, Voice& v, int32_t* out, int32_t* ramp, uint32_t frames, bool silent) {
+    if (v.restartPending != 0) TakeRestart(synth, v);
     Cursor c = MakeCursor(v);
-    const bool audible = c.data != nullptr;
+    const bool audible = c.data != nullptr && !silent;
 
     // The volume moves toward its target at frames 0, 4, 8, ... of the block.
     const int32_t first = v.volume;
@@ -224,13 +218,13 @@ void MixVoice(Voice& v, int32_t* out, uint32_t frames) {
     const uint32_t rampFrames = std::min(frames, 4 * rampSteps);
     if (rampFrames > 0) {
         if (audible) {
-            std::fill_n(RampSamples, rampFrames, 0);
-            Play(c, RampSamples, 1, rampFrames);
+            std::fill_n(ramp, rampFrames, 0);
+            Play<UseGather>(c, ramp, 1, rampFrames);
             int32_t volume = first;
             for (uint32_t f = 0; f < rampFrames; f += 4) {
                 volume += direction;
                 const uint32_t chunkEnd = std::min(f + 4, rampFrames);
-                for (uint32_t g = f; g < chunkEnd; ++g) out[g] += volume * RampSamples[g];
+                for (uint32_t g = f; g < chunkEnd; ++g) out[g] += volume * ramp[g];
             }
         } else {
             AdvanceSilently(c, rampFrames);
@@ -241,7 +235,7 @@ void MixVoice(Voice& v, int32_t* out, uint32_t frames) {
     const uint32_t rest = frames - rampFrames;
     if (rest > 0) {
         if (audible && target != 0) {
-            Play(c, out + rampFrames, target, rest);
+            Play<UseGather>(c, out + rampFrames, target, rest);
         } else {
             AdvanceSilently(c, rest);
         }
@@ -249,38 +243,79 @@ void MixVoice(Voice& v, int32_t* out, uint32_t frames) {
     v.position = c.position;
 }
 
+template <bool UseGather>
+void MixVoices(Synth& synth, uint32_t frames, uint32_t silentVoices) {
+    MixScratch& mix = synth.scratch;
+    for (int i = 0; i < VoiceCount; ++i) {
+        Voice& v = synth.VoiceBank[i];
+        MixVoice<UseGather>(synth, v, v.channel != 0 ? mix.LeftSum : mix.RightSum, mix.RampSamples, frames,
+                            (silentVoices >> i & 1u) != 0);
+    }
+}
+
 inline int16_t Saturate(int32_t halvedSum) {
     return static_cast<int16_t>(std::clamp(halvedSum, -32768, 32767));
 }
 
 // Halves each side's sums, saturates them to 16 bits and interleaves them into the OutputBlock.
-void StoreOutput(uint32_t frames) {
+void StoreOutput(MixScratch& mix, uint32_t frames) {
+    const int32_t* leftSum = mix.LeftSum;
+    const int32_t* rightSum = mix.RightSum;
+    int16_t* output = mix.OutputBlock;
     uint32_t f = 0;
 #if defined(__SSE2__)
     // Packing 32-bit values to 16 bits with signed saturation is exactly the clamp.
     for (; f + 4 <= frames; f += 4) {
-        const __m128i left = _mm_srai_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(LeftSum + f)), 1);
-        const __m128i right = _mm_srai_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(RightSum + f)), 1);
+        const __m128i left = _mm_srai_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(leftSum + f)), 1);
+        const __m128i right = _mm_srai_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rightSum + f)), 1);
         const __m128i frames01 = _mm_unpacklo_epi32(left, right);
         const __m128i frames23 = _mm_unpackhi_epi32(left, right);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(OutputBlock + 2 * f), _mm_packs_epi32(frames01, frames23));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(output + 2 * f), _mm_packs_epi32(frames01, frames23));
     }
 #endif
     for (; f < frames; ++f) {
-        OutputBlock[2 * f] = Saturate(LeftSum[f] >> 1);
-        OutputBlock[2 * f + 1] = Saturate(RightSum[f] >> 1);
+        output[2 * f] = Saturate(leftSum[f] >> 1);
+        output[2 * f + 1] = Saturate(rightSum[f] >> 1);
     }
+}
+
+// Narrower stereo: each side keeps (100 + s) / 200 of its own sum and takes (100 - s) / 200 of the
+// other's, so that 0 gives both sides the average and 100 would leave the sums as they are.
+void NarrowStereo(MixScratch& mix, uint32_t frames, int separation) {
+    const int64_t own = 100 + separation;
+    const int64_t other = 100 - separation;
+    for (uint32_t f = 0; f < frames; ++f) {
+        const int64_t left = mix.LeftSum[f];
+        const int64_t right = mix.RightSum[f];
+        mix.LeftSum[f] = static_cast<int32_t>((left * own + right * other) / 200);
+        mix.RightSum[f] = static_cast<int32_t>((right * own + left * other) / 200);
+    }
+}
+
+uint32_t BlockFrames(const Synth& synth) {
+    return std::min(synth.TickLength, OutputBlockFrames);
 }
 
 }  // namespace
 
-void MixBlock() {
-    const uint32_t frames = std::min(TickLength, OutputBlockFrames);
-    UseGather = GatherMixingAvailable();
-    std::fill_n(LeftSum, frames, 0);
-    std::fill_n(RightSum, frames, 0);
-    for (Voice& v : VoiceBank) MixVoice(v, v.channel != 0 ? LeftSum : RightSum, frames);
-    StoreOutput(frames);
+void MixBlock(Synth& synth) {
+    const uint32_t frames = BlockFrames(synth);
+    MixScratch& mix = synth.scratch;
+    std::fill_n(mix.LeftSum, frames, 0);
+    std::fill_n(mix.RightSum, frames, 0);
+    const uint32_t muted = synth.mixOptions.mutedVoices;
+    if (GatherMixingAvailable()) {
+        MixVoices<true>(synth, frames, muted);
+    } else {
+        MixVoices<false>(synth, frames, muted);
+    }
+    if (synth.mixOptions.separation != 100) NarrowStereo(mix, frames, synth.mixOptions.separation);
+    StoreOutput(mix, frames);
+}
+
+void SkipBlock(Synth& synth) {
+    const uint32_t frames = BlockFrames(synth);
+    MixVoices<false>(synth, frames, ~0u);
 }
 
 }  // namespace trelmo

@@ -1,5 +1,7 @@
 #include "synth/mix_gather.h"
 
+#include <atomic>
+
 #if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__)
 #define TRELMO_HAVE_AVX2_PATH 1
 #include <immintrin.h>
@@ -10,7 +12,7 @@ namespace trelmo {
 namespace {
 
 // 0: not yet asked, 1: available, 2: unavailable or switched off.
-int GatherState = 0;
+std::atomic<int> GatherState{0};
 
 // One frame the plain way, for the frames around the vector blocks.
 inline uint32_t PlainFrame(const int8_t* data, uint32_t partner, uint32_t position, uint32_t step, int32_t* out,
@@ -29,11 +31,16 @@ inline uint32_t PlainFrame(const int8_t* data, uint32_t partner, uint32_t positi
 #if TRELMO_HAVE_AVX2_PATH
 
 bool GatherMixingAvailable() {
-    if (GatherState == 0) GatherState = __builtin_cpu_supports("avx2") ? 1 : 2;
-    return GatherState == 1;
+    int state = GatherState.load(std::memory_order_relaxed);
+    if (state == 0) {
+        // Engines on several threads may all ask first; they all find the same answer.
+        state = __builtin_cpu_supports("avx2") ? 1 : 2;
+        GatherState.store(state, std::memory_order_relaxed);
+    }
+    return state == 1;
 }
 
-void AllowGatherMixing(bool allowed) { GatherState = allowed ? 0 : 2; }
+void AllowGatherMixing(bool allowed) { GatherState.store(allowed ? 0 : 2, std::memory_order_relaxed); }
 
 namespace {
 
@@ -160,7 +167,7 @@ uint32_t VectorFreeRun(const int8_t* data, uint32_t partner, uint32_t lastIndex,
 
 bool GatherMixingAvailable() { return false; }
 
-void AllowGatherMixing(bool) { GatherState = 2; }
+void AllowGatherMixing(bool) { GatherState.store(2, std::memory_order_relaxed); }
 
 uint32_t VectorFreeRun(const int8_t* data, uint32_t partner, uint32_t, uint32_t position, uint32_t step,
                        int32_t* out, int32_t volume, uint32_t count) {

@@ -7,10 +7,14 @@ namespace trelmo {
 
 constexpr uint32_t OutputRate = 44100;
 
-// Frames per tick, 1 .. 44100.
-extern uint32_t TickLength;
+// The block length before any tempo has been set.
+constexpr uint32_t InitialTickLength = 882;
 
-void SetTickRate(uint16_t tempo);
-uint16_t GetTickRate();
+struct Synth;
+
+// Sets the synth's TickLength (frames per tick, 1 .. 44100) for a tempo.
+void SetTickRate(Synth& synth, uint16_t tempo);
+uint16_t GetTickRate(const Synth& synth);
+
 
 }  // namespace trelmo

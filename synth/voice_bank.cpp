@@ -2,11 +2,9 @@
 
 #include <bit>
 
-#include "synth/wave_table.h"
+#include "synth/synth.h"
 
 namespace trelmo {
-
-Voice VoiceBank[VoiceCount];
 
 namespace {
 
@@ -21,25 +19,25 @@ uint32_t FrequencyToStep(uint32_t frequency) {
     return static_cast<uint32_t>(static_cast<double>(frequency) * k * 65536.0);
 }
 
-void SetVoiceVolume(uint8_t voice, uint8_t volume) {
-    if (ValidVoice(voice)) VoiceBank[voice].targetVolume = volume;
+void SetVoiceVolume(Synth& synth, uint8_t voice, uint8_t volume) {
+    if (ValidVoice(voice)) synth.VoiceBank[voice].targetVolume = volume;
 }
 
-void SetVoiceFrequency(uint8_t voice, uint32_t frequency) {
+void SetVoiceFrequency(Synth& synth, uint8_t voice, uint32_t frequency) {
     if (!ValidVoice(voice)) return;
-    VoiceBank[voice].step = FrequencyToStep(frequency);
-    VoiceBank[voice].frequency = frequency;
+    synth.VoiceBank[voice].step = FrequencyToStep(frequency);
+    synth.VoiceBank[voice].frequency = frequency;
 }
 
-void SetVoiceChannel(uint8_t voice, uint8_t channel) {
-    if (ValidVoice(voice)) VoiceBank[voice].channel = channel;
+void SetVoiceChannel(Synth& synth, uint8_t voice, uint8_t channel) {
+    if (ValidVoice(voice)) synth.VoiceBank[voice].channel = channel;
 }
 
-void StartVoice(uint8_t voice, int16_t slot, uint32_t start, uint32_t limit, uint32_t loopStart,
+void StartVoice(Synth& synth, uint8_t voice, int16_t slot, uint32_t start, uint32_t limit, uint32_t loopStart,
                 uint32_t end, uint16_t mode) {
     if (!ValidVoice(voice) || start >= limit) return;
     if ((mode & 1) != 0 && end > limit) end = limit;
-    Voice& v = VoiceBank[voice];
+    Voice& v = synth.VoiceBank[voice];
     v.mode = static_cast<uint16_t>((v.mode & ~9u) | (mode & 9u));
     v.slot = slot;
     v.start = start;
@@ -49,10 +47,10 @@ void StartVoice(uint8_t voice, int16_t slot, uint32_t start, uint32_t limit, uin
     v.restartPending = 1;
 }
 
-void ResetVoiceBank() {
-    const WaveSlot& first = WaveTable[0];
+void ResetVoiceBank(Synth& synth) {
+    const WaveSlot& first = synth.WaveTable[0];
     for (int i = 0; i < VoiceCount; ++i) {
-        Voice& v = VoiceBank[i];
+        Voice& v = synth.VoiceBank[i];
         v.restartPending = 0;
         v.mode = 0;
         v.slot = 0;

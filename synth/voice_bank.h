@@ -25,14 +25,15 @@ struct Voice {
     uint32_t dataLength;     // sample bytes in data; reads are kept within data[0 .. dataLength + 1]
 };
 
-extern Voice VoiceBank[VoiceCount];
+struct Synth;
 
-void SetVoiceVolume(uint8_t voice, uint8_t volume);
-void SetVoiceFrequency(uint8_t voice, uint32_t frequency);
-void SetVoiceChannel(uint8_t voice, uint8_t channel);
-void StartVoice(uint8_t voice, int16_t slot, uint32_t start, uint32_t limit, uint32_t loopStart,
+void SetVoiceVolume(Synth& synth, uint8_t voice, uint8_t volume);
+void SetVoiceFrequency(Synth& synth, uint8_t voice, uint32_t frequency);
+void SetVoiceChannel(Synth& synth, uint8_t voice, uint8_t channel);
+void StartVoice(Synth& synth, uint8_t voice, int16_t slot, uint32_t start, uint32_t limit, uint32_t loopStart,
                 uint32_t end, uint16_t mode);
-void ResetVoiceBank();
+void ResetVoiceBank(Synth& synth);
+
 
 // The step that SetVoiceFrequency derives from a frequency in sample bytes per second.
 uint32_t FrequencyToStep(uint32_t frequency);

@@ -3,10 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace trelmo {
+#include "synth/synth.h"
 
-WaveSlot WaveTable[WaveSlotCount];
-uint16_t InstrumentMap[InstrumentMapSize];
+namespace trelmo {
 
 namespace {
 
@@ -31,10 +30,10 @@ void WriteGuardBytes(int8_t* block, uint32_t length, uint32_t loopStart, bool lo
 
 }  // namespace
 
-int16_t AllocWaveSlot(const uint8_t* source, uint32_t length, uint32_t loopStart, uint32_t loopEnd,
+int16_t AllocWaveSlot(Synth& synth, const uint8_t* source, uint32_t length, uint32_t loopStart, uint32_t loopEnd,
                       uint16_t mode, uint8_t defaultVolume) {
     int index = 0;
-    while (index < WaveSlotCount && WaveTable[index].inUse != 0) ++index;
+    while (index < WaveSlotCount && synth.WaveTable[index].inUse != 0) ++index;
     if (index == WaveSlotCount || length > MaxSampleLength) return NoWaveSlot;
 
     auto* block = static_cast<int8_t*>(std::malloc(static_cast<size_t>(length) + 2));
@@ -42,7 +41,7 @@ int16_t AllocWaveSlot(const uint8_t* source, uint32_t length, uint32_t loopStart
     if (length > 0) std::memcpy(block, source, length);
     WriteGuardBytes(block, length, loopStart, (mode & 1) != 0);
 
-    WaveSlot& slot = WaveTable[index];
+    WaveSlot& slot = synth.WaveTable[index];
     slot.data = block;
     slot.length = length;
     slot.loopStart = loopStart;
@@ -53,36 +52,36 @@ int16_t AllocWaveSlot(const uint8_t* source, uint32_t length, uint32_t loopStart
     return static_cast<int16_t>(index);
 }
 
-void FreeWaveSlot(int16_t index) {
+void FreeWaveSlot(Synth& synth, int16_t index) {
     if (index < 0 || index >= WaveSlotCount) return;
-    WaveSlot& slot = WaveTable[index];
+    WaveSlot& slot = synth.WaveTable[index];
     if (slot.inUse == 0) return;
     std::free(slot.data);
     slot.inUse = 0;
     slot.flags = 0;
 }
 
-void FreeAllWaveSlots() {
+void FreeAllWaveSlots(Synth& synth) {
     for (int i = 0; i < WaveSlotCount; ++i) {
-        if (WaveTable[i].inUse != 0) FreeWaveSlot(static_cast<int16_t>(i));
+        if (synth.WaveTable[i].inUse != 0) FreeWaveSlot(synth, static_cast<int16_t>(i));
     }
 }
 
-int ResetWaveTable() {
-    for (WaveSlot& slot : WaveTable) {
+int ResetWaveTable(Synth& synth) {
+    for (WaveSlot& slot : synth.WaveTable) {
         slot.inUse = 0;
         slot.data = nullptr;
     }
     return 1;
 }
 
-bool WaveSlotInUse(int index) {
-    return index >= 0 && index < WaveSlotCount && WaveTable[index].inUse != 0;
+bool WaveSlotInUse(const Synth& synth, int index) {
+    return index >= 0 && index < WaveSlotCount && synth.WaveTable[index].inUse != 0;
 }
 
-int InstrumentSlot(int mapIndex) {
+int InstrumentSlot(const Synth& synth, int mapIndex) {
     if (mapIndex < 0 || mapIndex >= InstrumentMapSize) return NoWaveSlot;
-    return InstrumentMap[mapIndex];
+    return synth.InstrumentMap[mapIndex];
 }
 
 }  // namespace trelmo

@@ -22,22 +22,21 @@ struct WaveSlot {
     uint8_t defaultVolume;
 };
 
-extern WaveSlot WaveTable[WaveSlotCount];
-// Song instrument number -> WaveTable index.
-extern uint16_t InstrumentMap[InstrumentMapSize];
+struct Synth;
 
 // Copies length bytes of signed 8-bit samples into the first free slot, appends the guard bytes and
 // returns the slot's index, or NoWaveSlot when the table is full or memory cannot be had.
-int16_t AllocWaveSlot(const uint8_t* source, uint32_t length, uint32_t loopStart, uint32_t loopEnd,
+int16_t AllocWaveSlot(Synth& synth, const uint8_t* source, uint32_t length, uint32_t loopStart, uint32_t loopEnd,
                       uint16_t mode, uint8_t defaultVolume);
-void FreeWaveSlot(int16_t index);
-void FreeAllWaveSlots();
+void FreeWaveSlot(Synth& synth, int16_t index);
+void FreeAllWaveSlots(Synth& synth);
 // Marks every slot free and forgets the blocks without freeing them; always 1.
-int ResetWaveTable();
+int ResetWaveTable(Synth& synth);
 
 // True when index names a slot of the table that holds a sample.
-bool WaveSlotInUse(int index);
+bool WaveSlotInUse(const Synth& synth, int index);
 // The slot recorded for instrument mapIndex, or NoWaveSlot when the index lies outside the map.
-int InstrumentSlot(int mapIndex);
+int InstrumentSlot(const Synth& synth, int mapIndex);
+
 
 }  // namespace trelmo

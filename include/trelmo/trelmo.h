@@ -48,8 +48,7 @@ typedef enum trelmo_status {
     TRELMO_ERROR_NO_SONG = -6,     /* the engine has no song loaded */
     TRELMO_ERROR_TOO_LARGE = -7,   /* the file is larger than any song, bank or instrument can be */
     TRELMO_ERROR_NOT_A_FILE = -8,  /* the path names a folder, a device, a pipe or the like */
-    TRELMO_ERROR_PATH = -9,        /* the path is longer than the system allows */
-    TRELMO_ERROR_MISSING = -10     /* instruments are missing and strict loading was asked for */
+    TRELMO_ERROR_PATH = -9         /* the path is longer than the system allows */
 } trelmo_status;
 
 /* A short English sentence for a status, such as "not a SoundSmith or NoiseTracker GS song". */

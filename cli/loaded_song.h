@@ -1,0 +1,37 @@
+// One song loaded into an engine of its own, for one command: the C library as the commands use it.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "trelmo/trelmo.h"
+
+namespace trelmo::cli {
+
+class LoadedSong {
+public:
+    LoadedSong();
+    ~LoadedSong();
+    LoadedSong(const LoadedSong&) = delete;
+    LoadedSong& operator=(const LoadedSong&) = delete;
+
+    // Loads the song at path; the loaders' messages go to messages (null: nowhere). False with the
+    // reason ("cannot open: No such file or directory", ...) when it cannot be played.
+    bool Load(const std::string& path, std::FILE* messages, std::string& error);
+
+    trelmo_engine* Engine() const { return engine_; }
+    // True when a song was loaded and can be described (also when Load refused to play it).
+    bool Described() const { return info_ != nullptr; }
+    const trelmo_song_info& Info() const { return *info_; }
+    uint64_t Frames() const { return trelmo_length_frames(engine_); }
+
+    // Empty when every instrument has its samples; otherwise one line that names the missing
+    // instruments and the files that were looked for.
+    std::string MissingInstruments() const;
+
+private:
+    trelmo_engine* engine_;
+    const trelmo_song_info* info_ = nullptr;
+};
+
+}  // namespace trelmo::cli

@@ -1,0 +1,41 @@
+// Where a song's companion files (its wave bank, a shared DOC.DATA, its ASIF instruments) come
+// from: the song's folder on disk, or a caller that hands the bytes over by name.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "instruments/read_whole_file.h"
+
+namespace trelmo {
+
+// Hands over the companion file called name (matched without regard to case): true with the
+// bytes, false when there is none. The bytes need only last until the next call.
+using CompanionReader = bool (*)(void* context, const char* name, const void** data, size_t* size);
+
+enum class FilePlace {
+    BesideSong,     // in the song's own folder
+    CurrentFolder,  // in the process's current folder (a shared DOC.DATA only; on disk only)
+};
+
+struct SongFiles {
+    std::string songPath;              // the song's path, or its name when it came from memory
+    CompanionReader reader = nullptr;  // null: the files are on disk beside songPath
+    void* context = nullptr;
+};
+
+// The song's folder, ending in its separator; empty for a song from memory or without a folder.
+std::string SongFolder(const SongFiles& files);
+
+// True when files can have a copy of name in the current folder that differs from the one beside
+// the song (on disk, for a song that names a folder).
+bool HasSeparateCurrentFolder(const SongFiles& files);
+
+// Reads the companion file name from place. found receives the path it was read from (on disk) or
+// the name (from a reader); the block is not ok when there is no such file or it cannot be read.
+FileBlock ReadCompanion(const SongFiles& files, const std::string& name, FilePlace place, std::string& found);
+
+// How a message names the companion file name: its path beside the song.
+std::string CompanionPath(const SongFiles& files, const std::string& name);
+
+}  // namespace trelmo

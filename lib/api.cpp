@@ -1,0 +1,156 @@
+// The C API's entry points for engines and songs: creating, loading, describing.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "lib/handle.h"
+#include "song/song_loader.h"
+
+namespace trelmo::lib {
+
+namespace {
+
+void ForwardMessage(void* context, const char* text) {
+    auto* handle = static_cast<trelmo_engine*>(context);
+    if (handle->messageCallback != nullptr) handle->messageCallback(handle->messageUser, text);
+}
+
+// The caller's companion-file callback while a song from memory loads.
+struct MemoryFiles {
+    trelmo_file_callback callback;
+    void* user;
+};
+
+bool ReadFromCaller(void* context, const char* name, const void** data, size_t* size) {
+    const auto* files = static_cast<const MemoryFiles*>(context);
+    return files->callback != nullptr && files->callback(files->user, name, data, size) != 0;
+}
+
+// Every song starts from the state of a newly created engine, whatever the engine played before.
+int Load(trelmo_engine& handle, FileBlock file, const SongFiles& files) {
+    Engine& engine = handle.engine;
+    ReleaseSong(engine);
+    for (WaveSlot& slot : engine.WaveTable) slot = WaveSlot{};
+    ClearPlayState(engine);
+    engine.SoundSmith = SoundSmithLayout{};
+    engine.Ntg = NtgSongFacts{};
+    engine.origins = InstrumentOrigins{};
+    LoadSongFrom(engine, file, files);
+    // The files of a song from memory are only lent for the load.
+    engine.files = SongFiles{files.songPath};
+    if (engine.SongKind == NoSong) {
+        trelmo_unload(&handle);
+        return TRELMO_ERROR_NOT_A_SONG;
+    }
+    DescribeSong(handle);
+    Rewind(handle);
+    return TRELMO_OK;
+}
+
+int ReadError(const char* path) {
+    struct stat info {};
+    if (stat(path, &info) != 0) return TRELMO_ERROR_OPEN;
+    if (!S_ISREG(info.st_mode)) return TRELMO_ERROR_NOT_A_FILE;
+    return TRELMO_ERROR_READ;
+}
+
+}  // namespace
+
+}  // namespace trelmo::lib
+
+extern "C" {
+
+const char* trelmo_version(void) {
+    return "1.0.0";
+}
+
+const char* trelmo_status_message(int status) {
+    switch (status) {
+        case TRELMO_OK: return "no error";
+        case TRELMO_ERROR_ARGUMENT: return "invalid argument";
+        case TRELMO_ERROR_MEMORY: return "out of memory";
+        case TRELMO_ERROR_OPEN: return "cannot open the file";
+        case TRELMO_ERROR_READ: return "cannot read the file";
+        case TRELMO_ERROR_NOT_A_SONG: return "not a SoundSmith or NoiseTracker GS song";
+        case TRELMO_ERROR_NO_SONG: return "no song is loaded";
+        case TRELMO_ERROR_TOO_LARGE: return "the file is too large to be a song";
+        case TRELMO_ERROR_NOT_A_FILE: return "not a regular file";
+        case TRELMO_ERROR_PATH: return "the path is too long";
+        default: return "unknown error";
+    }
+}
+
+trelmo_engine* trelmo_create(void) {
+    auto* handle = new (std::nothrow) trelmo_engine();
+    if (handle == nullptr) return nullptr;
+    handle->engine.messages = trelmo::MessageSink{trelmo::lib::ForwardMessage, handle};
+    return handle;
+}
+
+void trelmo_destroy(trelmo_engine* handle) {
+    delete handle;
+}
+
+void trelmo_set_message_callback(trelmo_engine* handle, trelmo_message_callback callback, void* user) {
+    if (handle == nullptr) return;
+    handle->messageCallback = callback;
+    handle->messageUser = user;
+}
+
+int trelmo_load_file(trelmo_engine* handle, const char* path) {
+    if (handle == nullptr || path == nullptr) return TRELMO_ERROR_ARGUMENT;
+    const size_t length = std::strlen(path);
+    if (length > trelmo::MaxPathLength) {
+        trelmo_unload(handle);
+        return TRELMO_ERROR_PATH;
+    }
+    std::memcpy(handle->engine.SongPath, path, length + 1);
+    errno = 0;
+    trelmo::FileBlock file = trelmo::ReadWholeFile(path);
+    if (!file.ok) {
+        const int reason = errno;
+        trelmo_unload(handle);
+        const int status = trelmo::lib::ReadError(path);
+        errno = reason;
+        return status;
+    }
+    return trelmo::lib::Load(*handle, file, trelmo::SongFiles{path});
+}
+
+int trelmo_load_memory(trelmo_engine* handle, const void* data, size_t size, const char* name,
+                       trelmo_file_callback files, void* user) {
+    if (handle == nullptr || (data == nullptr && size > 0)) return TRELMO_ERROR_ARGUMENT;
+    auto* copy = static_cast<uint8_t*>(std::malloc(size + 1));
+    if (copy == nullptr) {
+        trelmo_unload(handle);
+        return TRELMO_ERROR_MEMORY;
+    }
+    if (size > 0) std::memcpy(copy, data, size);
+    trelmo::lib::MemoryFiles lent{files, user};
+    trelmo::SongFiles songFiles{name != nullptr ? name : "", trelmo::lib::ReadFromCaller, &lent};
+    handle->engine.SongPath[0] = '\0';
+    return trelmo::lib::Load(*handle, trelmo::FileBlock{copy, size, true}, songFiles);
+}
+
+void trelmo_unload(trelmo_engine* handle) {
+    if (handle == nullptr) return;
+    trelmo::ReleaseSong(handle->engine);
+    handle->description = trelmo::lib::Description{};
+    handle->passFrames = 0;
+    handle->playhead = trelmo::lib::Playhead{};
+}
+
+int trelmo_detect(const void* data, size_t size) {
+    if (data == nullptr) return 0;
+    return trelmo::DetectSongKind(static_cast<const uint8_t*>(data), size) != trelmo::NoSong ? 1 : 0;
+}
+
+const trelmo_song_info* trelmo_song_info_get(trelmo_engine* handle) {
+    if (handle == nullptr || handle->engine.SongKind == trelmo::NoSong) return nullptr;
+    return &handle->description.info;
+}
+
+}  // extern "C"

@@ -1,0 +1,66 @@
+// What a library handle holds: one engine, the options it plays with, where rendering stands, and
+// the description of the loaded song that the C API hands out.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "song/engine.h"
+#include "trelmo/trelmo.h"
+
+namespace trelmo::lib {
+
+// A damaged song that never reaches its end stops being measured here: far longer than any real
+// song (128 positions x 64 rows x 15 ticks at the slowest tempo is much less).
+constexpr uint64_t MaxTicksPerPass = uint64_t{1} << 22;
+
+struct Description {
+    trelmo_song_info info{};
+    std::vector<trelmo_instrument> instruments;
+    // The strings the C records point into.
+    std::string form;
+    std::string bankFile;
+    std::string lookedFor;
+    std::vector<std::string> names;
+    std::vector<std::string> files;
+};
+
+// Where rendering stands: the block of the current tick and how much of it has been handed out.
+struct Playhead {
+    uint32_t blockFrames = 0;
+    uint32_t blockOffset = 0;
+    uint64_t position = 0;  // frames handed out since the start of the song
+    uint32_t pass = 0;      // passes through the order list completed
+    bool finished = false;
+};
+
+}  // namespace trelmo::lib
+
+struct trelmo_engine {
+    trelmo::Engine engine;
+    trelmo_message_callback messageCallback = nullptr;
+    void* messageUser = nullptr;
+    int loops = 1;              // 0: for ever
+    uint32_t fadeMilliseconds = 0;
+    trelmo::lib::Description description;
+    uint64_t passFrames = 0;    // one pass through the order list
+    trelmo::lib::Playhead playhead;
+};
+
+namespace trelmo::lib {
+
+// Describes the engine's freshly loaded song and measures one pass through it; afterwards the
+// engine is as it was after loading.
+void DescribeSong(trelmo_engine& handle);
+
+// Puts the engine into the state of a newly created one, keeping its song, samples and options.
+void ClearPlayState(Engine& engine);
+
+// Starts the loaded song from its first frame.
+void Rewind(trelmo_engine& handle);
+
+// The song's length as the options play it; UINT64_MAX when it loops for ever.
+uint64_t TotalFrames(const trelmo_engine& handle);
+
+}  // namespace trelmo::lib

@@ -1,0 +1,161 @@
+// Pull rendering: the engine renders one tick at a time into its block, and callers take frames
+// from it in whatever amounts they like. Seeking, passes through the order list and the fade-out
+// are worked out here, around the engine, so that with default options nothing differs from the
+// plug-in's own blocks.
+#include <algorithm>
+#include <cstring>
+
+#include "lib/handle.h"
+#include "song/song_loader.h"
+
+namespace trelmo::lib {
+
+namespace {
+
+constexpr uint64_t Forever = UINT64_MAX;
+
+uint64_t FadeFrames(const trelmo_engine& handle) {
+    if (handle.loops == 0 || handle.fadeMilliseconds == 0) return 0;
+    const uint64_t frames = uint64_t{handle.fadeMilliseconds} * OutputRate / 1000;
+    return std::min(frames, TotalFrames(handle));
+}
+
+// Prepares the next tick's block: mixed, or only stepped over when skip is set and the whole
+// block lies before target. False at the end of the last pass.
+bool NextBlock(trelmo_engine& handle, bool skip, uint64_t target) {
+    Engine& engine = handle.engine;
+    Playhead& head = handle.playhead;
+    if (head.finished || engine.SongKind == NoSong) return false;
+    if (engine.Player.songEnded != 0) {
+        ++head.pass;
+        if (handle.loops != 0 && head.pass >= static_cast<uint32_t>(handle.loops)) {
+            head.finished = true;
+            return false;
+        }
+        // The next pass starts as the first did; the voices play on into it.
+        StartSong(engine);
+        SetTickRate(engine, 125);
+    }
+    SequencerTick(engine);
+    // A tempo change in this tick already sets the length of this block.
+    head.blockFrames = std::min(engine.TickLength, OutputBlockFrames);
+    head.blockOffset = 0;
+    if (skip && head.position + head.blockFrames <= target) {
+        SkipBlock(engine);
+    } else {
+        MixBlock(engine);
+    }
+    return true;
+}
+
+void ApplyFade(const trelmo_engine& handle, int16_t* out, uint64_t first, size_t frames) {
+    const uint64_t fade = FadeFrames(handle);
+    if (fade == 0) return;
+    const uint64_t total = TotalFrames(handle);
+    const uint64_t fadeStart = total - fade;
+    for (size_t f = 0; f < frames; ++f) {
+        const uint64_t at = first + f;
+        if (at < fadeStart) continue;
+        const auto left = static_cast<int64_t>(at < total ? total - at : 0);
+        for (size_t c = 0; c < 2; ++c) {
+            int16_t& sample = out[2 * f + c];
+            sample = static_cast<int16_t>(sample * left / static_cast<int64_t>(fade));
+        }
+    }
+}
+
+}  // namespace
+
+uint64_t TotalFrames(const trelmo_engine& handle) {
+    if (handle.engine.SongKind == NoSong) return 0;
+    if (handle.loops == 0) return Forever;
+    return handle.passFrames * static_cast<uint64_t>(handle.loops);
+}
+
+void Rewind(trelmo_engine& handle) {
+    Engine& engine = handle.engine;
+    ClearPlayState(engine);
+    handle.playhead = Playhead{};
+    if (engine.SongKind == NoSong) return;
+    // What the plug-in does when it starts a song.
+    StartSong(engine);
+    ResetVoiceBank(engine);
+    SetTickRate(engine, 125);
+}
+
+}  // namespace trelmo::lib
+
+using trelmo::lib::Playhead;
+
+extern "C" {
+
+size_t trelmo_render(trelmo_engine* handle, int16_t* out, size_t frames) {
+    if (handle == nullptr || out == nullptr) return 0;
+    Playhead& head = handle->playhead;
+    size_t written = 0;
+    while (written < frames) {
+        if (head.blockOffset == head.blockFrames && !trelmo::lib::NextBlock(*handle, false, 0)) break;
+        const size_t take = std::min<size_t>(head.blockFrames - head.blockOffset, frames - written);
+        std::memcpy(out + 2 * written, handle->engine.scratch.OutputBlock + 2 * size_t{head.blockOffset},
+                    take * 2 * sizeof(int16_t));
+        trelmo::lib::ApplyFade(*handle, out + 2 * written, head.position, take);
+        head.blockOffset += static_cast<uint32_t>(take);
+        head.position += take;
+        written += take;
+    }
+    return written;
+}
+
+uint64_t trelmo_position(trelmo_engine* handle) {
+    return handle == nullptr ? 0 : handle->playhead.position;
+}
+
+int trelmo_seek(trelmo_engine* handle, uint64_t frame) {
+    if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
+    if (handle->engine.SongKind == trelmo::NoSong) return TRELMO_ERROR_NO_SONG;
+    frame = std::min(frame, trelmo::lib::TotalFrames(*handle));
+    Playhead& head = handle->playhead;
+    // The voices carry everything that came before, so going back means starting again.
+    if (frame < head.position) trelmo::lib::Rewind(*handle);
+    while (head.position < frame) {
+        if (head.blockOffset == head.blockFrames && !trelmo::lib::NextBlock(*handle, true, frame)) break;
+        const uint64_t take = std::min<uint64_t>(head.blockFrames - head.blockOffset, frame - head.position);
+        head.blockOffset += static_cast<uint32_t>(take);
+        head.position += take;
+    }
+    return TRELMO_OK;
+}
+
+int trelmo_set_loops(trelmo_engine* handle, int loops) {
+    if (handle == nullptr || loops < 0) return TRELMO_ERROR_ARGUMENT;
+    handle->loops = loops;
+    return TRELMO_OK;
+}
+
+int trelmo_set_fade(trelmo_engine* handle, uint32_t milliseconds) {
+    if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
+    handle->fadeMilliseconds = milliseconds;
+    return TRELMO_OK;
+}
+
+int trelmo_set_stereo_separation(trelmo_engine* handle, int percent) {
+    if (handle == nullptr || percent < 0 || percent > 100) return TRELMO_ERROR_ARGUMENT;
+    handle->engine.mixOptions.separation = percent;
+    return TRELMO_OK;
+}
+
+int trelmo_set_mute_mask(trelmo_engine* handle, uint32_t mask) {
+    if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
+    handle->engine.mixOptions.mutedVoices = mask & ((1u << trelmo::VoiceCount) - 1);
+    return TRELMO_OK;
+}
+
+uint32_t trelmo_mute_mask(trelmo_engine* handle) {
+    return handle == nullptr ? 0 : handle->engine.mixOptions.mutedVoices;
+}
+
+uint64_t trelmo_length_frames(trelmo_engine* handle) {
+    return handle == nullptr ? 0 : trelmo::lib::TotalFrames(*handle);
+}
+
+}  // extern "C"
