@@ -7,6 +7,7 @@
 #include "cli/audio_output.h"
 #include "cli/cli.h"
 #include "cli/loaded_song.h"
+#include "cli/printable.h"
 #include "cli/terminal.h"
 
 namespace trelmo::cli {
@@ -84,6 +85,8 @@ int PlayCommand(const PlayOptions& options) {
             result = ExitSongFailed;
             continue;
         }
+        const std::string elsewhere = loaded.CurrentFolderBank();
+        if (!elsewhere.empty() && !options.quiet) Complain(song.displayName + ": " + elsewhere);
         const std::string missing = loaded.MissingInstruments();
         if (!missing.empty()) {
             Complain(song.displayName + ": " + missing);
@@ -94,7 +97,7 @@ int PlayCommand(const PlayOptions& options) {
         }
         if (!options.quiet) {
             std::fflush(stdout);
-            std::fprintf(stderr, "%s (%s)\n", song.displayName.c_str(), FormatDuration(loaded.Frames()).c_str());
+            std::fprintf(stderr, "%s (%s)\n", Printable(song.displayName).c_str(), FormatDuration(loaded.Frames()).c_str());
         }
         if (!OpenAudio(error)) {
             Complain("cannot play " + song.displayName + ": " + error);

@@ -11,6 +11,7 @@
 #include "cli/cli.h"
 #include "cli/file_output.h"
 #include "cli/loaded_song.h"
+#include "cli/printable.h"
 #include "cli/publish.h"
 #include "cli/terminal.h"
 
@@ -87,6 +88,8 @@ int RenderCommand(const RenderOptions& options) {
             status = ExitSongFailed;
             continue;
         }
+        const std::string elsewhere = loaded.CurrentFolderBank();
+        if (!elsewhere.empty() && !options.quiet) Complain(song.displayName + ": " + elsewhere);
         const std::string missing = loaded.MissingInstruments();
         if (!missing.empty()) {
             Complain(song.displayName + ": " + missing);
@@ -153,7 +156,7 @@ int RenderCommand(const RenderOptions& options) {
         }
         if (!options.quiet) {
             std::fflush(stdout);
-            std::fprintf(stderr, "%s -> %s (%s)\n", song.displayName.c_str(), shownTarget.c_str(),
+            std::fprintf(stderr, "%s -> %s (%s)\n", Printable(song.displayName).c_str(), Printable(shownTarget).c_str(),
                          FormatDuration(file.Frames()).c_str());
         }
     }

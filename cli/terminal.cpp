@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+#include "cli/printable.h"
+
 namespace trelmo::cli {
 
 std::atomic<bool> Interrupted{false};
@@ -69,7 +71,8 @@ std::string FormatDuration(uint64_t frames) {
 }
 
 void StatusLine(const std::string& line) {
-    std::fprintf(stderr, "\r%s\033[K", line.c_str());
+    // The line names a song; its name must not move the cursor or end the line.
+    std::fprintf(stderr, "\r%s\033[K", Printable(line).c_str());
     std::fflush(stderr);
 }
 
