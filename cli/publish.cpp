@@ -48,12 +48,6 @@ std::string ReplaceRefusal(const std::string& target) {
     return std::string();
 }
 
-// A file-size limit must show as a failed write (EFBIG), as a full disk does, not end the process
-// with the temporary file left behind.
-void IgnoreFileSizeSignal() {
-    std::signal(SIGXFSZ, SIG_IGN);
-}
-
 // Gives the unnamed file behind fd the name path; the link fails with EEXIST when path exists.
 bool LinkUnnamed(int fd, const std::string& path) {
     char self[64];
@@ -73,7 +67,36 @@ int CreateHidden(const std::string& target, mode_t mode, std::string& hidden) {
     return fd;
 }
 
+// Gives the finished hidden file the target's name; without force, never over an existing file
+// (false with errno EEXIST). Used where the file system cannot make unnamed files.
+bool RenameInPlace(const std::string& temporary, const std::string& target, bool force) {
+    struct stat info {};
+    const bool known = stat(temporary.c_str(), &info) == 0;
+    struct stat existing {};
+    if (force) {
+        if (!ReplaceRefusal(target).empty()) {
+            errno = EEXIST;
+            return false;
+        }
+        if (rename(temporary.c_str(), target.c_str()) != 0) return false;
+    } else if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+        if (errno != EINVAL && errno != ENOSYS) return false;
+        // File systems without the atomic form: check, then rename.
+        if (lstat(target.c_str(), &existing) == 0) {
+            errno = EEXIST;
+            return false;
+        }
+        if (rename(temporary.c_str(), target.c_str()) != 0) return false;
+    }
+    if (known) Published().insert({info.st_dev, info.st_ino});
+    return true;
+}
+
 }  // namespace
+
+void IgnoreFileSizeSignal() {
+    std::signal(SIGXFSZ, SIG_IGN);
+}
 
 TargetCheck CheckTarget(const std::string& target) {
     struct stat info {};
@@ -157,7 +180,7 @@ bool OutputFile::Publish(bool force, std::string& error, std::optional<uint64_t>
         ok = false;
     }
     if (!hidden_.empty()) {
-        if (ok && !trelmo::cli::Publish(hidden_, target_, force)) {
+        if (ok && !RenameInPlace(hidden_, target_, force)) {
             error = errno == EEXIST ? "already exists; not overwritten" : Text(errno);
             ok = false;
         }
@@ -213,34 +236,6 @@ void OutputFile::Discard() {
     fd_ = -1;
     if (!hidden_.empty()) unlink(hidden_.c_str());
     hidden_.clear();
-}
-
-int CreateTemporary(const std::string& target, mode_t mode, std::string& temporary) {
-    IgnoreFileSizeSignal();
-    return CreateHidden(target, mode, temporary);
-}
-
-bool Publish(const std::string& temporary, const std::string& target, bool force) {
-    struct stat info {};
-    const bool known = stat(temporary.c_str(), &info) == 0;
-    struct stat existing {};
-    if (force) {
-        if (!ReplaceRefusal(target).empty()) {
-            errno = EEXIST;
-            return false;
-        }
-        if (rename(temporary.c_str(), target.c_str()) != 0) return false;
-    } else if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
-        if (errno != EINVAL && errno != ENOSYS) return false;
-        // File systems without the atomic form: check, then rename.
-        if (lstat(target.c_str(), &existing) == 0) {
-            errno = EEXIST;
-            return false;
-        }
-        if (rename(temporary.c_str(), target.c_str()) != 0) return false;
-    }
-    if (known) Published().insert({info.st_dev, info.st_ino});
-    return true;
 }
 
 }  // namespace trelmo::cli

@@ -31,6 +31,10 @@ struct TargetCheck {
 
 TargetCheck CheckTarget(const std::string& target);
 
+// A file-size limit (RLIMIT_FSIZE) then fails a write with EFBIG, as a full disk fails it with
+// ENOSPC, instead of killing the process with SIGXFSZ and leaving its files behind.
+void IgnoreFileSizeSignal();
+
 // The output file while it is written. It has no name at all where the file system allows that
 // (O_TMPFILE), so that nothing is left behind whatever ends the process, SIGKILL included;
 // elsewhere it has a hidden name beside the target that fits wherever the target's name fits.
@@ -41,9 +45,8 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Creates the file in the target's folder with the given permissions. Also makes a file-size
-    // limit (RLIMIT_FSIZE) fail a write with EFBIG, like a full disk, instead of killing the
-    // process with SIGXFSZ and leaving the file behind.
+    // Creates the file in the target's folder with the given permissions (and calls
+    // IgnoreFileSizeSignal).
     bool Create(const std::string& target, mode_t mode, std::string& error);
     int Fd() const { return fd_; }
 
@@ -71,10 +74,5 @@ int OpenStream(const std::string& target, std::string& error);
 // The hidden name used beside a file named name when the file system cannot make a file without a
 // name: never longer than nameMax bytes, so that it fits wherever name fits (up to the limit).
 std::string HiddenName(const std::string& name, size_t nameMax);
-
-// The older pair that the render command uses: a hidden temporary file beside the target, and the
-// rename that publishes it (with the same rules as OutputFile::Publish about what is replaced).
-int CreateTemporary(const std::string& target, mode_t mode, std::string& temporary);
-bool Publish(const std::string& temporary, const std::string& target, bool force);
 
 }  // namespace trelmo::cli

@@ -19,11 +19,6 @@ namespace trelmo::cli {
 
 namespace {
 
-bool Exists(const std::string& path) {
-    struct stat info {};
-    return lstat(path.c_str(), &info) == 0;
-}
-
 void ShowProgress(const SongArgument& song, size_t index, size_t count, uint64_t frames, uint64_t total) {
     const double fraction = total == 0 ? 1.0 : static_cast<double>(frames) / static_cast<double>(total);
     char percent[16];
@@ -63,6 +58,7 @@ int RenderCommand(const RenderOptions& options) {
     }
 
     CatchInterrupts();
+    IgnoreFileSizeSignal();
     const std::vector<SongArgument> songs = SongArguments(options.songs);
     if (songs.empty()) return ExitSongFailed;
     if (!options.outDir.empty() && mkdir(options.outDir.c_str(), 0777) != 0 && errno != EEXIST) {
@@ -100,19 +96,28 @@ int RenderCommand(const RenderOptions& options) {
         }
 
         std::string target = "-";
-        std::string temporary;
+        OutputFile output;
         int fd = audioFd;
+        bool stream = toStdout;
         if (!toStdout) {
             target = !options.output.empty() ? options.output
                      : (options.outDir.empty() ? "" : options.outDir + "/") + song.outputStem + "." + Extension(format);
-            if (!options.force && Exists(target)) {
+            const TargetCheck check = CheckTarget(target);
+            if (check.kind == TargetKind::Refused) {
+                Complain(target + ": " + check.reason);
+                status = ExitSongFailed;
+                continue;
+            }
+            if (check.kind == TargetKind::RegularFile && !options.force) {
                 Complain(target + ": already exists (use --force to overwrite it)");
                 status = ExitSongFailed;
                 continue;
             }
-            fd = CreateTemporary(target, 0666 & ~mask, temporary);
+            // A FIFO or a device such as /dev/null is written into, as standard output is.
+            stream = check.kind == TargetKind::Stream;
+            fd = stream ? OpenStream(target, error) : output.Create(target, 0666 & ~mask, error) ? output.Fd() : -1;
             if (fd < 0) {
-                Complain(target + ": cannot write: " + std::strerror(errno));
+                Complain(target + ": cannot write: " + error);
                 status = ExitSongFailed;
                 continue;
             }
@@ -137,16 +142,18 @@ int RenderCommand(const RenderOptions& options) {
         error = file.Error();
         ok = ok && !Interrupted.load();
 
-        if (!toStdout) {
+        if (!toStdout && stream) {
             if (close(fd) != 0 && ok) {
                 error = std::strerror(errno);
                 ok = false;
             }
-            if (ok && !Publish(temporary, target, options.force)) {
-                error = errno == EEXIST ? "appeared while rendering; not overwritten" : std::strerror(errno);
-                ok = false;
+        } else if (!toStdout) {
+            // The file gets its name only when every byte is on the disk; otherwise it goes.
+            if (ok) {
+                ok = output.Publish(options.force, error, file.Bytes());
+            } else {
+                output.Discard();
             }
-            if (!ok) unlink(temporary.c_str());
         }
         if (Interrupted.load()) break;
         if (!ok) {

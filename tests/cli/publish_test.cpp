@@ -41,12 +41,9 @@ TEST(Publish, LongNamesFitAndNothingIsLeftBehindEvenOnSigkillOrAFileSizeLimit) {
     TempDir dir;
     const std::string longest(255, 'n');
     EXPECT_EQ(Publishes(dir.File(longest), "RIFF", false), "");
-    EXPECT_LE(HiddenName(longest, 255).size(), 255u);
-    std::string hidden;
-    const int fd = CreateTemporary(dir.File(std::string(250, 'm')), 0644, hidden);
-    EXPECT_GE(fd, 0) << "the named fallback must fit too";
-    close(fd);
-    unlink(hidden.c_str());
+    // Where files cannot be made without a name, the hidden name fits wherever the target's does.
+    EXPECT_EQ(HiddenName(longest, 255).size(), 255u);
+    EXPECT_EQ(HiddenName("a.wav", 255), ".a.wav.XXXXXX");
 
     EXPECT_EQ(InChild([&] {
                   OutputFile file;
@@ -83,12 +80,8 @@ TEST(Publish, ReplacesOnlyRegularFilesNotWrittenEarlierByTheSameCommand) {
     EXPECT_EQ(CheckTarget(link).kind, TargetKind::Refused);
     EXPECT_EQ(CheckTarget(dir.File("new.wav")).kind, TargetKind::Absent);
 
-    // Even when asked to replace it, a FIFO stays a FIFO, with the old calls as with the new.
+    // Even when asked to replace it, a FIFO stays a FIFO.
     EXPECT_EQ(Publishes(fifo, "RIFF", true), "is not a regular file; not replaced");
-    std::string hidden;
-    close(CreateTemporary(fifo, 0644, hidden));
-    EXPECT_FALSE(Publish(hidden, fifo, true));
-    unlink(hidden.c_str());
     struct stat info {};
     ASSERT_EQ(lstat(fifo.c_str(), &info), 0);
     EXPECT_TRUE(S_ISFIFO(info.st_mode));
