@@ -10,7 +10,17 @@ packages=(
   clang libclang-rt-14-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64
   python3 valgrind
+  audacious audacious-plugins audacious-dev dbus-daemon
+  emscripten chromium-headless-shell
 )
+# The browser test's driver comes from npm; Debian's Node and npm serve when no other Node is present.
+command -v npm >/dev/null || packages+=(nodejs npm)
+
+# The driver, pinned in web/package-lock.json; it downloads no browser (it drives Debian's).
+web_dir="$(cd "$(dirname "$0")/../web" && pwd)"
+install_web_driver() {
+  [ -d "$web_dir/node_modules/puppeteer-core" ] || (cd "$web_dir" && npm ci --no-audit --no-fund)
+}
 
 missing=()
 for p in "${packages[@]}"; do
@@ -18,6 +28,7 @@ for p in "${packages[@]}"; do
 done
 if [ ${#missing[@]} -eq 0 ]; then
   echo "setup: all packages present"
+  install_web_driver
   exit 0
 fi
 
@@ -26,3 +37,4 @@ if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
 echo "setup: installing ${missing[*]}"
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+install_web_driver
