@@ -2,7 +2,10 @@
 // with libtrelmo, the engine the Winamp plug-in plays with.
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "cli/cli.h"
 #include "host/about.h"
@@ -18,6 +21,21 @@ int AboutCommand() {
     std::putchar('\n');
     return ExitOk;
 }
+
+namespace {
+
+// What a command printed must have reached its reader: a full disk, a closed standard output or a
+// reader that went away makes the command fail, not exit 0 with its output cut short.
+int CheckedStdout(int status) {
+    errno = 0;
+    const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+    const int reason = errno;
+    if (!failed) return status;
+    Complain(std::string("cannot write standard output") + (reason != 0 ? ": " + std::string(std::strerror(reason)) : ""));
+    return status == ExitOk ? ExitSongFailed : status;
+}
+
+}  // namespace
 
 }  // namespace trelmo::cli
 
@@ -61,11 +79,11 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
         const int code = app.exit(error);
-        return code == 0 ? ExitOk : ExitUsage;
+        return CheckedStdout(code == 0 ? ExitOk : ExitUsage);
     }
-    if (renderCommand->parsed()) return RenderCommand(render);
-    if (playCommand->parsed()) return PlayCommand(play);
-    if (infoCommand->parsed()) return InfoCommand(info);
-    if (aboutCommand->parsed()) return AboutCommand();
+    if (renderCommand->parsed()) return CheckedStdout(RenderCommand(render));
+    if (playCommand->parsed()) return CheckedStdout(PlayCommand(play));
+    if (infoCommand->parsed()) return CheckedStdout(InfoCommand(info));
+    if (aboutCommand->parsed()) return CheckedStdout(AboutCommand());
     return ExitUsage;
 }
