@@ -55,6 +55,7 @@ Outcome Listen(LoadedSong& song, const std::string& name, bool status) {
             return Outcome::Quit;
         }
         if (status) ShowStatus(name, song.Frames());
+        if (AudioStalled()) return Outcome::Failed;
     }
     return Outcome::Ended;
 }
@@ -77,6 +78,7 @@ int PlayCommand(const PlayOptions& options) {
 
     int result = ExitOk;
     bool quit = false;
+    bool stalled = false;
     for (size_t i = 0; i < songs.size() && !quit; ++i) {
         const SongArgument& song = songs[i];
         LoadedSong loaded;
@@ -105,11 +107,18 @@ int PlayCommand(const PlayOptions& options) {
             break;  // without a sound device no other song will play either
         }
         const Outcome outcome = Listen(loaded, song.displayName, status);
-        CloseAudio(outcome != Outcome::Ended);
         if (status) ClearStatusLine();
+        if (outcome == Outcome::Failed) {
+            // Closing a stream whose server has gone can wait for ever: leave it to the process's end.
+            Complain("cannot play " + song.displayName + ": the sound device stopped taking samples");
+            result = ExitSongFailed;
+            stalled = true;
+            break;
+        }
+        CloseAudio(outcome != Outcome::Ended);
         quit = outcome == Outcome::Quit;
     }
-    StopAudio();
+    if (!stalled) StopAudio();
     if (Interrupted.load()) {
         Complain("interrupted");
         return ExitInterrupted;
