@@ -119,7 +119,11 @@ TargetCheck CheckTarget(const std::string& target) {
 std::string HiddenName(const std::string& name, size_t nameMax) {
     // "." + name + ".XXXXXX" adds 8 bytes; the name gives up its end to stay within the limit.
     const size_t room = nameMax > 8 ? nameMax - 8 : 0;
-    return "." + name.substr(0, name.size() < room ? name.size() : room) + ".XXXXXX";
+    // Appended piece by piece: "." + std::string trips GCC 12's -Wrestrict in optimised builds.
+    std::string hidden(1, '.');
+    hidden.append(name, 0, name.size() < room ? name.size() : room);
+    hidden.append(".XXXXXX");
+    return hidden;
 }
 
 OutputFile::~OutputFile() {
