@@ -1,49 +1,77 @@
-// Whole songs: sequencer ticks without mixing, offline renders through the plug-in's interface in
-// times real time, and the peak memory of a render process.
+// Whole songs: sequencer ticks without mixing, offline renders through the library's C API and
+// through the plug-in's interface in times real time, and the peak memory of a render process.
 #include <benchmark/benchmark.h>
-
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "bench/plugin_host.h"
+#include "song/engine.h"
 #include "song/player_state.h"
 #include "song/song_loader.h"
 #include "synth/tick_timing.h"
 #include "synth/voice_bank.h"
+#include "trelmo/trelmo.h"
 
 namespace {
 
 using namespace trelmo;
 using trelmo::bench::BenchSong;
 
-void StartSongHere(const std::string& path) {
-    const bench::QuietStdout quiet;
-    std::strncpy(SongPath, path.c_str(), MaxPathLength);
-    LoadSong();
-    StartSong();
-    ResetVoiceBank();
-    SetTickRate(125);
+void StartAgain(Engine& engine) {
+    StartSong(engine);
+    ResetVoiceBank(engine);
+    SetTickRate(engine, 125);
 }
 
 void BM_SequencerTicks(benchmark::State& state) {
     const auto song = static_cast<BenchSong>(state.range(0));
     const std::string path = bench::BenchSongPath(song);
-    StartSongHere(path);
+    const auto engine = std::make_unique<Engine>();
+    std::strncpy(engine->SongPath, path.c_str(), MaxPathLength);
+    LoadSong(*engine);
+    StartAgain(*engine);
     for (auto _ : state) {
-        SequencerTick();
-        if (Player.songEnded != 0) {
-            StartSong();
-            ResetVoiceBank();
-            SetTickRate(125);
-        }
+        SequencerTick(*engine);
+        if (engine->Player.songEnded != 0) StartAgain(*engine);
     }
     state.SetLabel(bench::BenchSongName(song));
     state.counters["ticks_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_SequencerTicks)->Name("SequencerTick/song")->DenseRange(0, 3);
+
+// A whole song pulled through the C API in blocks of 4096 frames, as a program that embeds the
+// library would render it.
+void BM_RenderThroughLibrary(benchmark::State& state) {
+    const auto song = static_cast<BenchSong>(state.range(0));
+    const std::string path = bench::BenchSongPath(song);
+    trelmo_engine* engine = trelmo_create();
+    if (engine == nullptr || trelmo_load_file(engine, path.c_str()) != TRELMO_OK) {
+        trelmo_destroy(engine);
+        state.SkipWithError("the song did not load");
+        return;
+    }
+    std::vector<int16_t> block(2 * 4096);
+    double frames = 0;
+    for (auto _ : state) {
+        trelmo_seek(engine, 0);
+        size_t got = 0;
+        while ((got = trelmo_render(engine, block.data(), 4096)) > 0) frames += static_cast<double>(got);
+        benchmark::DoNotOptimize(block[0]);
+    }
+    trelmo_destroy(engine);
+    state.SetLabel(bench::BenchSongName(song));
+    state.counters["audio_s"] = frames / OutputRate / static_cast<double>(state.iterations());
+    state.counters["x_realtime"] = benchmark::Counter(frames / OutputRate, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_RenderThroughLibrary)
+    ->Name("RenderThroughLibrary/song")
+    ->DenseRange(0, 3)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_RenderThroughPlugin(benchmark::State& state) {
     const auto song = static_cast<BenchSong>(state.range(0));

@@ -1,6 +1,7 @@
 #include "fuzz/fuzz_support.h"
 
 #include <dirent.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "song/engine.h"
 #include "song/player_state.h"
 #include "song/song_loader.h"
 #include "song/trigger_note.h"
@@ -42,18 +44,33 @@ void PushU32Be(std::vector<uint8_t>& out, uint32_t v) {
 void PushTag(std::vector<uint8_t>& out, const char* tag) { out.insert(out.end(), tag, tag + 4); }
 
 // Blocks mixed at their full length before later ones are cut short.
-constexpr int FullBlocks = 2;
+constexpr int FullBlocks = 8;
 constexpr uint32_t ShortBlockFrames = 4;
-constexpr int MixEvery = 16;
-// Ticks whose rows the NoiseTracker GS row trace prints, when it is on: every line is formatted the
-// same way, and printing thousands of them only slowed the run.
-constexpr int TracedTicks = 64;
 
 }  // namespace
 
+int LendFile(void* list, const char* name, const void** data, size_t* size) {
+    for (const NamedFile& file : *static_cast<const FileList*>(list)) {
+        if (strcasecmp(file.name.c_str(), name) == 0) {
+            *data = file.bytes.data();
+            *size = file.bytes.size();
+            return 1;
+        }
+    }
+    return 0;
+}
+
+SongFiles FilesFrom(const char* songName, const FileList& list) {
+    return SongFiles{songName,
+                     [](void* context, const char* name, const void** data, size_t* size) {
+                         return LendFile(context, name, data, size) != 0;
+                     },
+                     const_cast<FileList*>(&list)};
+}
+
 const std::string& WorkDir() {
     if (Folder.empty()) {
-        // Every input is written to a file and read back: memory-backed files keep that cheap.
+        // Inputs written to files are read back: memory-backed files keep that cheap.
         const char* base = std::getenv("TMPDIR");
         if (base == nullptr || *base == 0) base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
         std::string pattern = std::string(base) + "/trelmo-fuzz-XXXXXX";
@@ -76,7 +93,7 @@ std::string WriteWorkFile(const char* name, const uint8_t* data, size_t size) {
     return path;
 }
 
-void WriteSampleAsif(const char* name, bool looping) {
+std::vector<uint8_t> SampleAsif(bool looping) {
     std::vector<uint8_t> inst(44, 0);
     inst[32] = 1;                                  // wave count of oscillator A
     inst[33] = 1;                                  // wave count of oscillator B
@@ -102,10 +119,10 @@ void WriteSampleAsif(const char* name, bool looping) {
     PushTag(file, "FORM");
     PushU32Be(file, static_cast<uint32_t>(body.size()));
     file.insert(file.end(), body.begin(), body.end());
-    WriteWorkFile(name, file.data(), file.size());
+    return file;
 }
 
-void WriteSampleBank(const char* name) {
+std::vector<uint8_t> SampleBank() {
     constexpr size_t Image = 2;
     constexpr size_t Descriptors = 65570;
     constexpr int Count = 15;
@@ -118,9 +135,7 @@ void WriteSampleBank(const char* name) {
         const size_t start = k == 14 ? Image + 256 * 0 : Image + 256 * page;  // the last shares page 0
         if (k != 14) page += pages;
         if (page > 256) page = 0;
-        // Waves of the larger sizes end early: converting 64 KB of bank for every input cost a third
-        // of the song target's time, and the sequencers treat a short wave as they treat a long one.
-        const size_t length = k == 3 ? 0 : std::min<size_t>((256u << code) - (k % 3 == 0 ? 0u : 17u), 300);
+        const size_t length = k == 3 ? 0 : (256u << code) - (k % 3 == 0 ? 0u : 17u);
         for (size_t i = 0; i < length && start + i < Image + 65536; ++i) {
             bank[start + i] = static_cast<uint8_t>(1 + (i * 37 + static_cast<size_t>(k)) % 255);
         }
@@ -130,58 +145,49 @@ void WriteSampleBank(const char* name) {
         bank[at + 3] = k % 2 == 0 ? 0x00 : 0x02;   // free-running or one-shot A
         bank[at + 6 + 3] = k % 4 == 1 ? 0x06 : 0x00;  // swap B makes a one-shot A loop
     }
-    WriteWorkFile(name, bank.data(), bank.size());
+    return bank;
 }
 
-int PlayLoadedSong(int maxTicks, bool rowTrace) {
-    StartSong();
-    Player.rowTrace = rowTrace ? 1 : 0;
-    ResetVoiceBank();
-    SetTickRate(125);
+int PlayLoadedSong(Engine& engine, int maxTicks, bool rowTrace) {
+    StartSong(engine);
+    engine.Player.rowTrace = rowTrace ? 1 : 0;
+    ResetVoiceBank(engine);
+    SetTickRate(engine, 125);
     int ticks = 0;
-    while (ticks < maxTicks && Player.songEnded == 0) {
-        SequencerTick();
+    while (ticks < maxTicks && engine.Player.songEnded == 0) {
+        SequencerTick(engine);
         ++ticks;
-        if (ticks == TracedTicks) Player.rowTrace = 0;
         if (ticks <= FullBlocks) {
-            MixBlock();
-        } else if (ticks % MixEvery == 0) {
-            const uint32_t length = TickLength;
-            TickLength = std::min(length, ShortBlockFrames);
-            MixBlock();
-            TickLength = length;
+            MixBlock(engine);
+        } else {
+            const uint32_t length = engine.TickLength;
+            engine.TickLength = std::min(length, ShortBlockFrames);
+            MixBlock(engine);
+            engine.TickLength = length;
         }
     }
+    engine.Player.rowTrace = 0;
     return ticks;
 }
 
-void PlayAllSlots(uint8_t noteBase) {
-    ResetVoiceBank();
+void PlayAllSlots(Engine& engine, uint8_t noteBase) {
+    ResetVoiceBank(engine);
     uint8_t voice = 0;
     for (int16_t slot = 0; slot < WaveSlotCount && voice < VoiceCount; ++slot) {
-        if (!WaveSlotInUse(slot)) continue;
+        if (!WaveSlotInUse(engine, slot)) continue;
         const int note = 60 + (noteBase + voice * 7) % 48;  // 60 .. 107
-        TriggerNote(voice, note, slot, 127, static_cast<uint8_t>(voice % 2 ? 0xFF : 0), false);
+        TriggerNote(engine, voice, note, slot, 127, static_cast<uint8_t>(voice % 2 ? 0xFF : 0), false);
         ++voice;
     }
-    const uint32_t length = TickLength;
-    TickLength = 256;
-    MixBlock();
+    const uint32_t length = engine.TickLength;
+    engine.TickLength = 256;
+    MixBlock(engine);
     // About 68 sample bytes per frame: 512 frames run through the longest wave (32768 bytes) and on
     // around its loop or into its end.
-    for (uint8_t v = 0; v < voice; ++v) SetVoiceFrequency(v, 3000000);
-    MixBlock();
-    MixBlock();
-    TickLength = length;
-}
-
-void ReleaseEverything() {
-    Player.rowTrace = 0;
-    const std::string absent = WorkDir() + "/no-such-song";
-    std::snprintf(SongPath, sizeof SongPath, "%s", absent.c_str());
-    LoadSong();
-    FreeAllWaveSlots();
-    ResetWaveTable();
+    for (uint8_t v = 0; v < voice; ++v) SetVoiceFrequency(engine, v, 3000000);
+    MixBlock(engine);
+    MixBlock(engine);
+    engine.TickLength = length;
 }
 
 void Require(bool holds, const char* rule) {

@@ -1,6 +1,6 @@
-// Leak check: 1,000 loads of different songs, then 1,000 Play/Stop cycles through the exported module,
-// under LeakSanitizer. Memory still held after the last song is released counts as a leak too, even
-// where a pointer to it survives somewhere.
+// Leak check: 1,000 loads of different songs from memory into one library engine, then 1,000
+// Play/Stop cycles through the exported module, under LeakSanitizer. Memory still held after the last song is
+// released counts as a leak too, even where a pointer to it survives somewhere.
 //
 //   trelmo_leak_check <folder of seed songs> <wave bank>
 #include <dirent.h>
@@ -17,7 +17,9 @@
 
 #include "fuzz/fuzz_support.h"
 #include "host/winamp.h"
+#include "lib/handle.h"
 #include "song/song_loader.h"
+#include "trelmo/trelmo.h"
 
 using namespace trelmo;
 
@@ -118,31 +120,39 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no seed songs in %s or no bank at %s\n", argv[1], argv[2]);
         return 2;
     }
-    fuzz::WriteSampleAsif("I1", true);
-    fuzz::WriteSampleAsif("I2", false);
+    // Every third song finds the bank; the others find an empty one, which is refused, and play
+    // ASIF instruments instead.
+    const fuzz::FileList withBank{
+        {"I1", fuzz::SampleAsif(true)}, {"I2", fuzz::SampleAsif(false)}, {"song.W", bank}};
+    const fuzz::FileList withoutBank{
+        {"I1", fuzz::SampleAsif(true)}, {"I2", fuzz::SampleAsif(false)}, {"song.W", {}}};
     const std::string absent = fuzz::WorkDir() + "/no-such-song";
     uint32_t state = 0x2545F491u;
     int64_t start = 0;
 
-    // The loaders' diagnostics would drown the report, which goes to standard error.
+    // The plug-in's diagnostics would drown the report, which goes to standard error.
     if (std::freopen("/dev/null", "w", stdout) == nullptr) return 2;
     // A few rounds first, so that buffers the C library sets up once (stdio, the first thread)
     // are in place before the heap is measured.
     std::fputs("warm-up\n", stdout);
-    for (int i = -5; i < 1000; ++i) {
-        if (i == 0) {
-            fuzz::ReleaseEverything();
-            start = HeldBytes();
+    // The engine goes with its songs: what the last song's names took is released by
+    // trelmo_destroy, not by trelmo_unload, so the heap is measured around the engine's whole life.
+    std::vector<int16_t> out(2 * 4096);
+    for (int round = 0; round < 2; ++round) {
+        const bool warmUp = round == 0;
+        if (!warmUp) start = HeldBytes();
+        trelmo_engine* engine = trelmo_create();
+        if (engine == nullptr) return 2;
+        for (int i = 0; i < (warmUp ? 5 : 1000); ++i) {
+            const Bytes song = Variant(seeds[static_cast<size_t>(i) % seeds.size()], state);
+            const fuzz::FileList& files = i % 3 == 0 ? withBank : withoutBank;
+            trelmo_load_memory(engine, song.data(), song.size(), "song.mtp", fuzz::LendFile,
+                               const_cast<fuzz::FileList*>(&files));
+            trelmo_render(engine, out.data(), 4096);
+            fuzz::PlayLoadedSong(engine->engine, 200);
         }
-        const Bytes song = Variant(seeds[static_cast<size_t>(i + 5) % seeds.size()], state);
-        if (i % 3 == 0) fuzz::WriteWorkFile("song.W", bank.data(), bank.size());
-        else fuzz::WriteWorkFile("song.W", nullptr, 0);  // an empty bank is refused: ASIF instruments instead
-        const std::string path = fuzz::WriteWorkFile("song.mtp", song.data(), song.size());
-        std::snprintf(SongPath, sizeof SongPath, "%s", path.c_str());
-        LoadSong();
-        fuzz::PlayLoadedSong(200);
+        trelmo_destroy(engine);
     }
-    fuzz::ReleaseEverything();
     if (!Check("1000 song loads", start)) return 1;
 
     In_Module* module = winampGetInModule2();

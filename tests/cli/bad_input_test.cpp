@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
@@ -32,9 +33,19 @@ TEST(BadInput, EachProblemIsOneLineAndTheOtherSongsStillRender) {
     ASSERT_EQ(lines.size(), 3u) << run.err;
     EXPECT_EQ(lines[0], "trelmo: MISSING.MTP: cannot open: No such file or directory");
     EXPECT_EQ(lines[1], "trelmo: NOTASONG.MTP: not a SoundSmith or NoiseTracker GS song");
+    // A song without its instruments is only a warning: it renders, its instruments silent.
     EXPECT_TRUE(Contains(lines[2], "bare/LONELY.MTP: instruments missing")) << lines[2];
     EXPECT_TRUE(Contains(lines[2], "KILLERKICK")) << lines[2];
-    EXPECT_EQ(FolderEntries(folder.File("out")), std::vector<std::string>{"ECHO.wav"});
+    EXPECT_EQ(FolderEntries(folder.File("out")), (std::vector<std::string>{"ECHO.wav", "LONELY.wav"}));
+    const SoundFile lonely = ReadSound(folder.File("out/LONELY.wav"));
+    ASSERT_TRUE(lonely.ok);
+    EXPECT_GT(lonely.info.frames, 0);
+    EXPECT_TRUE(std::all_of(lonely.pcm.begin(), lonely.pcm.end(), [](int16_t s) { return s == 0; }));
+    // --strict refuses it instead, and writes nothing.
+    TrelmoRun strict =
+        RunTrelmo({"render", "-q", "--strict", "-o", "strict.wav", "bare/LONELY.MTP"}, folder.Path());
+    EXPECT_EQ(strict.status, 1);
+    EXPECT_TRUE(Contains(strict.err, "bare/LONELY.MTP: instruments missing")) << strict.err;
 
     // An existing file is kept unless --force; an output that cannot be created is named.
     TrelmoRun again = RunTrelmo({"render", "-q", "--out-dir", "out", "ECHO.MTP"}, folder.Path());
@@ -53,7 +64,7 @@ TEST(BadInput, EachProblemIsOneLineAndTheOtherSongsStillRender) {
     // Nothing half-written anywhere: no temporary files beside the outputs.
     EXPECT_EQ(FolderEntries(folder.Path()),
               (std::vector<std::string>{"ECHO.MTP", "ECHO.W", "NOTASONG.MTP", "bare", "out"}));
-    EXPECT_EQ(FolderEntries(folder.File("out")), std::vector<std::string>{"ECHO.wav"});
+    EXPECT_EQ(FolderEntries(folder.File("out")), (std::vector<std::string>{"ECHO.wav", "LONELY.wav"}));
 }
 
 TEST(BadInput, CommandLineMistakesAreUsageErrors) {

@@ -14,22 +14,6 @@ namespace {
 
 const std::string Corpus = TRELMO_CORPUS_DIR;
 
-struct SoundFile {
-    SF_INFO info{};
-    std::vector<int16_t> pcm;
-    bool ok = false;
-};
-
-SoundFile ReadSound(const std::string& path) {
-    SoundFile file;
-    SNDFILE* sound = sf_open(path.c_str(), SFM_READ, &file.info);
-    if (sound == nullptr) return file;
-    file.pcm.resize(static_cast<size_t>(file.info.frames * file.info.channels));
-    file.ok = sf_readf_short(sound, file.pcm.data(), file.info.frames) == file.info.frames;
-    sf_close(sound);
-    return file;
-}
-
 std::vector<int16_t> AsSamples(const std::string& bytes) {
     std::vector<int16_t> samples(bytes.size() / 2);
     for (size_t i = 0; i < samples.size(); ++i) {
@@ -131,8 +115,9 @@ TEST(Info, JsonDescribesTheSongAndItsLengthToTheFrame) {
     // Without its bank the song's instruments are ASIF files, and none of them is there.
     TempDir alone;
     alone.Copy(Corpus + "/soundsmith/ECHO.MTP", "ECHO.MTP");
+    // The song is still described (status 0), with one warning line.
     TrelmoRun missing = RunTrelmo({"info", "--json", "-q", "ECHO.MTP"}, alone.Path());
-    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.status, 0);
     const nlohmann::json bare = nlohmann::json::parse(missing.out)[0];
     EXPECT_EQ(bare["waveBank"], nullptr);
     EXPECT_EQ(bare["instruments"][0]["source"], "missing");

@@ -84,4 +84,14 @@ std::vector<std::string> FolderEntries(const std::string& folder) {
     return names;
 }
 
+SoundFile ReadSound(const std::string& path) {
+    SoundFile file;
+    SNDFILE* sound = sf_open(path.c_str(), SFM_READ, &file.info);
+    if (sound == nullptr) return file;
+    file.pcm.resize(static_cast<size_t>(file.info.frames * file.info.channels));
+    file.ok = sf_readf_short(sound, file.pcm.data(), file.info.frames) == file.info.frames;
+    sf_close(sound);
+    return file;
+}
+
 }  // namespace trelmo::test

@@ -1,6 +1,9 @@
 // Runs the built trelmo binary the way a user's shell would, and collects what it says.
 #pragma once
 
+#include <sndfile.h>
+
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -26,5 +29,13 @@ std::vector<std::string> Lines(const std::string& text);
 
 // The entries of a folder, hidden ones included, sorted.
 std::vector<std::string> FolderEntries(const std::string& folder);
+
+// A sound file trelmo wrote, as 16-bit samples; not ok when it cannot be read whole.
+struct SoundFile {
+    SF_INFO info{};
+    std::vector<int16_t> pcm;
+    bool ok = false;
+};
+SoundFile ReadSound(const std::string& path);
 
 }  // namespace trelmo::test

@@ -11,7 +11,9 @@
 #include "instruments/asif.h"
 #include "instruments/read_whole_file.h"
 #include "instruments/wave_bank.h"
+#include "song/song_loader.h"
 #include "synth/wave_table.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/song_builder.h"
 #include "tests/support/song_player.h"
 
@@ -22,31 +24,42 @@ using test::AsifBytes;
 using test::TempDir;
 using test::WaveBankBytes;
 
-int SlotsInUse() {
-    int n = 0;
-    for (int i = 0; i < WaveSlotCount; ++i) n += WaveSlotInUse(i) ? 1 : 0;
-    return n;
-}
+class Damaged : public test::EngineTest {
+  protected:
+    int SlotsInUse() {
+        int n = 0;
+        for (int i = 0; i < WaveSlotCount; ++i) n += WaveSlotInUse(engine, i) ? 1 : 0;
+        return n;
+    }
 
-void ClearWaveTable() {
-    FreeAllWaveSlots();
-    ResetWaveTable();
-    for (uint16_t& entry : InstrumentMap) entry = NoInstrumentSlot;
-}
+    // Between two loads of one test: the table as a song's release leaves it.
+    void ClearWaveTable() { ReleaseSong(engine); }
 
-// Loads bytes as the bank of a song in a fresh folder; returns LoadWaveBank's result and what it printed.
-std::pair<int, std::string> LoadBank(const std::vector<uint8_t>& bytes) {
-    ClearWaveTable();
-    TempDir dir;
-    dir.Write("TUNE.W", bytes);
-    testing::internal::CaptureStdout();
-    const int result = LoadWaveBank(dir.File("TUNE.MTP").c_str());
-    return {result, testing::internal::GetCapturedStdout()};
-}
+    // Loads bytes as the bank of a song in memory; returns LoadWaveBank's result and what it reported.
+    std::pair<int, std::string> LoadBank(const std::vector<uint8_t>& bytes) {
+        ClearWaveTable();
+        const test::Companions files{{"TUNE.W", bytes}};
+        BankSearch search;
+        const int result = LoadWaveBank(engine, test::FilesFrom("TUNE.MTP", files), engine.messages, search);
+        return {result, log.Take()};
+    }
+
+    // Loads bytes as the ASIF file FLUTE into instrument position 3; returns what was reported.
+    std::string LoadAsif(const std::vector<uint8_t>& bytes) {
+        ClearWaveTable();
+        const test::Companions files{{"FLUTE", bytes}};
+        std::string found;
+        LoadAsifInstrument(engine, test::FilesFrom("TUNE.MTP", files), engine.messages, "FLUTE", 3, found);
+        return log.Take();
+    }
+};
+using DamagedBank = Damaged;
+using DamagedAsif = Damaged;
+using DamagedFiles = Damaged;
 
 const std::string Bailing = "Invalid DOC DATA file.  Bailing.\n";
 
-TEST(DamagedBank, RefusedWhenTooShortForTheImageOrItsCount) {
+TEST_F(DamagedBank, RefusedWhenTooShortForTheImageOrItsCount) {
     const std::vector<int8_t> wave = test::SineCycle(64, 90);
     std::vector<uint8_t> three = WaveBankBytes({{wave, true}, {wave, false}, {wave, true}});
     const size_t needed = 65570 + 92 * 2 + 12;  // the third instrument's descriptor pair ends here
@@ -75,7 +88,7 @@ TEST(DamagedBank, RefusedWhenTooShortForTheImageOrItsCount) {
     EXPECT_EQ(LoadBank(image), std::make_pair(0, Bailing));
 }
 
-TEST(DamagedBank, WaveScanStopsAtTheEndOfTheFileAndEmptyWavesStayEmpty) {
+TEST_F(DamagedBank, WaveScanStopsAtTheEndOfTheFileAndEmptyWavesStayEmpty) {
     // One instrument on the last page, size code 7 (32768 bytes), in a file that ends with its
     // descriptor pair; no byte from the page to the end of the file is zero.
     std::vector<uint8_t> bank(65570 + 12, 0x55);
@@ -87,29 +100,17 @@ TEST(DamagedBank, WaveScanStopsAtTheEndOfTheFileAndEmptyWavesStayEmpty) {
     bank[65576 + 3] = 0x09;
     const size_t pageStart = 2 + 255 * 256;
     EXPECT_EQ(LoadBank(bank).first, 1);
-    const int slot = InstrumentSlot(0);
-    ASSERT_TRUE(WaveSlotInUse(slot));
-    EXPECT_EQ(WaveTable[slot].length, bank.size() - pageStart);
-    EXPECT_EQ(WaveTable[slot].data[0], static_cast<int8_t>(0x55 ^ 0x80));
-    EXPECT_EQ(WaveTable[slot].flags, 0);
+    const int slot = InstrumentSlot(engine, 0);
+    ASSERT_TRUE(WaveSlotInUse(engine, slot));
+    EXPECT_EQ(engine.WaveTable[slot].length, bank.size() - pageStart);
+    EXPECT_EQ(engine.WaveTable[slot].data[0], static_cast<int8_t>(0x55 ^ 0x80));
+    EXPECT_EQ(engine.WaveTable[slot].flags, 0);
 
     // A wave whose first byte is zero is an empty sample, still in a slot of its own.
     bank[pageStart] = 0;
     EXPECT_EQ(LoadBank(bank).first, 1);
-    ASSERT_TRUE(WaveSlotInUse(InstrumentSlot(0)));
-    EXPECT_EQ(WaveTable[InstrumentSlot(0)].length, 0u);
-    ClearWaveTable();
-}
-
-// Loads bytes as an ASIF file into instrument position 3; returns what was printed.
-std::string LoadAsif(const std::vector<uint8_t>& bytes, std::string* pathOut = nullptr) {
-    ClearWaveTable();
-    TempDir dir;
-    const std::string path = dir.Write("FLUTE", bytes);
-    if (pathOut != nullptr) *pathOut = path;
-    testing::internal::CaptureStdout();
-    LoadAsifInstrument(path.c_str(), 3);
-    return testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(WaveSlotInUse(engine, InstrumentSlot(engine, 0)));
+    EXPECT_EQ(engine.WaveTable[InstrumentSlot(engine, 0)].length, 0u);
 }
 
 // Where AsifBytes puts things: the INST chunk at 12 (record from 21), the WAVE chunk at 65, its size at
@@ -119,24 +120,24 @@ constexpr size_t WaveChunk = 65;
 constexpr size_t WaveSize = 74;
 constexpr size_t WaveData = 90;
 
-TEST(DamagedAsif, TruncatedHeadersAreRefusedWithTheirMessages) {
+TEST_F(DamagedAsif, TruncatedHeadersAreRefusedWithTheirMessages) {
     const std::vector<uint8_t> good = AsifBytes(test::SineCycle(32, 80), true);
-    std::string path;
-    std::string out = LoadAsif({'F', 'O', 'R'}, &path);
+    const std::string path = "FLUTE";
+    std::string out = LoadAsif({'F', 'O', 'R'});
     EXPECT_EQ(out, "Error: file " + path + " missing FORM signature!\n");
-    out = LoadAsif({good.begin(), good.begin() + 10}, &path);
+    out = LoadAsif({good.begin(), good.begin() + 10});
     EXPECT_EQ(out, "Error: " + path + " is not an ASIF file.\n");
     EXPECT_EQ(LoadAsif({good.begin(), good.begin() + 12}), "");  // no chunk at all: nothing, quietly
     EXPECT_EQ(SlotsInUse(), 0);
-    EXPECT_EQ(InstrumentMap[3], NoInstrumentSlot);
+    EXPECT_EQ(engine.InstrumentMap[3], NoInstrumentSlot);
 
     // An instrument record cut off by the end of the file reads its wave counts as 0.
-    out = LoadAsif({good.begin(), good.begin() + InstRecord + 32}, &path);
+    out = LoadAsif({good.begin(), good.begin() + InstRecord + 32});
     EXPECT_EQ(out, "Error: waveCounts must be 1 for file " + path + "\n");
     EXPECT_EQ(SlotsInUse(), 0);
 }
 
-TEST(DamagedAsif, LengthsPastTheEndAreCutToTheFile) {
+TEST_F(DamagedAsif, LengthsPastTheEndAreCutToTheFile) {
     const std::vector<uint8_t> good = AsifBytes(test::SineCycle(200, 80), true);
     ASSERT_EQ(good.size(), WaveData + 200);
 
@@ -144,16 +145,16 @@ TEST(DamagedAsif, LengthsPastTheEndAreCutToTheFile) {
     std::vector<uint8_t> form = good;
     form[4] = form[5] = form[6] = form[7] = 0xFF;
     EXPECT_EQ(LoadAsif(form), "");
-    ASSERT_TRUE(WaveSlotInUse(InstrumentSlot(3)));
-    EXPECT_EQ(WaveTable[InstrumentSlot(3)].length, 200u);
+    ASSERT_TRUE(WaveSlotInUse(engine, InstrumentSlot(engine, 3)));
+    EXPECT_EQ(engine.WaveTable[InstrumentSlot(engine, 3)].length, 200u);
 
     // A wave that claims more bytes than the file holds keeps the bytes present.
     std::vector<uint8_t> cut = good;
     cut.resize(WaveData + 150);
     EXPECT_EQ(LoadAsif(cut), "");
-    ASSERT_TRUE(WaveSlotInUse(InstrumentSlot(3)));
-    EXPECT_EQ(WaveTable[InstrumentSlot(3)].length, 150u);
-    EXPECT_EQ(WaveTable[InstrumentSlot(3)].flags, 1);
+    ASSERT_TRUE(WaveSlotInUse(engine, InstrumentSlot(engine, 3)));
+    EXPECT_EQ(engine.WaveTable[InstrumentSlot(engine, 3)].length, 150u);
+    EXPECT_EQ(engine.WaveTable[InstrumentSlot(engine, 3)].flags, 1);
 
     // A chunk length that jumps past the end ends the walk: a WAVE behind a huge INST is not found.
     std::vector<uint8_t> jump = good;
@@ -167,29 +168,28 @@ TEST(DamagedAsif, LengthsPastTheEndAreCutToTheFile) {
     EXPECT_EQ(SlotsInUse(), 0);
 }
 
-TEST(DamagedAsif, EmptyWavesAndWavesWithoutAnInstrumentLoad) {
+TEST_F(DamagedAsif, EmptyWavesAndWavesWithoutAnInstrumentLoad) {
     std::vector<uint8_t> empty = AsifBytes({}, true);
     EXPECT_EQ(LoadAsif(empty), "");
-    ASSERT_TRUE(WaveSlotInUse(InstrumentSlot(3)));
-    EXPECT_EQ(WaveTable[InstrumentSlot(3)].length, 0u);
+    ASSERT_TRUE(WaveSlotInUse(engine, InstrumentSlot(engine, 3)));
+    EXPECT_EQ(engine.WaveTable[InstrumentSlot(engine, 3)].length, 0u);
 
     // The INST chunk renamed: the wave loads on its own and plays once, whatever the controls said.
     std::vector<uint8_t> noInst = AsifBytes(test::SineCycle(40, 80), true);
     noInst[12] = 'i';
     EXPECT_EQ(LoadAsif(noInst), "");
-    ASSERT_TRUE(WaveSlotInUse(InstrumentSlot(3)));
-    EXPECT_EQ(WaveTable[InstrumentSlot(3)].length, 40u);
-    EXPECT_EQ(WaveTable[InstrumentSlot(3)].flags, 0);
+    ASSERT_TRUE(WaveSlotInUse(engine, InstrumentSlot(engine, 3)));
+    EXPECT_EQ(engine.WaveTable[InstrumentSlot(engine, 3)].length, 40u);
+    EXPECT_EQ(engine.WaveTable[InstrumentSlot(engine, 3)].flags, 0);
 
     // A size of 0x8000 or more reads as negative.
     std::vector<uint8_t> negative = AsifBytes(test::SineCycle(40, 80), true);
     negative[WaveSize + 1] = 0x80;
     EXPECT_EQ(LoadAsif(negative), "Error: couldn't allocate RAM for wave (whoa... a 512k GS works!)\n");
     EXPECT_EQ(SlotsInUse(), 0);
-    ClearWaveTable();
 }
 
-TEST(DamagedFiles, EmptyFilesAndFoldersAreReadAsDecided) {
+TEST_F(DamagedFiles, EmptyFilesAndFoldersAreReadAsDecided) {
     TempDir dir;
     const std::string empty = dir.Write("EMPTY", {});
     FileBlock block = ReadWholeFile(empty.c_str());
@@ -206,7 +206,7 @@ TEST(DamagedFiles, EmptyFilesAndFoldersAreReadAsDecided) {
     EXPECT_EQ(Module.IsOurFile(dir.File("MISSING").c_str()), 0);
 }
 
-TEST(DamagedFiles, PathsLongerThanThePlatformAllowsAreRefusedOrCut) {
+TEST_F(DamagedFiles, PathsLongerThanThePlatformAllowsAreRefusedOrCut) {
     const std::string longPath = "D:\\" + std::string(MaxPathLength + 100, 'A');
     EXPECT_EQ(Module.IsOurFile(longPath.c_str()), 0);
     EXPECT_EQ(Module.Play(longPath.c_str()), -1);

@@ -15,6 +15,7 @@
 #include "song/song_loader.h"
 #include "synth/voice_bank.h"
 #include "synth/wave_table.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/ntg_builder.h"
 #include "tests/support/song_player.h"
 
@@ -31,11 +32,13 @@ constexpr uint16_t FastTempo = 0xFFFF;
 
 using test::TicksToEnd;
 
-int SlotsInUse() {
+int SlotsInUse(const Engine& engine) {
     int n = 0;
-    for (int i = 0; i < WaveSlotCount; ++i) n += WaveSlotInUse(i) ? 1 : 0;
+    for (int i = 0; i < WaveSlotCount; ++i) n += WaveSlotInUse(engine, i) ? 1 : 0;
     return n;
 }
+
+using DamagedNtg = test::EngineTest;
 
 NtgSongPlan OneInstrumentSong(uint16_t tracks) {
     NtgSongPlan song;
@@ -46,33 +49,35 @@ NtgSongPlan OneInstrumentSong(uint16_t tracks) {
     return song;
 }
 
-TEST(DamagedNtg, SongLengthZeroPlaysOnePositionAndLongOnesStopAtTheTable) {
+TEST_F(DamagedNtg, SongLengthZeroPlaysOnePositionAndLongOnesStopAtTheTable) {
     TempDir dir;
     NtgSongPlan song = OneInstrumentSong(2);
     song.Row(0, 0, "C-4 01 00 --- 00 00");
     song.songLength = 0;
-    const test::Rendering zero = test::PlaySong(dir.Write("ZERO.NTG", test::BuildNtgSong(song)), 1 << 20, false);
+    const test::Rendering zero =
+        test::PlaySong(engine, dir.Write("ZERO.NTG", test::BuildNtgSong(song)), 1 << 20, false);
     EXPECT_TRUE(zero.ended);
     EXPECT_EQ(zero.ticks, 64u);
 
     song.songLength = 256;
-    EXPECT_EQ(TicksToEnd(dir.Write("FULL.NTG", test::BuildNtgSong(song)), 1 << 20), 256u * 64u);
+    EXPECT_EQ(TicksToEnd(engine, dir.Write("FULL.NTG", test::BuildNtgSong(song)), 1 << 20), 256u * 64u);
     song.songLength = 257;
-    EXPECT_EQ(TicksToEnd(dir.Write("OVER.NTG", test::BuildNtgSong(song)), 1 << 20), 256u * 64u);
+    EXPECT_EQ(TicksToEnd(engine, dir.Write("OVER.NTG", test::BuildNtgSong(song)), 1 << 20), 256u * 64u);
     song.songLength = 0xFFFF;
-    const test::Rendering huge = test::PlaySong(dir.Write("HUGE.NTG", test::BuildNtgSong(song)), 1 << 20, false);
+    const test::Rendering huge =
+        test::PlaySong(engine, dir.Write("HUGE.NTG", test::BuildNtgSong(song)), 1 << 20, false);
     EXPECT_TRUE(huge.ended);
     EXPECT_EQ(huge.ticks, 256u * 64u);
 }
 
-TEST(DamagedNtg, TruncatedFilesAndCellsPastThePatternDataAreEmpty) {
+TEST_F(DamagedNtg, TruncatedFilesAndCellsPastThePatternDataAreEmpty) {
     TempDir dir;
     // Nothing but the signature: no tracks, length 0 (played as 1), tempo word 0.
     std::vector<uint8_t> bare(16, 0);
     bare[2] = 'F', bare[3] = 'T', bare[4] = 'A', bare[6] = 'M', bare[7] = 'O', bare[15] = 'E';
-    const test::Rendering played = test::PlaySong(dir.Write("BARE.NTG", bare), 1 << 24, false);
-    EXPECT_EQ(SongKind, NoiseTrackerSong);
-    EXPECT_EQ(SongBlock.size, 16u);
+    const test::Rendering played = test::PlaySong(engine, dir.Write("BARE.NTG", bare), 1 << 24, false);
+    EXPECT_EQ(engine.SongKind, NoiseTrackerSong);
+    EXPECT_EQ(engine.SongBlock.size, 16u);
     EXPECT_TRUE(played.ended);
     EXPECT_EQ(played.ticks, 64u);
 
@@ -86,11 +91,11 @@ TEST(DamagedNtg, TruncatedFilesAndCellsPastThePatternDataAreEmpty) {
     ASSERT_EQ(layout.recordsOffset, 609u);
     bytes[609] = NtgNote("D-4");
     bytes[610] = NtgControl(1);
-    test::PrepareSong(dir.Write("SHORT.NTG", bytes));
-    SequencerTick();
-    EXPECT_EQ(Player.tracks[0].lastNote, NtgNote("C-4"));
-    EXPECT_EQ(Player.tracks[1].lastNote, 60);
-    EXPECT_EQ(Player.tracks[1].instrument, -1);
+    test::PrepareSong(engine, dir.Write("SHORT.NTG", bytes));
+    SequencerTick(engine);
+    EXPECT_EQ(engine.Player.tracks[0].lastNote, NtgNote("C-4"));
+    EXPECT_EQ(engine.Player.tracks[1].lastNote, 60);
+    EXPECT_EQ(engine.Player.tracks[1].instrument, -1);
 
     // A pattern data length far past the end of a file cut after the first row: the records and
     // samples lie beyond the file and read as nothing; the song still plays to its end.
@@ -99,10 +104,10 @@ TEST(DamagedNtg, TruncatedFilesAndCellsPastThePatternDataAreEmpty) {
     bytes[606] = NtgNote("C-4");
     bytes[607] = NtgControl(1);
     bytes.resize(606 + 6);
-    EXPECT_EQ(TicksToEnd(dir.Write("LONGL.NTG", bytes), 1 << 20), 64u);
+    EXPECT_EQ(TicksToEnd(engine, dir.Write("LONGL.NTG", bytes), 1 << 20), 64u);
 }
 
-TEST(DamagedNtg, TracksAbove14AreSkippedButKeepTheirPlaceInTheRow) {
+TEST_F(DamagedNtg, TracksAbove14AreSkippedButKeepTheirPlaceInTheRow) {
     TempDir dir;
     NtgSongPlan song = OneInstrumentSong(20);
     song.channels[14] = 1;
@@ -110,33 +115,32 @@ TEST(DamagedNtg, TracksAbove14AreSkippedButKeepTheirPlaceInTheRow) {
     for (int t = 1; t < 20; ++t) row0 += t == 13 ? " D-4 01 00" : t >= 14 ? " E-4 01 00" : " --- 00 00";
     song.Row(0, 0, row0);
     song.Row(0, 1, "G-4 00 00");
-    test::PrepareSong(dir.Write("WIDE.NTG", test::BuildNtgSong(song)));
-    Player.rowTrace = 1;
-    testing::internal::CaptureStdout();
-    SequencerTick();
-    const std::string trace = testing::internal::GetCapturedStdout();
+    test::PrepareSong(engine, dir.Write("WIDE.NTG", test::BuildNtgSong(song)));
+    engine.Player.rowTrace = 1;
+    SequencerTick(engine);
+    const std::string trace = log.Take();
     std::string expected = "[00] C-4 01 00 ";
     for (int t = 1; t < 13; ++t) expected += "--- 00 00 ";
     expected += "D-4 01 00 \n";
     EXPECT_EQ(trace, expected);
-    Player.rowTrace = 0;
-    EXPECT_EQ(Player.tracks[13].lastNote, NtgNote("D-4"));
+    engine.Player.rowTrace = 0;
+    EXPECT_EQ(engine.Player.tracks[13].lastNote, NtgNote("D-4"));
     // The next row starts 20 cells on: track 0 now plays row 1's note, not a cell of track 14.
-    SequencerTick();
-    EXPECT_EQ(Player.tracks[0].lastNote, NtgNote("G-4"));
-    EXPECT_EQ(VoiceBank[0].frequency, NoteFrequencyTable[NtgNote("G-4")] * PitchToFrequency);
+    SequencerTick(engine);
+    EXPECT_EQ(engine.Player.tracks[0].lastNote, NtgNote("G-4"));
+    EXPECT_EQ(engine.VoiceBank[0].frequency, NoteFrequencyTable[NtgNote("G-4")] * PitchToFrequency);
 }
 
-TEST(DamagedNtg, RecordsBeyond64AndInstrumentsBeyondTheSongPlayNothing) {
+TEST_F(DamagedNtg, RecordsBeyond64AndInstrumentsBeyondTheSongPlayNothing) {
     TempDir dir;
     // 70 records: only the first 64 load.
     NtgSongPlan many;
     many.tempo = FastTempo;
     many.trackCount = 1;
     for (int i = 0; i < 70; ++i) many.firstGroup.push_back({.sample = test::NtgSquareWave(8), .volume = 50});
-    test::PrepareSong(dir.Write("MANY.NTG", test::BuildNtgSong(many)));
-    EXPECT_EQ(SlotsInUse(), 64);
-    EXPECT_TRUE(WaveSlotInUse(InstrumentSlot(63)));
+    test::PrepareSong(engine, dir.Write("MANY.NTG", test::BuildNtgSong(many)));
+    EXPECT_EQ(SlotsInUse(engine), 64);
+    EXPECT_TRUE(WaveSlotInUse(engine, InstrumentSlot(engine, 63)));
 
     // 60 records in the first group and 10 in the second: on a second-group track instrument 4 is map
     // index 63 and plays; instrument 5 is map index 64, outside the map, and silences the track.
@@ -146,11 +150,11 @@ TEST(DamagedNtg, RecordsBeyond64AndInstrumentsBeyondTheSongPlayNothing) {
     split.trackCount = 3;
     split.firstGroupTracks = 1;
     split.Row(0, 0, "--- 00 00 C-4 04 00 C-4 05 00");
-    test::PrepareSong(dir.Write("SPLIT.NTG", test::BuildNtgSong(split)));
-    SequencerTick();
-    EXPECT_EQ(Player.tracks[1].lastNote, NtgNote("C-4"));
-    EXPECT_EQ(Player.tracks[2].lastNote, 60);
-    EXPECT_EQ(VoiceBank[2].targetVolume, 0);
+    test::PrepareSong(engine, dir.Write("SPLIT.NTG", test::BuildNtgSong(split)));
+    SequencerTick(engine);
+    EXPECT_EQ(engine.Player.tracks[1].lastNote, NtgNote("C-4"));
+    EXPECT_EQ(engine.Player.tracks[2].lastNote, 60);
+    EXPECT_EQ(engine.VoiceBank[2].targetVolume, 0);
 
     // 20 records (slots 0-19 in use). Instrument 30 on a first-group track is map index 29, beyond
     // the song's records: its map entry names slot 16 (the entry's reset value), which holds record
@@ -161,52 +165,52 @@ TEST(DamagedNtg, RecordsBeyond64AndInstrumentsBeyondTheSongPlayNothing) {
     twenty.trackCount = 2;
     twenty.firstGroupTracks = 2;
     twenty.Row(0, 0, "C-4 1E 00 C-4 0A 00");
-    test::PrepareSong(dir.Write("TWENTY.NTG", test::BuildNtgSong(twenty)));
-    ASSERT_TRUE(WaveSlotInUse(16));
-    SequencerTick();
-    EXPECT_EQ(Player.tracks[0].lastNote, 60);
-    EXPECT_EQ(VoiceBank[0].targetVolume, 0);
-    EXPECT_EQ(Player.tracks[1].lastNote, NtgNote("C-4"));  // map index 9, a record of this song
+    test::PrepareSong(engine, dir.Write("TWENTY.NTG", test::BuildNtgSong(twenty)));
+    ASSERT_TRUE(WaveSlotInUse(engine, 16));
+    SequencerTick(engine);
+    EXPECT_EQ(engine.Player.tracks[0].lastNote, 60);
+    EXPECT_EQ(engine.VoiceBank[0].targetVolume, 0);
+    EXPECT_EQ(engine.Player.tracks[1].lastNote, NtgNote("C-4"));  // map index 9, a record of this song
 }
 
-TEST(DamagedNtg, SamplesPastTheFileAreCutAndEmptyOnesPlaySilence) {
+TEST_F(DamagedNtg, SamplesPastTheFileAreCutAndEmptyOnesPlaySilence) {
     TempDir dir;
     NtgSongPlan song = OneInstrumentSong(2);
     song.firstGroup[0].lengthField = 5000;  // the file holds 64 bytes of it
     song.firstGroup.push_back({.sample = {}, .volume = 80, .mode = 3});
     song.Row(0, 0, "C-4 01 00 C-4 02 00");
-    const test::Rendering played = test::PlaySong(dir.Write("CUT.NTG", test::BuildNtgSong(song)), 1 << 20, false);
+    const test::Rendering played =
+        test::PlaySong(engine, dir.Write("CUT.NTG", test::BuildNtgSong(song)), 1 << 20, false);
     EXPECT_TRUE(played.ended);
-    ASSERT_TRUE(WaveSlotInUse(InstrumentSlot(0)));
-    ASSERT_TRUE(WaveSlotInUse(InstrumentSlot(1)));
-    EXPECT_EQ(WaveTable[InstrumentSlot(0)].length, 64u);
-    EXPECT_EQ(WaveTable[InstrumentSlot(1)].length, 0u);
-    EXPECT_EQ(Player.tracks[1].lastNote, NtgNote("C-4"));
+    ASSERT_TRUE(WaveSlotInUse(engine, InstrumentSlot(engine, 0)));
+    ASSERT_TRUE(WaveSlotInUse(engine, InstrumentSlot(engine, 1)));
+    EXPECT_EQ(engine.WaveTable[InstrumentSlot(engine, 0)].length, 64u);
+    EXPECT_EQ(engine.WaveTable[InstrumentSlot(engine, 1)].length, 0u);
+    EXPECT_EQ(engine.Player.tracks[1].lastNote, NtgNote("C-4"));
 
     // A 24-bit length above what a voice can address keeps 65,536 bytes.
     NtgSongPlan big = OneInstrumentSong(1);
     big.firstGroup[0].sample.assign(70000, 0x90);
     big.firstGroup[0].lengthField = 0x30000;
-    test::PrepareSong(dir.Write("BIG.NTG", test::BuildNtgSong(big)));
-    ASSERT_TRUE(WaveSlotInUse(InstrumentSlot(0)));
-    EXPECT_EQ(WaveTable[InstrumentSlot(0)].length, 65536u);
+    test::PrepareSong(engine, dir.Write("BIG.NTG", test::BuildNtgSong(big)));
+    ASSERT_TRUE(WaveSlotInUse(engine, InstrumentSlot(engine, 0)));
+    EXPECT_EQ(engine.WaveTable[InstrumentSlot(engine, 0)].length, 65536u);
 }
 
-TEST(DamagedNtg, NotesAboveTheTablePlayItsHighestEntry) {
+TEST_F(DamagedNtg, NotesAboveTheTablePlayItsHighestEntry) {
     TempDir dir;
     NtgSongPlan song = OneInstrumentSong(2);
     song.Cell(0, 0, 0, 120, NtgControl(1), 0);
     song.Cell(0, 0, 1, 200, NtgControl(1), 0);  // a negative byte as the trace sees it
-    test::PrepareSong(dir.Write("HIGH.NTG", test::BuildNtgSong(song)));
-    Player.rowTrace = 1;
-    testing::internal::CaptureStdout();
-    SequencerTick();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[00] B-9 01 00 ??? 01 00 \n");
-    Player.rowTrace = 0;
+    test::PrepareSong(engine, dir.Write("HIGH.NTG", test::BuildNtgSong(song)));
+    engine.Player.rowTrace = 1;
+    SequencerTick(engine);
+    EXPECT_EQ(log.Take(), "[00] B-9 01 00 ??? 01 00 \n");
+    engine.Player.rowTrace = 0;
     const uint32_t top = NoteFrequencyTable[107] * PitchToFrequency;
-    EXPECT_EQ(VoiceBank[0].frequency, top);
-    EXPECT_EQ(VoiceBank[1].frequency, top);
-    EXPECT_EQ(Player.tracks[0].pitch, NoteFrequencyTable[107]);
+    EXPECT_EQ(engine.VoiceBank[0].frequency, top);
+    EXPECT_EQ(engine.VoiceBank[1].frequency, top);
+    EXPECT_EQ(engine.Player.tracks[0].pitch, NoteFrequencyTable[107]);
 }
 
 }  // namespace

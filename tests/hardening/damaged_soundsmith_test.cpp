@@ -13,6 +13,7 @@
 #include "song/song_loader.h"
 #include "synth/voice_bank.h"
 #include "synth/wave_table.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/song_builder.h"
 #include "tests/support/song_player.h"
 
@@ -27,8 +28,10 @@ using test::TempDir;
 // of blocks would only slow the test down.
 using test::TicksToEnd;
 
-bool NoNoteStarted() {
-    return std::all_of(std::begin(Player.tracks), std::end(Player.tracks),
+using DamagedSoundSmith = test::EngineTest;
+
+bool NoNoteStarted(const Engine& engine) {
+    return std::all_of(std::begin(engine.Player.tracks), std::end(engine.Player.tracks),
                        [](const TrackState& t) { return t.lastNote == 60; });
 }
 
@@ -40,34 +43,34 @@ SoundSmithTune OneNoteTune() {
     return tune;
 }
 
-TEST(DamagedSoundSmith, SongLengthZeroPlaysOnePositionAndLongOnesStopAtTheTable) {
+TEST_F(DamagedSoundSmith, SongLengthZeroPlaysOnePositionAndLongOnesStopAtTheTable) {
     TempDir dir;
     dir.Write("I1", test::AsifBytes(test::SineCycle(64, 90), true));
     SoundSmithTune tune = OneNoteTune();
     tune.songLength = 0;
     const std::string zero = dir.Write("ZERO.MTP", tune.Bytes());
-    const test::Rendering played = test::PlaySong(zero, 64 * 2000, false);
+    const test::Rendering played = test::PlaySong(engine, zero, 64 * 2000, false);
     EXPECT_TRUE(played.ended);
     EXPECT_EQ(played.ticks, 64u);
 
     tune.songLength = 1;
-    EXPECT_EQ(TicksToEnd(dir.Write("ONE.MTP", tune.Bytes()), 100000), 64u);
+    EXPECT_EQ(TicksToEnd(engine, dir.Write("ONE.MTP", tune.Bytes()), 100000), 64u);
     tune.songLength = 128;
-    EXPECT_EQ(TicksToEnd(dir.Write("FULL.MTP", tune.Bytes()), 100000), 128u * 64u);
+    EXPECT_EQ(TicksToEnd(engine, dir.Write("FULL.MTP", tune.Bytes()), 100000), 128u * 64u);
     // Above the order table's 128 positions the song stops at its end instead of reading on into
     // the pattern data as if it were the order list.
     tune.songLength = 129;
-    EXPECT_EQ(TicksToEnd(dir.Write("OVER.MTP", tune.Bytes()), 100000), 128u * 64u);
+    EXPECT_EQ(TicksToEnd(engine, dir.Write("OVER.MTP", tune.Bytes()), 100000), 128u * 64u);
     tune.songLength = 0xFFFF;
-    EXPECT_EQ(TicksToEnd(dir.Write("HUGE.MTP", tune.Bytes()), 100000), 128u * 64u);
+    EXPECT_EQ(TicksToEnd(engine, dir.Write("HUGE.MTP", tune.Bytes()), 100000), 128u * 64u);
 }
 
-TEST(DamagedSoundSmith, TruncatedFilesLoadWithTheMissingBytesAsZero) {
+TEST_F(DamagedSoundSmith, TruncatedFilesLoadWithTheMissingBytesAsZero) {
     TempDir dir;
     // The shortest SoundSmith file there is: three bytes. Speed 0, length 0 (played as 1), no patterns.
-    const test::Rendering kov = test::PlaySong(dir.Write("KOV.MTP", {'K', 'O', 'V'}), 64 * 2000);
-    EXPECT_EQ(SongKind, SoundSmithSong);
-    EXPECT_EQ(SongBlock.size, 3u);
+    const test::Rendering kov = test::PlaySong(engine, dir.Write("KOV.MTP", {'K', 'O', 'V'}), 64 * 2000);
+    EXPECT_EQ(engine.SongKind, SoundSmithSong);
+    EXPECT_EQ(engine.SongBlock.size, 3u);
     EXPECT_TRUE(kov.ended);
     EXPECT_EQ(kov.ticks, 64u);
     EXPECT_TRUE(std::all_of(kov.pcm.begin(), kov.pcm.end(), [](int16_t s) { return s == 0; }));
@@ -78,11 +81,11 @@ TEST(DamagedSoundSmith, TruncatedFilesLoadWithTheMissingBytesAsZero) {
     tune.order = {0, 0, 0};
     std::vector<uint8_t> bytes = tune.Bytes();
     bytes.resize(471);
-    EXPECT_EQ(TicksToEnd(dir.Write("CUT.MTP", bytes), 100000), 3u * 64u);
-    EXPECT_TRUE(NoNoteStarted());
+    EXPECT_EQ(TicksToEnd(engine, dir.Write("CUT.MTP", bytes), 100000), 3u * 64u);
+    EXPECT_TRUE(NoNoteStarted(engine));
 }
 
-TEST(DamagedSoundSmith, PatternDataPastTheEndAndCellsPastTheirArrayAreEmpty) {
+TEST_F(DamagedSoundSmith, PatternDataPastTheEndAndCellsPastTheirArrayAreEmpty) {
     TempDir dir;
     dir.Write("I1", test::AsifBytes(test::SineCycle(64, 90), true));
 
@@ -94,8 +97,8 @@ TEST(DamagedSoundSmith, PatternDataPastTheEndAndCellsPastTheirArrayAreEmpty) {
     tune.Row(0, 0, "C-4 10 00");
     std::vector<uint8_t> bytes = tune.Bytes();
     bytes.resize(600 + 896);
-    EXPECT_EQ(TicksToEnd(dir.Write("SHORT.MTP", bytes), 100000), 3u * 64u);
-    EXPECT_TRUE(NoNoteStarted());
+    EXPECT_EQ(TicksToEnd(engine, dir.Write("SHORT.MTP", bytes), 100000), 3u * 64u);
+    EXPECT_TRUE(NoNoteStarted(engine));
 
     // L = 900: pattern 1 has only its first four cells inside the arrays. Cell 900 (row 0, track 4)
     // would otherwise be read from the next array: a note 49 (the effect array's first byte) with
@@ -109,14 +112,14 @@ TEST(DamagedSoundSmith, PatternDataPastTheEndAndCellsPastTheirArrayAreEmpty) {
     image[600 + 900 + 896] = 0x10;
     image[600 + 900] = static_cast<uint8_t>(Note("C-4"));  // effect byte of cell 0 = "note" of cell 900
     image[600 + 1800] = 0x10;                              // parameter of cell 0 = "effect" of cell 900
-    test::PrepareSong(dir.Write("EDGE.MTP", image));
-    SequencerTick();
-    EXPECT_EQ(Player.tracks[0].lastNote, Note("C-4"));
-    EXPECT_EQ(Player.tracks[4].lastNote, 60);
-    EXPECT_EQ(Player.tracks[4].instrument, -1);
+    test::PrepareSong(engine, dir.Write("EDGE.MTP", image));
+    SequencerTick(engine);
+    EXPECT_EQ(engine.Player.tracks[0].lastNote, Note("C-4"));
+    EXPECT_EQ(engine.Player.tracks[4].lastNote, 60);
+    EXPECT_EQ(engine.Player.tracks[4].instrument, -1);
 }
 
-TEST(DamagedSoundSmith, NameLengthAbove23IsTakenAs23) {
+TEST_F(DamagedSoundSmith, NameLengthAbove23IsTakenAs23) {
     TempDir dir;
     const std::string name = "ABCDEFGHIJKLMNOPQRSTUVW";  // 23 characters
     dir.Write(name, test::AsifBytes(test::SineCycle(64, 90), true));
@@ -124,23 +127,21 @@ TEST(DamagedSoundSmith, NameLengthAbove23IsTakenAs23) {
     tune.instruments = {{name + "XYZ0123456789", 77}};  // length byte 36; bytes 24 on are the volume
     std::vector<uint8_t> bytes = tune.Bytes();
     ASSERT_EQ(bytes[20], 36);
-    testing::internal::CaptureStdout();
-    test::PrepareSong(dir.Write("LONG.MTP", bytes));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // found, so no ASIF message
-    ASSERT_TRUE(WaveSlotInUse(InstrumentSlot(0)));
-    EXPECT_EQ(WaveTable[InstrumentSlot(0)].defaultVolume, 77);
+    test::PrepareSong(engine, dir.Write("LONG.MTP", bytes));
+    EXPECT_EQ(log.Take(), "");  // found, so no ASIF message
+    ASSERT_TRUE(WaveSlotInUse(engine, InstrumentSlot(engine, 0)));
+    EXPECT_EQ(engine.WaveTable[InstrumentSlot(engine, 0)].defaultVolume, 77);
 
     // A name that is not found is reported by its first 23 characters.
     tune.instruments = {{"ZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZ", 10}};
     const std::string path = dir.Write("MISSING.MTP", tune.Bytes());
-    testing::internal::CaptureStdout();
-    test::PrepareSong(path);
-    const std::string out = testing::internal::GetCapturedStdout();
+    test::PrepareSong(engine, path);
+    const std::string out = log.Take();
     EXPECT_NE(out.find("ZZZZZZZZZZZZZZZZZZZZZZZ\n"), std::string::npos) << out;
     EXPECT_EQ(out.find("ZZZZZZZZZZZZZZZZZZZZZZZZ"), std::string::npos) << out;
 }
 
-TEST(DamagedSoundSmith, NotesAboveTheTablePlayItsHighestEntry) {
+TEST_F(DamagedSoundSmith, NotesAboveTheTablePlayItsHighestEntry) {
     TempDir dir;
     dir.Write("I1", test::AsifBytes(test::SineCycle(64, 90), true));
     SoundSmithTune tune = OneNoteTune();
@@ -148,17 +149,17 @@ TEST(DamagedSoundSmith, NotesAboveTheTablePlayItsHighestEntry) {
     tune.Put(0, 0, 0, 120, 0x10, 0x00);  // a note byte the table does not reach
     tune.Put(0, 0, 1, 90, 0x10, 0xF3);   // arpeggio 90 + 15 + 3 = 108: one past the table
     tune.Put(0, 0, 2, 127, 0x1C, 0x10);  // tone portamento towards note 127
-    test::PrepareSong(dir.Write("HIGH.MTP", tune.Bytes()));
-    SequencerTick();
-    SequencerTick();  // the row tick
+    test::PrepareSong(engine, dir.Write("HIGH.MTP", tune.Bytes()));
+    SequencerTick(engine);
+    SequencerTick(engine);  // the row tick
     const uint32_t top = NoteFrequencyTable[107] * PitchToFrequency;
-    EXPECT_EQ(VoiceBank[0].frequency, top);
-    EXPECT_EQ(Player.tracks[0].pitch, NoteFrequencyTable[107]);
-    EXPECT_EQ(Player.tracks[1].arpeggio[0], NoteFrequencyTable[105] * PitchToFrequency);
-    EXPECT_EQ(Player.tracks[1].arpeggio[1], NoteFrequencyTable[93] * PitchToFrequency);
-    EXPECT_EQ(Player.tracks[1].arpeggio[2], top);
-    EXPECT_EQ(Player.tracks[2].portamentoTarget, NoteFrequencyTable[107]);
-    EXPECT_EQ(Player.tracks[2].portamentoUp, 1);
+    EXPECT_EQ(engine.VoiceBank[0].frequency, top);
+    EXPECT_EQ(engine.Player.tracks[0].pitch, NoteFrequencyTable[107]);
+    EXPECT_EQ(engine.Player.tracks[1].arpeggio[0], NoteFrequencyTable[105] * PitchToFrequency);
+    EXPECT_EQ(engine.Player.tracks[1].arpeggio[1], NoteFrequencyTable[93] * PitchToFrequency);
+    EXPECT_EQ(engine.Player.tracks[1].arpeggio[2], top);
+    EXPECT_EQ(engine.Player.tracks[2].portamentoTarget, NoteFrequencyTable[107]);
+    EXPECT_EQ(engine.Player.tracks[2].portamentoUp, 1);
 }
 
 }  // namespace

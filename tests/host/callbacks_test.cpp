@@ -39,7 +39,7 @@ std::string Title(const char* file) {
 
 bool AnySlotInUse() {
     for (int i = 0; i < WaveSlotCount; ++i) {
-        if (WaveTable[i].inUse != 0) return true;
+        if (PluginEngine.WaveTable[i].inUse != 0) return true;
     }
     return false;
 }
@@ -200,13 +200,13 @@ TEST(Play, FailuresSetNothingUp) {
     ASSERT_EQ(Module.Play(dir.Copy(EchoSong, "ECHO.MTP").c_str()), 0);
     Module.Stop();
     ASSERT_TRUE(AnySlotInUse());
-    ASSERT_NE(SongBlock.data, nullptr);
+    ASSERT_NE(PluginEngine.SongBlock.data, nullptr);
     host.ClearLog();
 
     EXPECT_EQ(Module.Play(dir.File("MISSING.MTP").c_str()), -1);
     EXPECT_STREQ(CurrentFilePath, dir.File("MISSING.MTP").c_str());
     EXPECT_FALSE(AnySlotInUse());
-    EXPECT_EQ(SongBlock.data, nullptr);
+    EXPECT_EQ(PluginEngine.SongBlock.data, nullptr);
     EXPECT_EQ(Module.Play(dir.Path().c_str()), -1);  // a folder cannot be read as a file
     EXPECT_EQ(Module.Play(dir.Write("JUNK.MTP", std::vector<uint8_t>(700, 'j')).c_str()), 1);
     EXPECT_EQ(Module.Play(nullptr), -1);
@@ -299,7 +299,7 @@ TEST(Callbacks, PauseVolumePanAndTime) {
     // These have nothing to do and call nothing.
     host.ClearLog();
     char bands[10] = {};
-    ASSERT_NE(SongBlock.data, nullptr);
+    ASSERT_NE(PluginEngine.SongBlock.data, nullptr);
     Module.Init();
     Module.SetOutputTime(5000);
     Module.EQSet(1, bands, 10);
@@ -309,8 +309,8 @@ TEST(Callbacks, PauseVolumePanAndTime) {
     EXPECT_TRUE(host.Calls().empty());
     EXPECT_TRUE(host.Boxes().empty());
     // Quit lets go of the song that stayed loaded after Stop.
-    EXPECT_EQ(SongKind, NoSong);
-    EXPECT_EQ(SongBlock.data, nullptr);
+    EXPECT_EQ(PluginEngine.SongKind, NoSong);
+    EXPECT_EQ(PluginEngine.SongBlock.data, nullptr);
 }
 
 }  // namespace

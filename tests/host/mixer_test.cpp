@@ -25,11 +25,14 @@ using test::TempDir;
 using Clock = std::chrono::steady_clock;
 using Args = std::vector<int64_t>;
 
-int64_t BlockAddress() { return static_cast<int64_t>(reinterpret_cast<intptr_t>(OutputBlock)); }
+int64_t BlockAddress() {
+    return static_cast<int64_t>(reinterpret_cast<intptr_t>(PluginEngine.scratch.OutputBlock));
+}
 
 // Where the sequencer stands; any tick moves at least one of these.
 std::tuple<int, int, int, int> SongPosition() {
-    return {Player.tickCounter, Player.rowIndex, Player.rowOffset, Player.orderPosition};
+    return {PluginEngine.Player.tickCounter, PluginEngine.Player.rowIndex, PluginEngine.Player.rowOffset,
+            PluginEngine.Player.orderPosition};
 }
 
 std::vector<HostCall> Named(const std::vector<HostCall>& calls, const std::string& name) {
@@ -44,8 +47,8 @@ TEST(RenderBlock, RoomForAWholeBlockOrNothing) {
     TempDir dir;
     FakeHost host;
     host.Attach(Module);
-    test::PrepareSong(test::WriteShortSong(dir, "SHORT.MTP"));
-    const int block = static_cast<int>(TickLength * 4);
+    test::PrepareSong(PluginEngine, test::WriteShortSong(dir, "SHORT.MTP"));
+    const int block = static_cast<int>(PluginEngine.TickLength * 4);
 
     host.canWrite = block - 1;
     auto before = SongPosition();
@@ -80,8 +83,8 @@ TEST(RenderBlock, OneTimeStampPerBlockAndTheDspDecidesTheSize) {
     TempDir dir;
     FakeHost host;
     host.Attach(Module);
-    test::PrepareSong(test::WriteShortSong(dir, "SHORT.MTP"));
-    const int64_t frames = TickLength;
+    test::PrepareSong(PluginEngine, test::WriteShortSong(dir, "SHORT.MTP"));
+    const int64_t frames = PluginEngine.TickLength;
 
     const std::vector<int> dspAnswers = {-1, static_cast<int>(2 * frames), 100, 0, 1 << 30};
     for (int answer : dspAnswers) {
@@ -125,14 +128,14 @@ TEST(RenderBlock, ATempoChangeSetsTheLengthOfItsOwnBlock) {
     host.Attach(Module);
     test::NtgSongPlan song;
     song.tempo = 50;  // far slower than the 125 every song starts at
-    test::PrepareSong(dir.Write("SLOW.NTG", test::BuildNtgSong(song)));
-    const uint32_t startLength = TickLength;
+    test::PrepareSong(PluginEngine, dir.Write("SLOW.NTG", test::BuildNtgSong(song)));
+    const uint32_t startLength = PluginEngine.TickLength;
     host.canWrite = static_cast<int>(startLength * 4);  // room for a block of the old length
     RenderBlock();
-    ASSERT_NE(TickLength, startLength);
+    ASSERT_NE(PluginEngine.TickLength, startLength);
     const auto writes = Named(host.Calls(), "Write");
     ASSERT_EQ(writes.size(), 1u);
-    EXPECT_EQ(writes[0].args[1], int64_t{TickLength} * 4);
+    EXPECT_EQ(writes[0].args[1], int64_t{PluginEngine.TickLength} * 4);
 }
 
 TEST(MixerThread, TheSongsEndIsReportedOnceAndTheThreadEnds) {

@@ -56,7 +56,7 @@ TEST(Stress, ThousandPlayStopCyclesAtRandomMoments) {
     int waitedForEnd = 0;
     for (int cycle = 0; cycle < 1000; ++cycle) {
         // Room for all, for one block at a time, or for none (the thread then sleeps and polls).
-        const int block = static_cast<int>(TickLength * 4);
+        const int block = static_cast<int>(PluginEngine.TickLength * 4);
         const int rooms[] = {1 << 30, block, block - 1};
         host.canWrite = rooms[pick(3)];
         host.playingPolls = pick(2);

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "instrument_test_files.h"
+#include "song/engine.h"
 #include "synth/wave_table.h"
+#include "tests/support/engine_test.h"
 
 namespace trelmo {
 namespace {
@@ -28,19 +30,30 @@ Bytes MarkedBank(size_t marker) {
     return bank.bytes;
 }
 
-// What LoadWaveBank printed, with its result.
-std::string Load(const std::string& songPath, int16_t& result) {
-    testing::internal::CaptureStdout();
-    result = LoadWaveBank(songPath.c_str());
-    return testing::internal::GetCapturedStdout();
+class WaveBank : public test::EngineTest {
+  protected:
+    // What LoadWaveBank reported for a song at songPath, with its result.
+    std::string Load(const std::string& songPath, int16_t& result) {
+        BankSearch search;
+        result = LoadWaveBank(engine, SongFiles{songPath}, engine.messages, search);
+        return log.Take();
+    }
+
+    std::vector<int> Samples(int slot) {
+        const WaveSlot& s = engine.WaveTable[slot];
+        return std::vector<int>(s.data, s.data + s.length);
+    }
+};
+
+// The bank a song at songPath reads: the file's path as found, "" when there is none.
+std::string BankFor(const std::string& songPath) {
+    Engine scratch;
+    BankSearch search;
+    LoadWaveBank(scratch, SongFiles{songPath}, MessageSink{}, search);
+    return search.file;
 }
 
-std::vector<int> Samples(int slot) {
-    const WaveSlot& s = WaveTable[slot];
-    return std::vector<int>(s.data, s.data + s.length);
-}
-
-TEST(WaveBank, LoopRuleComparesWholeControlBytes) {
+TEST_F(WaveBank, LoopRuleComparesWholeControlBytes) {
     EXPECT_EQ(LoopFlagFromControls(0, 0), 1);  // two free-running oscillators
     EXPECT_EQ(LoopFlagFromControls(2, 6), 1);  // one-shot, then swap
     EXPECT_EQ(LoopFlagFromControls(6, 0), 1);
@@ -63,80 +76,79 @@ TEST(WaveBank, LoopRuleComparesWholeControlBytes) {
     EXPECT_EQ(looping, 4);
 }
 
-TEST(WaveBank, CandidatesAreTriedInOrderEachUnderAnyCase) {
+TEST_F(WaveBank, CandidatesAreTriedInOrderEachUnderAnyCase) {
     TempDir songs;
     TempDir elsewhere;
     InDirectory here(elsewhere.Path());
     const std::string song = songs / "TUNE.MTP";
-    EXPECT_EQ(FindWaveBank(song.c_str()), "");
+    EXPECT_EQ(BankFor(song), "");
 
     WriteFile(elsewhere / "DOC.DATA", MarkedBank(5));
-    EXPECT_EQ(FindWaveBank(song.c_str()), "DOC.DATA");  // the current directory comes last
+    EXPECT_EQ(BankFor(song), "DOC.DATA");  // the current directory comes last
     WriteFile(songs / "doc.data", MarkedBank(4));
-    EXPECT_EQ(FindWaveBank(song.c_str()), songs / "doc.data");  // the song's own folder first
+    EXPECT_EQ(BankFor(song), songs / "doc.data");  // the song's own folder first
     WriteFile(songs / "TUNE.D", MarkedBank(3));
-    EXPECT_EQ(FindWaveBank(song.c_str()), songs / "TUNE.D");
+    EXPECT_EQ(BankFor(song), songs / "TUNE.D");
     // Each candidate is matched under any case before the next one is tried.
     WriteFile(songs / "tune.doc", MarkedBank(2));
-    EXPECT_EQ(FindWaveBank(song.c_str()), songs / "tune.doc");
+    EXPECT_EQ(BankFor(song), songs / "tune.doc");
     // Each candidate is made from the base name, never from the previous candidate.
     WriteFile(songs / "TUNE.W.DOC", MarkedBank(7));
-    EXPECT_EQ(FindWaveBank(song.c_str()), songs / "tune.doc");
+    EXPECT_EQ(BankFor(song), songs / "tune.doc");
     WriteFile(songs / "TUNE.W", MarkedBank(1));
-    EXPECT_EQ(FindWaveBank(song.c_str()), songs / "TUNE.W");
+    EXPECT_EQ(BankFor(song), songs / "TUNE.W");
 
-    // LoadWaveBank reads the very file FindWaveBank names.
+    // LoadWaveBank reads the very file it names.
     int16_t result = 0;
     EXPECT_EQ(Load(song, result), "DOC DATA file found with 1 insts.\n");
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(WaveTable[InstrumentMap[0]].length, 1u);
-    FreeAllWaveSlots();
+    EXPECT_EQ(engine.WaveTable[engine.InstrumentMap[0]].length, 1u);
+    FreeAllWaveSlots(engine);
     std::filesystem::remove(songs / "TUNE.W");
     std::filesystem::remove(songs / "tune.doc");
     EXPECT_EQ(Load(song, result), "DOC DATA file found with 1 insts.\n");
-    EXPECT_EQ(WaveTable[InstrumentMap[0]].length, 3u);
-    FreeAllWaveSlots();
+    EXPECT_EQ(engine.WaveTable[engine.InstrumentMap[0]].length, 3u);
+    FreeAllWaveSlots(engine);
 
     // A song in the current directory: DOC.DATA is tried once, as the bare name.
     std::filesystem::remove(songs / "TUNE.D");
     WriteFile(elsewhere / "LOCAL.D", MarkedBank(6));
-    EXPECT_EQ(FindWaveBank("local.mtp"), "LOCAL.D");
-    EXPECT_EQ(FindWaveBank("other.mtp"), "DOC.DATA");
+    EXPECT_EQ(BankFor("local.mtp"), "LOCAL.D");
+    EXPECT_EQ(BankFor("other.mtp"), "DOC.DATA");
     std::filesystem::remove(elsewhere / "DOC.DATA");
-    EXPECT_EQ(FindWaveBank("other.mtp"), "");
+    EXPECT_EQ(BankFor("other.mtp"), "");
     EXPECT_EQ(Load("other.mtp", result), "");  // nothing found: nothing printed
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(FindWaveBank(nullptr), "");
 }
 
-TEST(WaveBank, BaseNameLosesOnlyATrailingPeriodMTP) {
+TEST_F(WaveBank, BaseNameLosesOnlyATrailingPeriodMTP) {
     TempDir dir;
     for (const char* name : {"tune.W", "TUNE.W", "A.MTP.W", "SONG.NTG.W", "X,MTP.W", "Y.MTPX.W"}) {
         WriteFile(dir / name, MarkedBank(1));
     }
-    EXPECT_EQ(FindWaveBank((dir / "tune.mtp").c_str()), dir / "tune.W");
-    EXPECT_EQ(FindWaveBank((dir / "TUNE.MTP").c_str()), dir / "TUNE.W");
-    EXPECT_EQ(FindWaveBank((dir / "TUNE").c_str()), dir / "TUNE.W");
-    EXPECT_EQ(FindWaveBank((dir / "A.MTP.MTP").c_str()), dir / "A.MTP.W");
-    EXPECT_EQ(FindWaveBank((dir / "SONG.NTG").c_str()), dir / "SONG.NTG.W");
-    EXPECT_EQ(FindWaveBank((dir / "X,MTP").c_str()), dir / "X,MTP.W");
-    EXPECT_EQ(FindWaveBank((dir / "Y.MTPX").c_str()), dir / "Y.MTPX.W");
-    EXPECT_EQ(FindWaveBank((dir / "Y.mTpX").c_str()), dir / "Y.MTPX.W");  // no cut, then any case
+    EXPECT_EQ(BankFor(dir / "tune.mtp"), dir / "tune.W");
+    EXPECT_EQ(BankFor(dir / "TUNE.MTP"), dir / "TUNE.W");
+    EXPECT_EQ(BankFor(dir / "TUNE"), dir / "TUNE.W");
+    EXPECT_EQ(BankFor(dir / "A.MTP.MTP"), dir / "A.MTP.W");
+    EXPECT_EQ(BankFor(dir / "SONG.NTG"), dir / "SONG.NTG.W");
+    EXPECT_EQ(BankFor(dir / "X,MTP"), dir / "X,MTP.W");
+    EXPECT_EQ(BankFor(dir / "Y.MTPX"), dir / "Y.MTPX.W");
+    EXPECT_EQ(BankFor(dir / "Y.mTpX"), dir / "Y.MTPX.W");  // no cut, then any case
 }
 
-TEST(WaveBank, RefusalsEndTheSearchWithTheirMessage) {
+TEST_F(WaveBank, RefusalsEndTheSearchWithTheirMessage) {
     TempDir dir;
     const std::string song = dir / "TUNE.MTP";
     WriteFile(dir / "TUNE.DOC", MarkedBank(2));  // valid, but never reached after a refusal
     int16_t result = 1;
 
-    for (uint16_t slot = 0; slot < 16; ++slot) InstrumentMap[slot] = 99;
+    for (uint16_t slot = 0; slot < 16; ++slot) engine.InstrumentMap[slot] = 99;
     Bank tooMany(16, 0x90, 16);  // long enough for 16: refused for its count alone
     WriteFile(dir / "TUNE.W", tooMany.bytes);
     EXPECT_EQ(Load(song, result), "Invalid DOC DATA file.  Bailing.\n");
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(InstrumentMap[0], 99);
-    EXPECT_FALSE(WaveSlotInUse(0));
+    EXPECT_EQ(engine.InstrumentMap[0], 99);
+    EXPECT_FALSE(WaveSlotInUse(engine, 0));
 
     // Shorter than count + wave image.
     WriteFile(dir / "TUNE.W", Bytes(65537, 0));
@@ -156,27 +168,27 @@ TEST(WaveBank, RefusalsEndTheSearchWithTheirMessage) {
     WriteFile(dir / "TUNE.W", cut);
     EXPECT_EQ(Load(song, result), "Invalid DOC DATA file.  Bailing.\n");
     EXPECT_EQ(result, 0);
-    EXPECT_FALSE(WaveSlotInUse(0));
+    EXPECT_FALSE(WaveSlotInUse(engine, 0));
     WriteFile(dir / "TUNE.W", three.bytes);
     EXPECT_EQ(Load(song, result), "DOC DATA file found with 3 insts.\n");
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(InstrumentMap[2], 2);
-    FreeAllWaveSlots();
+    EXPECT_EQ(engine.InstrumentMap[2], 2);
+    FreeAllWaveSlots(engine);
 
     // No instruments: accepted, nothing loaded, the map untouched; a negative count prints as such.
-    InstrumentMap[0] = 99;
+    engine.InstrumentMap[0] = 99;
     WriteFile(dir / "TUNE.W", Bank(0).bytes);
     EXPECT_EQ(Load(song, result), "DOC DATA file found with 0 insts.\n");
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(InstrumentMap[0], 99);
-    EXPECT_FALSE(WaveSlotInUse(0));
+    EXPECT_EQ(engine.InstrumentMap[0], 99);
+    EXPECT_FALSE(WaveSlotInUse(engine, 0));
     WriteFile(dir / "TUNE.W", Bank(-2).bytes);
     EXPECT_EQ(Load(song, result), "DOC DATA file found with -2 insts.\n");
     EXPECT_EQ(result, 1);
-    EXPECT_FALSE(WaveSlotInUse(0));
+    EXPECT_FALSE(WaveSlotInUse(engine, 0));
 }
 
-TEST(WaveBank, FifteenInstrumentsAreTheMost) {
+TEST_F(WaveBank, FifteenInstrumentsAreTheMost) {
     TempDir dir;
     Bank full(15, 0x90);
     for (int k = 0; k < 15; ++k) full.SetInstrument(k, static_cast<uint8_t>(k), 0, 0, 0);
@@ -185,13 +197,12 @@ TEST(WaveBank, FifteenInstrumentsAreTheMost) {
     EXPECT_EQ(Load(dir / "FULL.MTP", result), "DOC DATA file found with 15 insts.\n");
     EXPECT_EQ(result, 1);
     for (int k = 0; k < 15; ++k) {
-        EXPECT_EQ(InstrumentMap[k], k);
-        EXPECT_EQ(WaveTable[k].length, 256u);
+        EXPECT_EQ(engine.InstrumentMap[k], k);
+        EXPECT_EQ(engine.WaveTable[k].length, 256u);
     }
-    FreeAllWaveSlots();
 }
 
-TEST(WaveBank, WavesEndAtAZeroByteTheirSizeOrTheFile) {
+TEST_F(WaveBank, WavesEndAtAZeroByteTheirSizeOrTheFile) {
     TempDir dir;
     Bank bank(6, 0x90);
     bank.SetWave(1, {0x90, 0xA0, 0x00, 0x55});
@@ -210,41 +221,40 @@ TEST(WaveBank, WavesEndAtAZeroByteTheirSizeOrTheFile) {
     int16_t result = 0;
     EXPECT_EQ(Load(dir / "S.MTP", result), "DOC DATA file found with 6 insts.\n");
     ASSERT_EQ(result, 1);
-    for (int k = 0; k < 6; ++k) ASSERT_EQ(InstrumentMap[k], k);
+    for (int k = 0; k < 6; ++k) ASSERT_EQ(engine.InstrumentMap[k], k);
 
     EXPECT_EQ(Samples(0), (std::vector<int>{0x10, 0x20}));
-    EXPECT_EQ(WaveTable[0].loopEnd, 1u);
-    EXPECT_EQ(WaveTable[0].flags, 1);
-    EXPECT_EQ(WaveTable[0].loopStart, 0u);
-    EXPECT_EQ(WaveTable[0].defaultVolume, 0);
+    EXPECT_EQ(engine.WaveTable[0].loopEnd, 1u);
+    EXPECT_EQ(engine.WaveTable[0].flags, 1);
+    EXPECT_EQ(engine.WaveTable[0].loopStart, 0u);
+    EXPECT_EQ(engine.WaveTable[0].defaultVolume, 0);
 
-    EXPECT_EQ(WaveTable[1].length, 0u);
-    EXPECT_EQ(WaveTable[1].loopEnd, 0xFFFFFFFFu);
-    EXPECT_TRUE(WaveSlotInUse(1));
-    EXPECT_EQ(WaveTable[1].flags, 1);  // 0x03 and 0x07 lose bit 0: one-shot then swap
+    EXPECT_EQ(engine.WaveTable[1].length, 0u);
+    EXPECT_EQ(engine.WaveTable[1].loopEnd, 0xFFFFFFFFu);
+    EXPECT_TRUE(WaveSlotInUse(engine, 1));
+    EXPECT_EQ(engine.WaveTable[1].flags, 1);  // 0x03 and 0x07 lose bit 0: one-shot then swap
 
     // Page 0 runs on into page 1, whose bytes the first instrument already turned to 0x10 0x20 and
     // a zero: so the first zero ends this wave inside page 1, 258 bytes in.
-    EXPECT_EQ(WaveTable[2].length, 256u + 2u);
-    EXPECT_EQ(WaveTable[2].data[0], 0x10);                         // 0x90 XOR 0x80
-    EXPECT_EQ(WaveTable[2].data[256], static_cast<int8_t>(0x90));  // converted twice: as stored
-    EXPECT_EQ(WaveTable[2].flags, 0);                              // 0x12 matches no row
+    EXPECT_EQ(engine.WaveTable[2].length, 256u + 2u);
+    EXPECT_EQ(engine.WaveTable[2].data[0], 0x10);                         // 0x90 XOR 0x80
+    EXPECT_EQ(engine.WaveTable[2].data[256], static_cast<int8_t>(0x90));  // converted twice: as stored
+    EXPECT_EQ(engine.WaveTable[2].flags, 0);                              // 0x12 matches no row
 
-    EXPECT_EQ(WaveTable[3].length, 32768u);
-    EXPECT_EQ(WaveTable[3].data[0], 0x01);
-    EXPECT_EQ(WaveTable[3].data[32767], static_cast<int8_t>((0x81 + 32767 % 100) ^ 0x80));
-    EXPECT_EQ(WaveTable[3].flags, 1);
+    EXPECT_EQ(engine.WaveTable[3].length, 32768u);
+    EXPECT_EQ(engine.WaveTable[3].data[0], 0x01);
+    EXPECT_EQ(engine.WaveTable[3].data[32767], static_cast<int8_t>((0x81 + 32767 % 100) ^ 0x80));
+    EXPECT_EQ(engine.WaveTable[3].flags, 1);
 
     EXPECT_EQ(Samples(4), (std::vector<int>{0x10, 0x00, -0x10}));
-    EXPECT_EQ(WaveTable[4].flags, 0);
+    EXPECT_EQ(engine.WaveTable[4].flags, 0);
     // The shared page now starts 0x10 0x00: the former 0x80 ends the wave after one byte, which is
     // converted back to its stored value.
     EXPECT_EQ(Samples(5), (std::vector<int>{-0x70}));
-    EXPECT_EQ(WaveTable[5].flags, 1);
-    FreeAllWaveSlots();
+    EXPECT_EQ(engine.WaveTable[5].flags, 1);
 }
 
-TEST(WaveBank, AWaveRunningPastTheImageStopsAtTheFileEndAndSparesLaterDescriptors) {
+TEST_F(WaveBank, AWaveRunningPastTheImageStopsAtTheFileEndAndSparesLaterDescriptors) {
     // The last page with a 32 KB size runs out of the wave image, over both descriptor pairs (all
     // non-zero here) and up to the end of the file.
     TempDir dir;
@@ -258,14 +268,13 @@ TEST(WaveBank, AWaveRunningPastTheImageStopsAtTheFileEndAndSparesLaterDescriptor
     int16_t result = 0;
     EXPECT_EQ(Load(dir / "END.MTP", result), "DOC DATA file found with 2 insts.\n");
     const size_t fileSize = 65570 + 92 + 12;
-    EXPECT_EQ(WaveTable[InstrumentMap[0]].length, fileSize - (2 + 255 * 256));
-    EXPECT_EQ(WaveTable[InstrumentMap[0]].flags, 0);
+    EXPECT_EQ(engine.WaveTable[engine.InstrumentMap[0]].length, fileSize - (2 + 255 * 256));
+    EXPECT_EQ(engine.WaveTable[engine.InstrumentMap[0]].flags, 0);
     // Instrument 1's descriptors were converted with that wave, but it is read as it was stored:
     // page 1 (not 0x81), size 256, loop from the two swap oscillators (not 0x86).
-    EXPECT_EQ(WaveTable[InstrumentMap[1]].length, 255u);
-    EXPECT_EQ(WaveTable[InstrumentMap[1]].data[0], 0x10);
-    EXPECT_EQ(WaveTable[InstrumentMap[1]].flags, 1);
-    FreeAllWaveSlots();
+    EXPECT_EQ(engine.WaveTable[engine.InstrumentMap[1]].length, 255u);
+    EXPECT_EQ(engine.WaveTable[engine.InstrumentMap[1]].data[0], 0x10);
+    EXPECT_EQ(engine.WaveTable[engine.InstrumentMap[1]].flags, 1);
 }
 
 // The real banks: counts, wave lengths and loop flags as read from each file's descriptor table
@@ -277,7 +286,7 @@ struct RealBank {
     std::vector<int> loops;
 };
 
-TEST(WaveBank, RealBanksLoadTheirInstruments) {
+TEST_F(WaveBank, RealBanksLoadTheirInstruments) {
     const std::string corpus = TRELMO_CORPUS_DIR;
     const RealBank banks[] = {
         {"soundsmith/ECHO.W",
@@ -304,9 +313,9 @@ TEST(WaveBank, RealBanksLoadTheirInstruments) {
         EXPECT_EQ(printed, "DOC DATA file found with " + std::to_string(real.lengths.size()) + " insts.\n");
         for (size_t k = 0; k < real.lengths.size(); ++k) {
             SCOPED_TRACE(k);
-            const int slot = InstrumentMap[k];
-            ASSERT_TRUE(WaveSlotInUse(slot));
-            const WaveSlot& s = WaveTable[slot];
+            const int slot = engine.InstrumentMap[k];
+            ASSERT_TRUE(WaveSlotInUse(engine, slot));
+            const WaveSlot& s = engine.WaveTable[slot];
             EXPECT_EQ(s.length, real.lengths[k]);
             EXPECT_EQ(s.loopEnd, real.lengths[k] - 1);
             EXPECT_EQ(s.flags, real.loops[k]);
@@ -317,7 +326,6 @@ TEST(WaveBank, RealBanksLoadTheirInstruments) {
             }
             EXPECT_EQ(mismatches, 0u);
         }
-        FreeAllWaveSlots();
     }
 }
 

@@ -9,6 +9,7 @@
 #include "song/song_loader.h"
 #include "synth/tick_timing.h"
 #include "synth/wave_table.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/ntg_builder.h"
 
 using namespace trelmo;
@@ -16,17 +17,20 @@ using namespace trelmo::test;
 
 namespace {
 
-// The converted sample of record i of the loaded song.
-std::vector<int> RecordSample(int record) {
-    const int slot = InstrumentSlot(record);
-    if (!WaveSlotInUse(slot)) return {-999};
-    const WaveSlot& s = WaveTable[slot];
-    return std::vector<int>(s.data, s.data + s.length);
-}
+class NtgSong : public EngineTest {
+  protected:
+    // The converted sample of record i of the loaded song.
+    std::vector<int> RecordSample(int record) {
+        const int slot = InstrumentSlot(engine, record);
+        if (!WaveSlotInUse(engine, slot)) return {-999};
+        const WaveSlot& s = engine.WaveTable[slot];
+        return std::vector<int>(s.data, s.data + s.length);
+    }
+};
 
 }  // namespace
 
-TEST(NtgSong, ConvertSampleCentresBytesAndHoldsOverZeros) {
+TEST_F(NtgSong, ConvertSampleCentresBytesAndHoldsOverZeros) {
     uint8_t gaps[] = {0x00, 0x00, 0x90, 0x00, 0x70};
     ConvertSample(gaps, 5);
     EXPECT_EQ((std::vector<int8_t>(gaps, gaps + 5)), (std::vector<int8_t>{0, 0, 16, 16, -16}));
@@ -39,18 +43,18 @@ TEST(NtgSong, ConvertSampleCentresBytesAndHoldsOverZeros) {
     EXPECT_EQ(untouched[1], 0x00);
 }
 
-TEST(NtgSong, TempoWordsAndRowLengths) {
+TEST_F(NtgSong, TempoWordsAndRowLengths) {
     const uint32_t words[] = {0, 4, 5, 9, 10, 125, 255, 65535};
     const uint16_t tempos[] = {2, 2, 4, 4, 7, 64, 129, 32769};
     for (size_t i = 0; i < 8; ++i) EXPECT_EQ(NtgTempo(words[i]), tempos[i]) << "word " << words[i];
     // t + 1 rows per second, one row per block.
-    SetTickRate(NtgTempo(125));
-    EXPECT_EQ(TickLength, 1696u);
-    SetTickRate(NtgTempo(0));
-    EXPECT_EQ(TickLength, 44100u);
+    SetTickRate(engine, NtgTempo(125));
+    EXPECT_EQ(engine.TickLength, 1696u);
+    SetTickRate(engine, NtgTempo(0));
+    EXPECT_EQ(engine.TickLength, 44100u);
 }
 
-TEST(NtgSong, SampleAreaStartsAfterRecordsOnAPageBoundary) {
+TEST_F(NtgSong, SampleAreaStartsAfterRecordsOnAPageBoundary) {
     for (uint32_t patternLength : {386u, 387u}) {
         NtgSongPlan song;
         song.trackCount = 0;
@@ -62,12 +66,12 @@ TEST(NtgSong, SampleAreaStartsAfterRecordsOnAPageBoundary) {
         const size_t area = patternLength == 386 ? 1024 : 1280;
         ASSERT_EQ(bytes.size(), area + 4);
         for (size_t i = 1025; i < 1280 && patternLength == 387; ++i) bytes[i] = 0x55;
-        ASSERT_TRUE(LoadNtgBytes(bytes));
+        LoadNtgBytes(engine, bytes);
         EXPECT_EQ(RecordSample(0), (std::vector<int>{16, -16, 1, 127})) << "pattern length " << patternLength;
     }
 }
 
-TEST(NtgSong, StartPagesCountWithinEachGroup) {
+TEST_F(NtgSong, StartPagesCountWithinEachGroup) {
     const std::vector<uint8_t> a = {0x81}, b = {0x82}, c = {0x83}, d = {0x84};
     NtgSongPlan song;
     song.trackCount = 0;
@@ -78,7 +82,7 @@ TEST(NtgSong, StartPagesCountWithinEachGroup) {
     ASSERT_EQ(layout.firstSampleArea, 768u);  // 606 + 4 x 32 = 734, padded
     ASSERT_EQ(bytes[768 + 256], 0x82);
     ASSERT_EQ(bytes[768 + 512 + 256], 0x84);
-    ASSERT_TRUE(LoadNtgBytes(bytes));
+    LoadNtgBytes(engine, bytes);
     EXPECT_EQ(RecordSample(0), std::vector<int>{1});
     EXPECT_EQ(RecordSample(1), std::vector<int>{2});
     EXPECT_EQ(RecordSample(2), std::vector<int>{3});
@@ -91,7 +95,7 @@ TEST(NtgSong, StartPagesCountWithinEachGroup) {
     shared.firstGroup = {{.sample = {0x90, 0x00, 0x70}, .startPage = 0}};
     shared.secondGroup = {{.sample = {0x90, 0x00, 0x70}, .startPage = 0}};
     shared.firstGroupPages = 0;
-    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(shared)));
+    LoadNtgBytes(engine, BuildNtgSong(shared));
     EXPECT_EQ(RecordSample(0), (std::vector<int>{16, 16, -16}));
     EXPECT_EQ(RecordSample(1), (std::vector<int>{-112, -112, 112}));
 
@@ -100,50 +104,50 @@ TEST(NtgSong, StartPagesCountWithinEachGroup) {
     secondOnly.secondGroup = {{.sample = {0xA0, 0x60}}};
     const std::vector<uint8_t> secondBytes = BuildNtgSong(secondOnly, &layout);
     ASSERT_EQ(layout.secondSampleArea, 768u);
-    ASSERT_TRUE(LoadNtgBytes(secondBytes));
+    LoadNtgBytes(engine, secondBytes);
     EXPECT_EQ(RecordSample(0), (std::vector<int>{32, -32}));
 }
 
-TEST(NtgSong, ModesLoopPointsAndDefaultVolumes) {
+TEST_F(NtgSong, ModesLoopPointsAndDefaultVolumes) {
     const uint8_t modes[] = {0, 1, 2, 3, 255};
     const uint8_t volumes[] = {0, 127, 128, 200, 255};
     NtgSongPlan song;
     song.trackCount = 0;
     for (int i = 0; i < 5; ++i)
         song.firstGroup.push_back({.sample = NtgSquareWave(10), .volume = volumes[i], .mode = modes[i]});
-    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(song)));
+    LoadNtgBytes(engine, BuildNtgSong(song));
     for (int i = 0; i < 5; ++i) {
-        const WaveSlot& slot = WaveTable[InstrumentSlot(i)];
+        const WaveSlot& slot = engine.WaveTable[InstrumentSlot(engine, i)];
         EXPECT_EQ(slot.flags, modes[i] > 2 ? 1 : 0) << "mode " << int{modes[i]};
         EXPECT_EQ(slot.defaultVolume, volumes[i]);
         EXPECT_EQ(slot.length, 10u);
         EXPECT_EQ(slot.loopStart, 0u);
         EXPECT_EQ(slot.loopEnd, 9u);
     }
-    EXPECT_EQ(NtgSong().recordCount, 5u);
+    EXPECT_EQ(engine.Ntg.recordCount, 5u);
 }
 
-TEST(NtgSong, RecordCountsBeyondTheMapAndNone) {
+TEST_F(NtgSong, RecordCountsBeyondTheMapAndNone) {
     NtgSongPlan many;
     many.trackCount = 0;
     for (int i = 0; i < 65; ++i) many.firstGroup.push_back({.sample = {static_cast<uint8_t>(0x81 + i)}});
-    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(many)));
+    LoadNtgBytes(engine, BuildNtgSong(many));
     int used = 0;
-    for (const WaveSlot& slot : WaveTable) used += slot.inUse != 0 ? 1 : 0;
+    for (const WaveSlot& slot : engine.WaveTable) used += slot.inUse != 0 ? 1 : 0;
     EXPECT_EQ(used, 64);
     EXPECT_EQ(RecordSample(63), std::vector<int>{64});
 
     // No records: the loader allocates nothing and leaves the map alone.
     NtgSongPlan none;
     std::vector<uint8_t> bytes = BuildNtgSong(none);
-    FreeAllWaveSlots();
-    for (uint16_t& entry : InstrumentMap) entry = 99;
-    LoadNtgSong(ByteView{bytes.data(), bytes.size()});
-    for (uint16_t entry : InstrumentMap) EXPECT_EQ(entry, 99);
-    for (const WaveSlot& slot : WaveTable) EXPECT_EQ(slot.inUse, 0);
+    FreeAllWaveSlots(engine);
+    for (uint16_t& entry : engine.InstrumentMap) entry = 99;
+    LoadNtgSong(engine, ByteView{bytes.data(), bytes.size()});
+    for (uint16_t entry : engine.InstrumentMap) EXPECT_EQ(entry, 99);
+    for (const WaveSlot& slot : engine.WaveTable) EXPECT_EQ(slot.inUse, 0);
 }
 
-TEST(NtgSong, HeaderValuesPointingPastTheFileAreCut) {
+TEST_F(NtgSong, HeaderValuesPointingPastTheFileAreCut) {
     // A sample whose length field runs past the end keeps the bytes the file has; one whose start
     // page lies beyond the file is empty; a long one stops at what a voice can address.
     NtgSongPlan song;
@@ -151,28 +155,28 @@ TEST(NtgSong, HeaderValuesPointingPastTheFileAreCut) {
     song.firstGroup = {{.sample = std::vector<uint8_t>(70000, 0xA0)},
                        {.sample = {}, .startPage = 900, .lengthField = 100},
                        {.sample = {0x90, 0x90}, .lengthField = 0xFFFFFF}};
-    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(song)));
-    EXPECT_EQ(WaveTable[InstrumentSlot(0)].length, 65536u);
-    EXPECT_EQ(WaveTable[InstrumentSlot(1)].length, 0u);
+    LoadNtgBytes(engine, BuildNtgSong(song));
+    EXPECT_EQ(engine.WaveTable[InstrumentSlot(engine, 0)].length, 65536u);
+    EXPECT_EQ(engine.WaveTable[InstrumentSlot(engine, 1)].length, 0u);
     EXPECT_EQ(RecordSample(2), (std::vector<int>{16, 16}));
 
     // Song length, track count and a file shorter than its header.
     NtgSongPlan odd;
     odd.trackCount = 20;
     odd.songLength = 0;
-    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(odd)));
-    EXPECT_EQ(NtgSong().songLength, 1);
-    EXPECT_EQ(NtgSong().playedTracks, 14);
-    EXPECT_EQ(NtgTrackCount(), 20);
+    LoadNtgBytes(engine, BuildNtgSong(odd));
+    EXPECT_EQ(engine.Ntg.songLength, 1);
+    EXPECT_EQ(engine.Ntg.playedTracks, 14);
+    EXPECT_EQ(NtgTrackCount(engine), 20);
     odd.songLength = 300;
-    ASSERT_TRUE(LoadNtgBytes(BuildNtgSong(odd)));
-    EXPECT_EQ(NtgSong().songLength, 256);
+    LoadNtgBytes(engine, BuildNtgSong(odd));
+    EXPECT_EQ(engine.Ntg.songLength, 256);
 
     std::vector<uint8_t> stub = BuildNtgSong(NtgSongPlan{});
     stub.resize(16);
     stub[0] = 0xFF;
-    ASSERT_TRUE(LoadNtgBytes(stub));
-    EXPECT_EQ(SongKind, NoiseTrackerSong);
-    EXPECT_EQ(NtgSong().recordCount, 0u);
-    EXPECT_EQ(NtgSong().songLength, 1);
+    LoadNtgBytes(engine, stub);
+    EXPECT_EQ(engine.SongKind, NoiseTrackerSong);
+    EXPECT_EQ(engine.Ntg.recordCount, 0u);
+    EXPECT_EQ(engine.Ntg.songLength, 1);
 }

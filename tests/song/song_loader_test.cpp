@@ -13,6 +13,7 @@
 #include "song/trigger_note.h"
 #include "synth/voice_bank.h"
 #include "synth/wave_table.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/song_builder.h"
 #include "tests/support/song_player.h"
 
@@ -34,13 +35,18 @@ std::string NtgMagic() {
     return "xyFTAzMOabcdefgE";
 }
 
-int InUseSlots() {
+int InUseSlots(const Engine& engine) {
     int n = 0;
-    for (int i = 0; i < WaveSlotCount; ++i) n += WaveSlotInUse(i) ? 1 : 0;
+    for (int i = 0; i < WaveSlotCount; ++i) n += WaveSlotInUse(engine, i) ? 1 : 0;
     return n;
 }
 
-TEST(DetectSongKind, TellsTheThreeMagicFormsApart) {
+using KindDetection = test::EngineTest;
+using SongLoading = test::EngineTest;
+using SongStart = test::EngineTest;
+using NoteTrigger = test::EngineTest;
+
+TEST_F(KindDetection, TellsTheThreeMagicFormsApart) {
     EXPECT_EQ(Kind("SONGOK", 600), SoundSmithSong);
     EXPECT_EQ(Kind("SON\x01\xFFK", 6), SoundSmithSong);  // bytes 3 and 4 are not examined
     EXPECT_EQ(Kind("SONGOX", 600), NoSong);
@@ -59,83 +65,82 @@ TEST(DetectSongKind, TellsTheThreeMagicFormsApart) {
     EXPECT_EQ(DetectSongKind(nullptr, 0), NoSong);
 }
 
-TEST(LoadSong, ReleasesThePreviousSongWhateverTheNextFileIs) {
-    TempDir dir;
+TEST_F(SongLoading, ReleasesThePreviousSongWhateverTheNextFileIs) {
     SoundSmithTune three;
     three.instruments = {{"A", 10}, {"B", 20}, {"C", 30}};
     const std::vector<BankInstrument> bank3 = {{{10, 20, 30}, false}, {{40, 50}, true}, {{60}, false}};
-    dir.Write("THREE.W", test::WaveBankBytes(bank3));
-    const std::string threePath = dir.Write("THREE.MTP", three.Bytes());
+    const test::Companions threeFiles{{"THREE.W", test::WaveBankBytes(bank3)}};
     SoundSmithTune one;
     one.instruments = {{"A", 99}};
-    dir.Write("ONE.W", test::WaveBankBytes({{{1, 2, 3}, false}}));
-    const std::string onePath = dir.Write("ONE.MTP", one.Bytes());
-    const std::string junkPath = dir.Write("JUNK.MTP", std::vector<uint8_t>(700, 'J'));
+    const test::Companions oneFiles{{"ONE.W", test::WaveBankBytes({{{1, 2, 3}, false}})}};
 
-    test::PrepareSong(threePath);
-    EXPECT_EQ(SongKind, SoundSmithSong);
-    EXPECT_EQ(songLoaded, 1);
-    EXPECT_EQ(InUseSlots(), 3);
-    EXPECT_EQ(InstrumentMap[2], 2);
-    EXPECT_EQ(WaveTable[2].defaultVolume, 30);
+    test::PrepareSong(engine, three.Bytes(), "THREE.MTP", threeFiles);
+    EXPECT_EQ(engine.SongKind, SoundSmithSong);
+    EXPECT_EQ(engine.songLoaded, 1);
+    EXPECT_EQ(InUseSlots(engine), 3);
+    EXPECT_EQ(engine.InstrumentMap[2], 2);
+    EXPECT_EQ(engine.WaveTable[2].defaultVolume, 30);
 
     // The second song names one instrument: the entries the first song filled must not survive.
-    test::PrepareSong(onePath);
-    EXPECT_EQ(InUseSlots(), 1);
-    EXPECT_EQ(InstrumentMap[0], 0);
-    EXPECT_EQ(WaveTable[0].defaultVolume, 99);
-    for (int i = 1; i < InstrumentMapSize; ++i) EXPECT_EQ(InstrumentMap[i], NoInstrumentSlot) << i;
+    test::PrepareSong(engine, one.Bytes(), "ONE.MTP", oneFiles);
+    EXPECT_EQ(InUseSlots(engine), 1);
+    EXPECT_EQ(engine.InstrumentMap[0], 0);
+    EXPECT_EQ(engine.WaveTable[0].defaultVolume, 99);
+    for (int i = 1; i < InstrumentMapSize; ++i) EXPECT_EQ(engine.InstrumentMap[i], NoInstrumentSlot) << i;
 
-    test::PrepareSong(dir.File("MISSING.MTP"));
-    EXPECT_EQ(SongKind, NoSong);
-    EXPECT_EQ(SongBlock.data, nullptr);
-    EXPECT_EQ(InUseSlots(), 0);
+    const TempDir dir;
+    test::PrepareSong(engine, dir.File("MISSING.MTP"));
+    EXPECT_EQ(engine.SongKind, NoSong);
+    EXPECT_EQ(engine.SongBlock.data, nullptr);
+    EXPECT_EQ(InUseSlots(engine), 0);
 
-    test::PrepareSong(threePath);
-    EXPECT_EQ(InUseSlots(), 3);
-    test::PrepareSong(junkPath);
-    EXPECT_EQ(SongKind, NoSong);
-    EXPECT_EQ(SongBlock.data, nullptr);
-    EXPECT_EQ(InUseSlots(), 0);
-    for (int i = 0; i < InstrumentMapSize; ++i) EXPECT_EQ(InstrumentMap[i], NoInstrumentSlot) << i;
-    EXPECT_EQ(songLoaded, 1);  // stays set, so the next load still releases whatever is there
+    test::PrepareSong(engine, three.Bytes(), "THREE.MTP", threeFiles);
+    EXPECT_EQ(InUseSlots(engine), 3);
+    test::PrepareSong(engine, std::vector<uint8_t>(700, 'J'), "JUNK.MTP");
+    EXPECT_EQ(engine.SongKind, NoSong);
+    EXPECT_EQ(engine.SongBlock.data, nullptr);
+    EXPECT_EQ(InUseSlots(engine), 0);
+    for (int i = 0; i < InstrumentMapSize; ++i) EXPECT_EQ(engine.InstrumentMap[i], NoInstrumentSlot) << i;
+    EXPECT_EQ(engine.songLoaded, 1);  // stays set, so the next load still releases whatever is there
 }
 
-TEST(LoadSong, AFailedLoadPlaysNothingAndNeverEnds) {
+TEST_F(SongLoading, AFailedLoadPlaysNothingAndNeverEnds) {
     TempDir dir;
     SoundSmithTune tune;
     tune.speedByte = 1;
     tune.instruments = {{"A", 127}};
     tune.Row(0, 0, "C-4 10");
-    dir.Write("GOOD.W", test::WaveBankBytes({{test::SineCycle(64, 100), true}}));
-    const std::string good = dir.Write("GOOD.MTP", tune.Bytes());
     const std::string junk = dir.Write("JUNK.MTP", {'S', 'O', 'N', 'G', 'O', 'X'});
 
     // A song that played before leaves nothing behind that could sound.
-    EXPECT_TRUE(test::PlaySong(good, 100000).ended);
+    test::PrepareSong(engine, tune.Bytes(), "GOOD.MTP",
+                      {{"GOOD.W", test::WaveBankBytes({{test::SineCycle(64, 100), true}})}});
+    EXPECT_TRUE(test::PlaySong(engine, 100000).ended);
     for (const std::string& path : {junk, dir.File("NONE.MTP")}) {
-        const test::Rendering r = test::PlaySong(path, 200000);
+        test::PrepareSong(engine, path);
+        const test::Rendering r = test::PlaySong(engine, 200000);
         EXPECT_FALSE(r.ended) << path;
         EXPECT_GE(r.frames, 200000u);
         bool silent = true;
         for (int16_t s : r.pcm) silent = silent && s == 0;
         EXPECT_TRUE(silent) << path;
-        for (const TrackState& track : Player.tracks) EXPECT_EQ(track.lastNote, 60);
+        for (const TrackState& track : engine.Player.tracks) EXPECT_EQ(track.lastNote, 60);
     }
 }
 
-TEST(StartSong, ResetsEveryTrackAndReadsTheSongsStart) {
-    TempDir dir;
+TEST_F(SongStart, ResetsEveryTrackAndReadsTheSongsStart) {
     SoundSmithTune tune;
     tune.speedByte = 0xA5;
     tune.patternCount = 4;
     tune.order = {3, 1};
-    std::memset(&Player, 0x5A, sizeof Player);
-    test::PrepareSong(dir.Write("TUNE.MTP", tune.Bytes()));
-    EXPECT_EQ(Player.speed, 5);
-    EXPECT_EQ(Player.rowOffset, 3 * 896);
-    EXPECT_EQ(Player.rowIndex | Player.orderPosition | Player.songEnded | Player.tickCounter, 0);
-    for (const TrackState& t : Player.tracks) {
+    std::memset(&engine.Player, 0x5A, sizeof engine.Player);
+    test::PrepareSong(engine, tune.Bytes(), "TUNE.MTP");
+    EXPECT_EQ(engine.Player.speed, 5);
+    EXPECT_EQ(engine.Player.rowOffset, 3 * 896);
+    EXPECT_EQ(engine.Player.rowIndex | engine.Player.orderPosition | engine.Player.songEnded |
+                  engine.Player.tickCounter,
+              0);
+    for (const TrackState& t : engine.Player.tracks) {
         EXPECT_EQ(t.instrument, -1);
         EXPECT_EQ(t.lastNote, 60);
         EXPECT_EQ(t.effect | t.effectParam | t.pitch | t.portamentoTarget | t.portamentoSpeed |
@@ -152,41 +157,38 @@ TEST(StartSong, ResetsEveryTrackAndReadsTheSongsStart) {
     ntg[39] = 0x0E;  // 3584
     ntg[94] = 0x34;
     ntg[95] = 0x12;  // 0x1234
-    test::PrepareSong(dir.Write("TUNE.NTG", ntg));
-    ASSERT_EQ(SongKind, NoiseTrackerSong);
-    EXPECT_EQ(Player.songTempo, NtgTempo(9));
-    EXPECT_EQ(Player.rowOffset, 0x1234 * 3584);
-    EXPECT_EQ(Player.patternBase, SongBlock.data + 606);
+    test::PrepareSong(engine, ntg, "TUNE.NTG");
+    ASSERT_EQ(engine.SongKind, NoiseTrackerSong);
+    EXPECT_EQ(engine.Player.songTempo, NtgTempo(9));
+    EXPECT_EQ(engine.Player.rowOffset, 0x1234 * 3584);
+    EXPECT_EQ(engine.Player.patternBase, engine.SongBlock.data + 606);
 }
 
-TEST(TriggerNote, StartsTheVoiceOnTheSlotWithTheNotesPitch) {
-    FreeAllWaveSlots();
-    ResetWaveTable();
+TEST_F(NoteTrigger, StartsTheVoiceOnTheSlotWithTheNotesPitch) {
     const uint8_t bytes[5] = {1, 2, 3, 4, 5};
-    const int16_t once = AllocWaveSlot(bytes, 5, 0, 4, 0, 0);
-    const int16_t loop = AllocWaveSlot(bytes, 4, 0, 3, 1, 0);
-    const int16_t odd = AllocWaveSlot(bytes, 3, 0, 2, 9, 0);  // loop bit and bit 3: not exactly 1
-    ResetVoiceBank();
+    const int16_t once = AllocWaveSlot(engine, bytes, 5, 0, 4, 0, 0);
+    const int16_t loop = AllocWaveSlot(engine, bytes, 4, 0, 3, 1, 0);
+    const int16_t odd = AllocWaveSlot(engine, bytes, 3, 0, 2, 9, 0);  // loop bit and bit 3: not exactly 1
+    ResetVoiceBank(engine);
 
-    TriggerNote(3, 49, once, 200, 0xFF, false);
-    EXPECT_EQ(Player.tracks[3].lastNote, 49);
-    EXPECT_EQ(Player.tracks[3].pitch, 346);
-    EXPECT_EQ(VoiceBank[3].channel, 0xFF);
-    EXPECT_EQ(VoiceBank[3].frequency, 346u * 51u);
-    EXPECT_EQ(VoiceBank[3].slot, once);
-    EXPECT_EQ(VoiceBank[3].limit, 5u);
-    EXPECT_EQ(VoiceBank[3].end, 4u);
-    EXPECT_EQ(VoiceBank[3].mode & 1u, 0u);
+    TriggerNote(engine, 3, 49, once, 200, 0xFF, false);
+    EXPECT_EQ(engine.Player.tracks[3].lastNote, 49);
+    EXPECT_EQ(engine.Player.tracks[3].pitch, 346);
+    EXPECT_EQ(engine.VoiceBank[3].channel, 0xFF);
+    EXPECT_EQ(engine.VoiceBank[3].frequency, 346u * 51u);
+    EXPECT_EQ(engine.VoiceBank[3].slot, once);
+    EXPECT_EQ(engine.VoiceBank[3].limit, 5u);
+    EXPECT_EQ(engine.VoiceBank[3].end, 4u);
+    EXPECT_EQ(engine.VoiceBank[3].mode & 1u, 0u);
 
-    TriggerNote(4, 61, loop, 90, 0, true);
-    EXPECT_EQ(VoiceBank[4].mode & 1u, 1u);
-    EXPECT_EQ(VoiceBank[4].end, 3u);
+    TriggerNote(engine, 4, 61, loop, 90, 0, true);
+    EXPECT_EQ(engine.VoiceBank[4].mode & 1u, 1u);
+    EXPECT_EQ(engine.VoiceBank[4].end, 3u);
 
-    TriggerNote(5, 120, odd, 64, 0, false);  // above the table: its highest note
-    EXPECT_EQ(VoiceBank[5].mode & 1u, 0u);
-    EXPECT_EQ(VoiceBank[5].frequency, 9864u * 51u);
-    EXPECT_EQ(Player.tracks[5].lastNote, 120);
-    FreeAllWaveSlots();
+    TriggerNote(engine, 5, 120, odd, 64, 0, false);  // above the table: its highest note
+    EXPECT_EQ(engine.VoiceBank[5].mode & 1u, 0u);
+    EXPECT_EQ(engine.VoiceBank[5].frequency, 9864u * 51u);
+    EXPECT_EQ(engine.Player.tracks[5].lastNote, 120);
 }
 
 }  // namespace

@@ -2,28 +2,24 @@
 // pitch a note actually has in the rendered sound.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "song/note_table.h"
 #include "synth/voice_bank.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/song_builder.h"
 #include "tests/support/song_player.h"
 
 namespace trelmo {
 namespace {
 
-TEST(SoundSmithPlay, EchoPlaysFromStartToEnd) {
-    test::TempDir dir;
-    const std::string corpus = std::string(TRELMO_CORPUS_DIR) + "/soundsmith/";
-    dir.Copy(corpus + "ECHO.W", "ECHO.W");
-    const std::string song = dir.Copy(corpus + "ECHO.MTP", "ECHO.MTP");
+using SoundSmithPlay = test::EngineTest;
 
-    testing::internal::CaptureStdout();
-    const test::Rendering r = test::PlaySong(song, 10'000'000);
-    std::fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "DOC DATA file found with 9 insts.\n");
+TEST_F(SoundSmithPlay, EchoPlaysFromStartToEnd) {
+    test::PrepareSong(engine, std::string(TRELMO_CORPUS_DIR) + "/soundsmith/ECHO.MTP");
+    const test::Rendering r = test::PlaySong(engine, 10'000'000);
+    EXPECT_EQ(log.Take(), "DOC DATA file found with 9 insts.\n");
     EXPECT_TRUE(r.ended);
     EXPECT_EQ(r.frames, 6'635'520u);  // 20 positions x 64 rows x 6 ticks x 864 frames
     // Both sides carry sound: the stereo table puts tracks 2 to 5 on the left, the rest right.
@@ -55,20 +51,20 @@ double MeasuredPeriod(const std::vector<int16_t>& pcm, size_t skip) {
     return crossings > 1 ? (last - first) / (crossings - 1) : 0.0;
 }
 
-TEST(SoundSmithPlay, ANoteSoundsAtThePitchItsStepGives) {
+TEST_F(SoundSmithPlay, ANoteSoundsAtThePitchItsStepGives) {
     // A looping voice plays bytes 0 .. length - 2 and meets the last byte only as the blend partner,
     // so a 255-byte cycle followed by its own first byte loops seamlessly.
     std::vector<int8_t> wave = test::SineCycle(255, 100);
     wave.push_back(wave[0]);
-    test::TempDir dir;
-    dir.Write("PITCH.W", test::WaveBankBytes({{wave, true}}));
+    const test::Companions bank{{"PITCH.W", test::WaveBankBytes({{wave, true}})}};
     for (const char* name : {"C-4", "A-5", "E-7"}) {
         test::SoundSmithTune tune;
         tune.speedByte = 6;
         tune.instruments = {{"SINE", 127}};
         tune.stereo[0] = 1;  // left
         tune.Row(0, 0, std::string(name) + " 10 00");
-        const test::Rendering r = test::PlaySong(dir.Write("PITCH.MTP", tune.Bytes()), 10'000'000);
+        test::PrepareSong(engine, tune.Bytes(), "PITCH.MTP", bank);
+        const test::Rendering r = test::PlaySong(engine, 10'000'000);
         ASSERT_TRUE(r.ended);
 
         const uint32_t step = FrequencyToStep(NotePitch(test::Note(name)) * 51u);

@@ -11,6 +11,7 @@
 #include "synth/tick_timing.h"
 #include "synth/voice_bank.h"
 #include "synth/wave_table.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/song_builder.h"
 #include "tests/support/song_player.h"
 
@@ -19,35 +20,34 @@ namespace {
 
 using test::Note;
 
-class SoundSmithSequencer : public testing::Test {
+class SoundSmithSequencer : public test::EngineTest {
   protected:
     void SetUp() override {
         tune.instruments = {{"SINE", 100}, {"ONCE", 200}};  // instrument 3 (high nibble 3) is empty
         tune.speedByte = 15;
     }
     void Start() {
-        dir.Write("TUNE.W",
-                  test::WaveBankBytes({{test::SineCycle(64, 100), true}, {{10, 20, 30, 40}, false}}));
-        test::PrepareSong(dir.Write("TUNE.MTP", tune.Bytes()));
+        test::PrepareSong(
+            engine, tune.Bytes(), "TUNE.MTP",
+            {{"TUNE.W", test::WaveBankBytes({{test::SineCycle(64, 100), true}, {{10, 20, 30, 40}, false}})}});
     }
     // Ticks until the next row has been read.
-    static void ReadRow() {
+    void ReadRow() {
         do {
-            SequencerTick();
-        } while (Player.tickCounter != 0);
+            SequencerTick(engine);
+        } while (engine.Player.tickCounter != 0);
     }
-    static void Ticks(int n) {
-        for (int i = 0; i < n; ++i) SequencerTick();
+    void Ticks(int n) {
+        for (int i = 0; i < n; ++i) SequencerTick(engine);
     }
-    static TrackState& Track(int t) { return Player.tracks[t]; }
-    static uint32_t Freq(int t) { return VoiceBank[t].frequency; }
-    static uint32_t PitchFreq(unsigned pitch) { return pitch * 51u; }
-    static uint32_t NoteFreq(const std::string& name) { return NotePitch(Note(name)) * 51u; }
-    static void ForgetRestarts() {
-        for (Voice& v : VoiceBank) v.restartPending = 0;
+    TrackState& Track(int t) { return engine.Player.tracks[t]; }
+    uint32_t Freq(int t) { return engine.VoiceBank[t].frequency; }
+    uint32_t PitchFreq(unsigned pitch) { return pitch * 51u; }
+    uint32_t NoteFreq(const std::string& name) { return NotePitch(Note(name)) * 51u; }
+    void ForgetRestarts() {
+        for (Voice& v : engine.VoiceBank) v.restartPending = 0;
     }
 
-    test::TempDir dir;
     test::SoundSmithTune tune;
 };
 
@@ -56,34 +56,34 @@ TEST_F(SoundSmithSequencer, SpeedSetsHowManyTicksARowLasts) {
     tune.Row(0, 0, "C-4 10");
     tune.Row(0, 1, "D-4");
     Start();
-    EXPECT_EQ(Player.speed, 6);
+    EXPECT_EQ(engine.Player.speed, 6);
     for (int tick = 1; tick <= 5; ++tick) {
-        SequencerTick();
-        EXPECT_EQ(Player.tickCounter, tick);
-        EXPECT_EQ(Player.rowOffset, 0);
+        SequencerTick(engine);
+        EXPECT_EQ(engine.Player.tickCounter, tick);
+        EXPECT_EQ(engine.Player.rowOffset, 0);
         EXPECT_EQ(Track(0).lastNote, 60) << "row 0 read on tick " << tick;
     }
-    SequencerTick();  // tick 6 reads row 0
-    EXPECT_EQ(Player.tickCounter, 0);
-    EXPECT_EQ(Player.rowIndex, 1);
-    EXPECT_EQ(Player.rowOffset, 14);
+    SequencerTick(engine);  // tick 6 reads row 0
+    EXPECT_EQ(engine.Player.tickCounter, 0);
+    EXPECT_EQ(engine.Player.rowIndex, 1);
+    EXPECT_EQ(engine.Player.rowOffset, 14);
     EXPECT_EQ(Track(0).lastNote, Note("C-4"));
     Ticks(5);
     EXPECT_EQ(Track(0).lastNote, Note("C-4"));
-    SequencerTick();
+    SequencerTick(engine);
     EXPECT_EQ(Track(0).lastNote, Note("D-4"));
-    EXPECT_EQ(Player.rowIndex, 2);
+    EXPECT_EQ(engine.Player.rowIndex, 2);
 
     // Speed 1, then 0: every tick reads a row.
     tune.speedByte = 1;
     tune.Row(0, 2, "--- 0F 00");
     Start();
     for (int row = 1; row <= 5; ++row) {
-        SequencerTick();
-        EXPECT_EQ(Player.rowIndex, row);
-        EXPECT_EQ(Player.tickCounter, 0);
+        SequencerTick(engine);
+        EXPECT_EQ(engine.Player.rowIndex, row);
+        EXPECT_EQ(engine.Player.tickCounter, 0);
     }
-    EXPECT_EQ(Player.speed, 0);
+    EXPECT_EQ(engine.Player.speed, 0);
 }
 
 TEST_F(SoundSmithSequencer, SetSpeedAndTempoTakesBothNibbles) {
@@ -97,10 +97,10 @@ TEST_F(SoundSmithSequencer, SetSpeedAndTempoTakesBothNibbles) {
     Start();
     for (int r = 0; r < 9; ++r) {
         ReadRow();
-        EXPECT_EQ(Player.speed, speeds[r]) << rows[r];
-        EXPECT_EQ(GetTickRate(), tempos[r]) << rows[r];
+        EXPECT_EQ(engine.Player.speed, speeds[r]) << rows[r];
+        EXPECT_EQ(GetTickRate(engine), tempos[r]) << rows[r];
     }
-    EXPECT_EQ(Player.rowIndex, 9);
+    EXPECT_EQ(engine.Player.rowIndex, 9);
 }
 
 TEST_F(SoundSmithSequencer, VolumeEffectsShapeTheRowVolume) {
@@ -110,20 +110,20 @@ TEST_F(SoundSmithSequencer, VolumeEffectsShapeTheRowVolume) {
     tune.Row(0, 1, "--- 00 00 | --- 00 00 | --- 00 00 | --- 00 00 | --- 00 00 | --- 03 28 | --- 05 40");
     Start();
     ReadRow();
-    EXPECT_EQ(VoiceBank[0].targetVolume, 127);  // 150, limited
-    EXPECT_EQ(VoiceBank[1].targetVolume, 127);  // 255 at most, then limited
-    EXPECT_EQ(VoiceBank[2].targetVolume, 70);
-    EXPECT_EQ(VoiceBank[3].targetVolume, 0);
-    EXPECT_EQ(VoiceBank[4].targetVolume, 200);  // set volume is not limited
-    EXPECT_EQ(VoiceBank[4].restartPending, 1);
-    EXPECT_EQ(VoiceBank[5].targetVolume, 100);
-    EXPECT_EQ(VoiceBank[6].targetVolume, 50);
+    EXPECT_EQ(engine.VoiceBank[0].targetVolume, 127);  // 150, limited
+    EXPECT_EQ(engine.VoiceBank[1].targetVolume, 127);  // 255 at most, then limited
+    EXPECT_EQ(engine.VoiceBank[2].targetVolume, 70);
+    EXPECT_EQ(engine.VoiceBank[3].targetVolume, 0);
+    EXPECT_EQ(engine.VoiceBank[4].targetVolume, 200);  // set volume is not limited
+    EXPECT_EQ(engine.VoiceBank[4].restartPending, 1);
+    EXPECT_EQ(engine.VoiceBank[5].targetVolume, 100);
+    EXPECT_EQ(engine.VoiceBank[6].targetVolume, 50);
     ForgetRestarts();
     ReadRow();
     // Set volume changes the sounding note at once; volume up without a note changes nothing.
-    EXPECT_EQ(VoiceBank[5].targetVolume, 40);
-    EXPECT_EQ(VoiceBank[5].restartPending, 0);
-    EXPECT_EQ(VoiceBank[6].targetVolume, 50);
+    EXPECT_EQ(engine.VoiceBank[5].targetVolume, 40);
+    EXPECT_EQ(engine.VoiceBank[5].restartPending, 0);
+    EXPECT_EQ(engine.VoiceBank[6].targetVolume, 50);
 }
 
 TEST_F(SoundSmithSequencer, ArpeggioCyclesThroughItsThreeNotes) {
@@ -137,22 +137,22 @@ TEST_F(SoundSmithSequencer, ArpeggioCyclesThroughItsThreeNotes) {
     EXPECT_EQ(Freq(0), NoteFreq("C-4"));
     const int expected[] = {56, 60, 53, 56, 60};
     for (int tick = 0; tick < 5; ++tick) {
-        SequencerTick();
+        SequencerTick(engine);
         EXPECT_EQ(Freq(0), NotePitch(expected[tick]) * 51u) << "effect tick " << tick + 1;
     }
-    SequencerTick();  // row 1: effect 0 with parameter 0 goes back to the track's pitch
-    SequencerTick();
+    SequencerTick(engine);  // row 1: effect 0 with parameter 0 goes back to the track's pitch
+    SequencerTick(engine);
     EXPECT_EQ(Freq(0), NoteFreq("C-4"));
     Ticks(4);
-    EXPECT_EQ(Player.rowIndex, 2);
-    SequencerTick();
+    EXPECT_EQ(engine.Player.rowIndex, 2);
+    SequencerTick(engine);
     const int fromZero[] = {7, 11, 4};
     for (int tick = 0; tick < 3; ++tick) {
-        SequencerTick();
+        SequencerTick(engine);
         EXPECT_EQ(Freq(0), NotePitch(fromZero[tick]) * 51u) << "effect tick " << tick + 1;
     }
     Ticks(2);
-    SequencerTick();  // row 3
+    SequencerTick(engine);  // row 3
     EXPECT_EQ(Freq(0), NoteFreq("G-8"));
     for (uint32_t value : Track(0).arpeggio) EXPECT_EQ(value, NotePitch(107) * 51u);
 }
@@ -162,7 +162,7 @@ TEST_F(SoundSmithSequencer, SlidesMoveThePitchAndWrap) {
     tune.Row(0, 1, "--- 00 00 | --- 01 FF");
     Start();
     ReadRow();
-    SequencerTick();
+    SequencerTick(engine);
     EXPECT_EQ(Track(0).pitch, 346 + 16);
     EXPECT_EQ(Freq(0), PitchFreq(346 + 16));
     EXPECT_EQ(Track(1).pitch, 65526);  // 22 - 32 wraps
@@ -188,12 +188,12 @@ TEST_F(SoundSmithSequencer, TonePortamentoGlidesToTheNoteAndStops) {
     ForgetRestarts();
     ReadRow();
     EXPECT_EQ(Track(0).lastNote, Note("C-4"));
-    EXPECT_EQ(VoiceBank[0].restartPending, 0);
-    EXPECT_EQ(VoiceBank[3].restartPending, 1);  // the same note restarts and ends the glide
+    EXPECT_EQ(engine.VoiceBank[0].restartPending, 0);
+    EXPECT_EQ(engine.VoiceBank[3].restartPending, 1);  // the same note restarts and ends the glide
     EXPECT_EQ(Track(3).effect, 0);
     EXPECT_EQ(Track(3).effectParam, 0);
     for (int tick = 1; tick <= 13; ++tick) {
-        SequencerTick();
+        SequencerTick(engine);
         EXPECT_EQ(Track(0).pitch, 346 + 26 * tick);
         EXPECT_EQ(Freq(0), PitchFreq(346u + 26u * static_cast<unsigned>(tick)));
         EXPECT_EQ(Track(4).pitch, 346);
@@ -211,7 +211,7 @@ TEST_F(SoundSmithSequencer, TonePortamentoGlidesToTheNoteAndStops) {
         }
     }
     EXPECT_EQ(Track(0).effect, 12);
-    SequencerTick();  // 346 + 14 x 26 = 710 passes 692 and stops on it
+    SequencerTick(engine);  // 346 + 14 x 26 = 710 passes 692 and stops on it
     EXPECT_EQ(Track(0).pitch, 692);
     EXPECT_EQ(Freq(0), PitchFreq(692));
     EXPECT_EQ(Track(0).effect, 0);
@@ -220,7 +220,7 @@ TEST_F(SoundSmithSequencer, TonePortamentoGlidesToTheNoteAndStops) {
     EXPECT_EQ(Track(5).pitch, 346 + 14 * 255);
 
     ReadRow();
-    SequencerTick();
+    SequencerTick(engine);
     EXPECT_EQ(Track(0).pitch, 692 + 26);  // parameter 0 kept the step of 26
     EXPECT_EQ(Track(5).pitch, 692);       // upward from note C-4, so it has already arrived
     EXPECT_EQ(Track(5).effect, 0);
@@ -233,7 +233,7 @@ TEST_F(SoundSmithSequencer, VibratoSwingsAroundThePitchWithoutMovingIt) {
     ReadRow();
     const int row3[] = {0, 1, 2, 3, 4, 4, 5, 5, 5, 5, 5, 4, 4, 3, 2, 1};
     for (int tick = 1; tick <= 14; ++tick) {
-        SequencerTick();
+        SequencerTick(engine);
         const int position = (2 * tick) % 32;
         const int offset = position < 16 ? row3[position] : -row3[position - 16];
         EXPECT_EQ(Freq(0), PitchFreq(static_cast<unsigned>(346 + offset))) << "tick " << tick;
@@ -246,9 +246,9 @@ TEST_F(SoundSmithSequencer, VibratoSwingsAroundThePitchWithoutMovingIt) {
         }
     }
     ReadRow();  // new speed 4, the depth stays 3
-    SequencerTick();
+    SequencerTick(engine);
     EXPECT_EQ(Track(0).vibratoPosition, 0);
-    SequencerTick();
+    SequencerTick(engine);
     EXPECT_EQ(Freq(0), PitchFreq(346 + 4));
 
     for (int depth = 1; depth < VibratoDepths; ++depth) {
@@ -268,28 +268,28 @@ TEST_F(SoundSmithSequencer, NoteCommandsSilenceOrEndThePattern) {
     Start();
     ReadRow();
     ReadRow();
-    EXPECT_EQ(VoiceBank[0].targetVolume, 0);
-    EXPECT_EQ(VoiceBank[1].targetVolume, 100);
+    EXPECT_EQ(engine.VoiceBank[0].targetVolume, 0);
+    EXPECT_EQ(engine.VoiceBank[1].targetVolume, 100);
     EXPECT_EQ(Track(0).effect, 1);  // the slide goes on after the command
     EXPECT_EQ(Track(0).pitch, 346 + 14);
-    SequencerTick();
+    SequencerTick(engine);
     EXPECT_EQ(Track(0).pitch, 346 + 15);
 
     tune.speedByte = 1;
     Start();
     Ticks(10);
-    EXPECT_EQ(Player.orderPosition, 0);
-    SequencerTick();  // row 10 ends the pattern, its other cells still read
+    EXPECT_EQ(engine.Player.orderPosition, 0);
+    SequencerTick(engine);  // row 10 ends the pattern, its other cells still read
     EXPECT_EQ(Track(1).lastNote, Note("D-4"));
-    EXPECT_EQ(Player.rowIndex, 0);
-    EXPECT_EQ(Player.orderPosition, 1);
-    EXPECT_EQ(Player.rowOffset, 896);
-    SequencerTick();
+    EXPECT_EQ(engine.Player.rowIndex, 0);
+    EXPECT_EQ(engine.Player.orderPosition, 1);
+    EXPECT_EQ(engine.Player.rowOffset, 896);
+    SequencerTick(engine);
     EXPECT_EQ(Track(0).lastNote, Note("E-4"));
     Ticks(62);
-    EXPECT_EQ(Player.songEnded, 0);
-    SequencerTick();  // the last row of the last position
-    EXPECT_EQ(Player.songEnded, 1);
+    EXPECT_EQ(engine.Player.songEnded, 0);
+    SequencerTick(engine);  // the last row of the last position
+    EXPECT_EQ(engine.Player.songEnded, 1);
 }
 
 TEST_F(SoundSmithSequencer, InstrumentNibbleAndTheSidesOfTracks) {
@@ -302,33 +302,33 @@ TEST_F(SoundSmithSequencer, InstrumentNibbleAndTheSidesOfTracks) {
     tune.Row(0, 1, "D-4 00 00 | --- 00 00 | --- 03 40 | --- 00 00");
     tune.Row(0, 2, "E-4 20 00");
     Start();
-    VoiceBank[2].targetVolume = 50;
-    SequencerTick();
-    EXPECT_EQ(VoiceBank[0].slot, InstrumentMap[0]);
-    EXPECT_EQ(VoiceBank[0].channel, 0);
-    EXPECT_EQ(VoiceBank[3].channel, 0xFF);
-    EXPECT_EQ(VoiceBank[3].slot, InstrumentMap[1]);
+    engine.VoiceBank[2].targetVolume = 50;
+    SequencerTick(engine);
+    EXPECT_EQ(engine.VoiceBank[0].slot, engine.InstrumentMap[0]);
+    EXPECT_EQ(engine.VoiceBank[0].channel, 0);
+    EXPECT_EQ(engine.VoiceBank[3].channel, 0xFF);
+    EXPECT_EQ(engine.VoiceBank[3].slot, engine.InstrumentMap[1]);
     EXPECT_EQ(Track(1).instrument, -1);  // never named an instrument: the note is not played
     EXPECT_EQ(Track(1).lastNote, 60);
-    EXPECT_EQ(VoiceBank[1].restartPending, 0);
+    EXPECT_EQ(engine.VoiceBank[1].restartPending, 0);
     EXPECT_EQ(Track(2).instrument, 2);  // an empty position: silent, nothing started
-    EXPECT_EQ(VoiceBank[2].targetVolume, 0);
-    EXPECT_EQ(VoiceBank[2].restartPending, 0);
-    SequencerTick();
+    EXPECT_EQ(engine.VoiceBank[2].targetVolume, 0);
+    EXPECT_EQ(engine.VoiceBank[2].restartPending, 0);
+    SequencerTick(engine);
     EXPECT_EQ(Track(0).lastNote, Note("D-4"));  // high nibble 0 keeps instrument 0
     EXPECT_EQ(Track(0).instrument, 0);
-    EXPECT_EQ(VoiceBank[2].targetVolume, 0);  // the set volume is taken back at once
-    SequencerTick();
+    EXPECT_EQ(engine.VoiceBank[2].targetVolume, 0);  // the set volume is taken back at once
+    SequencerTick(engine);
     EXPECT_EQ(Track(0).instrument, 1);
-    EXPECT_EQ(VoiceBank[0].slot, InstrumentMap[1]);
+    EXPECT_EQ(engine.VoiceBank[0].slot, engine.InstrumentMap[1]);
 
     tune.Row(0, 0, "C-4 10 00 | C-4 10 00 | C-4 10 00 | C-4 10 00");
     Start();
-    SequencerTick();
-    EXPECT_EQ(VoiceBank[0].channel, 0);
-    EXPECT_EQ(VoiceBank[1].channel, 0xFF);
-    EXPECT_EQ(VoiceBank[2].channel, 0xFF);
-    EXPECT_EQ(VoiceBank[3].channel, 0xFF);
+    SequencerTick(engine);
+    EXPECT_EQ(engine.VoiceBank[0].channel, 0);
+    EXPECT_EQ(engine.VoiceBank[1].channel, 0xFF);
+    EXPECT_EQ(engine.VoiceBank[2].channel, 0xFF);
+    EXPECT_EQ(engine.VoiceBank[3].channel, 0xFF);
 }
 
 TEST_F(SoundSmithSequencer, TheOrderListIsPlayedOnce) {
@@ -336,24 +336,25 @@ TEST_F(SoundSmithSequencer, TheOrderListIsPlayedOnce) {
     tune.patternCount = 3;
     tune.order = {2, 0, 2};
     Start();
-    EXPECT_EQ(Player.rowOffset, 2 * 896);
+    EXPECT_EQ(engine.Player.rowOffset, 2 * 896);
     Ticks(63);
-    EXPECT_EQ(Player.rowOffset, 2 * 896 + 63 * 14);
-    SequencerTick();
-    EXPECT_EQ(Player.orderPosition, 1);
-    EXPECT_EQ(Player.rowOffset, 0);
+    EXPECT_EQ(engine.Player.rowOffset, 2 * 896 + 63 * 14);
+    SequencerTick(engine);
+    EXPECT_EQ(engine.Player.orderPosition, 1);
+    EXPECT_EQ(engine.Player.rowOffset, 0);
     Ticks(64);
-    EXPECT_EQ(Player.rowOffset, 2 * 896);
+    EXPECT_EQ(engine.Player.rowOffset, 2 * 896);
     Ticks(63);
-    EXPECT_EQ(Player.songEnded, 0);
-    SequencerTick();
-    EXPECT_EQ(Player.songEnded, 1);
-    EXPECT_EQ(Player.orderPosition, 3);
-    EXPECT_EQ(Player.rowOffset, 3 * 896);  // left where the last row ended
+    EXPECT_EQ(engine.Player.songEnded, 0);
+    SequencerTick(engine);
+    EXPECT_EQ(engine.Player.songEnded, 1);
+    EXPECT_EQ(engine.Player.orderPosition, 3);
+    EXPECT_EQ(engine.Player.rowOffset, 3 * 896);  // left where the last row ended
 
     tune.order = {1};
     tune.speedByte = 3;
-    const test::Rendering r = test::PlaySong(dir.Write("ONE.MTP", tune.Bytes()), 100000000, false);
+    test::PrepareSong(engine, tune.Bytes(), "ONE.MTP");
+    const test::Rendering r = test::PlaySong(engine, 100000000, false);
     EXPECT_TRUE(r.ended);
     EXPECT_EQ(r.ticks, 64u * 3u);
     EXPECT_EQ(r.frames, 64u * 3u * 864u);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "synth/mix_block.h"
+#include "synth/synth.h"
 #include "synth/tick_timing.h"
 #include "synth/voice_bank.h"
 #include "tests/support/reference_mixer.h"
@@ -35,32 +36,33 @@ bool SameVoice(const Voice& a, const Voice& b) {
 
 }  // namespace
 
-size_t CompareWithReference(const std::string& what) {
+size_t CompareWithReference(Synth& synth, const std::string& what) {
     Voice before[VoiceCount];
-    std::copy(std::begin(VoiceBank), std::end(VoiceBank), before);
-    const uint32_t frames = std::min(TickLength, OutputBlockFrames);
+    std::copy(std::begin(synth.VoiceBank), std::end(synth.VoiceBank), before);
+    const uint32_t frames = std::min(synth.TickLength, OutputBlockFrames);
 
-    MixBlock();
-    std::vector<int16_t> fast(OutputBlock, OutputBlock + 2 * frames);
+    MixBlock(synth);
+    std::vector<int16_t> fast(synth.scratch.OutputBlock, synth.scratch.OutputBlock + 2 * frames);
     Voice fastVoices[VoiceCount];
-    std::copy(std::begin(VoiceBank), std::end(VoiceBank), fastVoices);
+    std::copy(std::begin(synth.VoiceBank), std::end(synth.VoiceBank), fastVoices);
 
-    std::copy(std::begin(before), std::end(before), VoiceBank);
-    std::fill_n(OutputBlock, 2 * frames, int16_t{0x5A5A});
-    ReferenceMixBlock();
+    std::copy(std::begin(before), std::end(before), synth.VoiceBank);
+    std::fill_n(synth.scratch.OutputBlock, 2 * frames, int16_t{0x5A5A});
+    ReferenceMixBlock(synth);
 
     for (uint32_t k = 0; k < 2 * frames; ++k) {
-        if (fast[k] != OutputBlock[k]) {
+        if (fast[k] != synth.scratch.OutputBlock[k]) {
             ADD_FAILURE() << what << ": frames " << frames << ", first difference at frame " << k / 2
                           << (k % 2 == 0 ? " left" : " right") << ": fast " << fast[k] << ", reference "
-                          << OutputBlock[k];
+                          << synth.scratch.OutputBlock[k];
             break;
         }
     }
     for (int v = 0; v < VoiceCount; ++v) {
-        EXPECT_TRUE(SameVoice(fastVoices[v], VoiceBank[v]))
-            << what << ": voice " << v << " before: " << Describe(before[v]) << "\n fast after: "
-            << Describe(fastVoices[v]) << "\n reference after: " << Describe(VoiceBank[v]);
+        EXPECT_TRUE(SameVoice(fastVoices[v], synth.VoiceBank[v]))
+            << what << ": voice " << v << " before: " << Describe(before[v])
+            << "\n fast after: " << Describe(fastVoices[v])
+            << "\n reference after: " << Describe(synth.VoiceBank[v]);
     }
     return static_cast<size_t>(std::count_if(fast.begin(), fast.end(), [](int16_t s) { return s != 0; }));
 }

@@ -178,13 +178,8 @@ bool WriteNtgFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     return std::fclose(file) == 0 && written;
 }
 
-bool LoadNtgBytes(const std::vector<uint8_t>& bytes) {
-    // The song is read whole by LoadSong, so its folder can go at once.
-    const TempDir dir;
-    const std::string path = dir.File("SONG.NTG");
-    if (!WriteNtgFile(path, bytes)) return false;
-    PrepareSong(path);
-    return true;
+void LoadNtgBytes(Engine& engine, const std::vector<uint8_t>& bytes) {
+    PrepareSong(engine, bytes, "SONG.NTG");
 }
 
 }  // namespace trelmo::test

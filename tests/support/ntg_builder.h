@@ -14,6 +14,10 @@
 #include <string>
 #include <vector>
 
+namespace trelmo {
+struct Engine;
+}
+
 namespace trelmo::test {
 
 struct NtgInstrumentPlan {
@@ -68,8 +72,7 @@ std::vector<uint8_t> BuildNtgSong(const NtgSongPlan& song, NtgLayout* layout = n
 std::vector<uint8_t> NtgSquareWave(uint32_t length);
 // Writes bytes to path; false when the file cannot be written.
 bool WriteNtgFile(const std::string& path, const std::vector<uint8_t>& bytes);
-// Loads and starts bytes as a song file with PrepareSong (song_player.h), from a private temporary
-// folder that is removed again. False when the file cannot be written.
-bool LoadNtgBytes(const std::vector<uint8_t>& bytes);
+// Loads and starts bytes as a song file called SONG.NTG with PrepareSong (song_player.h).
+void LoadNtgBytes(Engine& engine, const std::vector<uint8_t>& bytes);
 
 }  // namespace trelmo::test

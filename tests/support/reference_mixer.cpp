@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "synth/mix_block.h"
+#include "synth/synth.h"
 #include "synth/tick_timing.h"
 #include "synth/voice_bank.h"
 #include "synth/wave_table.h"
@@ -12,12 +13,12 @@ namespace trelmo {
 
 namespace {
 
-void TakeRestart(Voice& v) {
+void TakeRestart(const Synth& synth, Voice& v) {
     v.position = v.start << 16;
     v.restartPending = 0;
-    if (WaveSlotInUse(v.slot)) {
-        v.data = WaveTable[v.slot].data;
-        v.dataLength = WaveTable[v.slot].length;
+    if (WaveSlotInUse(synth, v.slot)) {
+        v.data = synth.WaveTable[v.slot].data;
+        v.dataLength = synth.WaveTable[v.slot].length;
     } else {
         v.data = nullptr;
         v.dataLength = 0;
@@ -27,8 +28,8 @@ void TakeRestart(Voice& v) {
 // Reads are kept inside the sample and its two guard bytes, whatever the step or loop points say.
 int32_t Fetch(const Voice& v, uint32_t index) { return v.data[std::min(index, v.dataLength + 1)]; }
 
-int32_t StepVoice(Voice& v, uint32_t frame) {
-    if (v.restartPending != 0) TakeRestart(v);
+int32_t StepVoice(const Synth& synth, Voice& v, uint32_t frame) {
+    if (v.restartPending != 0) TakeRestart(synth, v);
     if ((frame & 3u) == 0 && v.volume != v.targetVolume) {
         v.volume = static_cast<uint8_t>(v.volume > v.targetVolume ? v.volume - 1 : v.volume + 1);
     }
@@ -49,21 +50,21 @@ int32_t StepVoice(Voice& v, uint32_t frame) {
 int16_t Saturate(int32_t halvedSum) { return static_cast<int16_t>(std::clamp(halvedSum, -32768, 32767)); }
 }  // namespace
 
-void ReferenceMixBlock() {
-    const uint32_t frames = std::min(TickLength, OutputBlockFrames);
+void ReferenceMixBlock(Synth& synth) {
+    const uint32_t frames = std::min(synth.TickLength, OutputBlockFrames);
     for (uint32_t f = 0; f < frames; ++f) {
         int32_t left = 0;
         int32_t right = 0;
-        for (Voice& v : VoiceBank) {
-            const int32_t c = StepVoice(v, f);
+        for (Voice& v : synth.VoiceBank) {
+            const int32_t c = StepVoice(synth, v, f);
             if (v.channel != 0) {
                 left += c;
             } else {
                 right += c;
             }
         }
-        OutputBlock[2 * f] = Saturate(left >> 1);
-        OutputBlock[2 * f + 1] = Saturate(right >> 1);
+        synth.scratch.OutputBlock[2 * f] = Saturate(left >> 1);
+        synth.scratch.OutputBlock[2 * f + 1] = Saturate(right >> 1);
     }
 }
 

@@ -3,9 +3,11 @@
 
 namespace trelmo {
 
-// Renders TickLength frames from the VoiceBank into the OutputBlock one frame at a time, visiting
+struct Synth;
+
+// Renders TickLength frames from the synth's VoiceBank into its OutputBlock one frame at a time, visiting
 // the voices in order within each frame, exactly as the mixing rules read. Same effects on the
 // voices and the OutputBlock as MixBlock.
-void ReferenceMixBlock();
+void ReferenceMixBlock(Synth& synth);
 
 }  // namespace trelmo

@@ -1,9 +1,17 @@
-// Temporary song folders and the mixer thread's playing loop, for tests that play songs.
+// Temporary song folders, songs loaded from memory and the mixer thread's playing loop, for tests
+// that play songs.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
+
+#include "instruments/song_files.h"
+
+namespace trelmo {
+struct Engine;
+}
 
 namespace trelmo::test {
 
@@ -26,13 +34,24 @@ class TempDir {
     std::string path_;
 };
 
-// Loads the song at path and starts it as Play and the mixer thread's start do: LoadSong,
-// StartSong, ResetVoiceBank, SetTickRate(125). Ticks are then the caller's.
-void PrepareSong(const std::string& path);
+// A song's companion files by name, as a song loaded from memory finds them (case is ignored).
+using Companions = std::map<std::string, std::vector<uint8_t>>;
 
-// Loads and starts the song at path (PrepareSong), then runs the sequencer alone, without mixing,
-// until songEnded or limit ticks. Returns the ticks run.
-uint64_t TicksToEnd(const std::string& path, uint64_t limit);
+// Where a song called songName finds its companion files when they come from files.
+SongFiles FilesFrom(const std::string& songName, const Companions& files);
+
+// Loads the song at path into engine and starts it as Play and the mixer thread's start do:
+// LoadSong, StartSong, ResetVoiceBank, SetTickRate(125). Ticks are then the caller's.
+void PrepareSong(Engine& engine, const std::string& path);
+// The same for a song in memory called name, whose companion files are files.
+void PrepareSong(Engine& engine, const std::vector<uint8_t>& song, const std::string& name,
+                 const Companions& files = {});
+
+// Runs the sequencer of the started song alone, without mixing, until songEnded or limit ticks.
+// Returns the ticks run.
+uint64_t TicksToEnd(Engine& engine, uint64_t limit);
+// Loads and starts the song at path (PrepareSong), then runs its sequencer alone.
+uint64_t TicksToEnd(Engine& engine, const std::string& path, uint64_t limit);
 
 struct Rendering {
     std::vector<int16_t> pcm;  // interleaved stereo, left first; empty unless kept
@@ -41,9 +60,12 @@ struct Rendering {
     bool ended = false;  // songEnded was set
 };
 
-// Plays the song at path the way the mixer thread does: PrepareSong, then SequencerTick and
-// MixBlock per block until songEnded, the block of the last tick included. Stops early after
-// maxFrames frames.
+// Plays the started song the way the mixer thread does: SequencerTick and MixBlock per block until
+// songEnded, the block of the last tick included. Stops early after maxFrames frames.
+Rendering PlaySong(Engine& engine, uint64_t maxFrames, bool keepPcm = true);
+// Loads and starts the song at path (PrepareSong), then plays it.
+Rendering PlaySong(Engine& engine, const std::string& path, uint64_t maxFrames, bool keepPcm = true);
+// The same on a newly created engine of its own: what a song sounds like when nothing played before.
 Rendering PlaySong(const std::string& path, uint64_t maxFrames, bool keepPcm = true);
 
 }  // namespace trelmo::test

@@ -12,24 +12,25 @@
 
 #include "synth/mix_block.h"
 #include "synth/mix_gather.h"
+#include "synth/synth.h"
 #include "synth/tick_timing.h"
 #include "synth/voice_bank.h"
 #include "synth/wave_table.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/mix_comparison.h"
 
 namespace trelmo {
 namespace {
 
 // Samples of assorted lengths and loop settings, including the degenerate ones.
-void LoadSlots(std::mt19937& rng) {
-    FreeAllWaveSlots();
-    ResetWaveTable();
+void LoadSlots(Synth& engine, std::mt19937& rng) {
+    FreeAllWaveSlots(engine);
     const uint32_t lengths[] = {0, 1, 2, 3, 5, 17, 256, 1000, 4096, 65535, 65536, 70000};
     for (uint32_t length : lengths) {
         std::vector<uint8_t> bytes(length);
         for (auto& b : bytes) b = static_cast<uint8_t>(rng());
         const uint32_t loopStart = length > 0 && rng() % 2 == 0 ? static_cast<uint32_t>(rng() % length) : 0;
-        AllocWaveSlot(bytes.data(), length, loopStart, length, static_cast<uint16_t>(rng() % 2), 0);
+        AllocWaveSlot(engine, bytes.data(), length, loopStart, length, static_cast<uint16_t>(rng() % 2), 0);
     }
 }
 
@@ -49,10 +50,10 @@ uint32_t RandomStep(std::mt19937& rng) {
 }
 
 // A voice in any state the engine can reach, and in many it can only reach through damaged songs.
-void RandomVoice(std::mt19937& rng, Voice& v) {
+void RandomVoice(const Synth& engine, std::mt19937& rng, Voice& v) {
     const int slot = static_cast<int>(Pick(rng, 14)) - 1;  // -1 and 12, 13: no sample
-    const bool inUse = WaveSlotInUse(slot);
-    const uint32_t length = inUse ? WaveTable[slot].length : Pick(rng, 300);
+    const bool inUse = WaveSlotInUse(engine, slot);
+    const uint32_t length = inUse ? engine.WaveTable[slot].length : Pick(rng, 300);
     v.restartPending = static_cast<uint8_t>(rng() % 4 == 0 ? 1 : 0);
     v.mode = static_cast<uint16_t>(rng() % 3 == 0 ? rng() : rng() % 2);
     v.slot = static_cast<int16_t>(rng() % 16 == 0 ? static_cast<int>(rng() % 400) - 100 : slot);
@@ -89,7 +90,7 @@ void RandomVoice(std::mt19937& rng, Voice& v) {
         default: v.position = (Pick(rng, length + 1) << 16) | Pick(rng, 0x10000); break;
     }
     if (inUse && rng() % 8 != 0) {
-        v.data = WaveTable[slot].data;
+        v.data = engine.WaveTable[slot].data;
         v.dataLength = length;
     } else {
         v.data = nullptr;
@@ -109,8 +110,8 @@ uint32_t RandomBlockLength(std::mt19937& rng) {
 }
 
 // Every case runs twice: with the vector free runs where the processor has them, and without.
-class MixBlockEquivalence : public ::testing::TestWithParam<bool> {
-protected:
+class MixBlockEquivalence : public ::testing::TestWithParam<bool>, protected test::FreshEngine {
+  protected:
     void SetUp() override {
         AllowGatherMixing(GetParam());
         if (GetParam() && !GatherMixingAvailable()) GTEST_SKIP() << "no vector gathers on this processor";
@@ -125,26 +126,28 @@ TEST_P(MixBlockEquivalence, RandomVoiceStatesOverSeveralBlocks) {
     size_t audible = 0;
     for (uint32_t seed = 1; seed <= 300; ++seed) {
         std::mt19937 rng(seed);
-        LoadSlots(rng);
-        for (Voice& v : VoiceBank) RandomVoice(rng, v);
+        LoadSlots(engine, rng);
+        for (Voice& v : engine.VoiceBank) RandomVoice(engine, rng, v);
         for (int block = 0; block < 4; ++block) {
-            TickLength = RandomBlockLength(rng);
-            audible += CompareWithReference("seed " + std::to_string(seed) + " block " + std::to_string(block));
+            engine.TickLength = RandomBlockLength(rng);
+            audible += CompareWithReference(
+                engine, "seed " + std::to_string(seed) + " block " + std::to_string(block));
             // Between blocks a sequencer changes a few voices.
             for (uint32_t changes = Pick(rng, 4); changes > 0; --changes) {
-                Voice& v = VoiceBank[Pick(rng, VoiceCount)];
+                Voice& v = engine.VoiceBank[Pick(rng, VoiceCount)];
                 switch (rng() % 4) {
                     case 0: v.targetVolume = static_cast<uint8_t>(rng()); break;
                     case 1: v.step = RandomStep(rng); break;
                     case 2: v.channel = static_cast<uint8_t>(rng() % 2); break;
-                    default: RandomVoice(rng, v); break;
+                    default:
+                        RandomVoice(engine, rng, v);
+                        break;
                 }
             }
         }
         if (HasFailure()) break;
     }
     EXPECT_GT(audible, 500000u) << "the random states should produce sound to compare";
-    FreeAllWaveSlots();
 }
 
 // Samples placed right against inaccessible pages: a read before the first byte or beyond the
@@ -161,8 +164,6 @@ TEST_P(MixBlockEquivalence, ReadsStayInsideTheSample) {
         area[page + k] = static_cast<uint8_t>(rng());
         area[3 * page + k] = static_cast<uint8_t>(rng());
     }
-    FreeAllWaveSlots();
-    ResetWaveTable();
     // Among them lengths whose readable bytes (length + 2) lie just around 16 and 32, the spans of
     // the vector path's windows.
     const uint32_t lengths[] = {1, 2, 3, 4, 7, 13, 14, 15, 29, 30, 31, 40, 300, static_cast<uint32_t>(page - 2)};
@@ -171,19 +172,18 @@ TEST_P(MixBlockEquivalence, ReadsStayInsideTheSample) {
         const uint32_t length = lengths[round % Kinds];
         const auto* first = reinterpret_cast<const int8_t*>(area + page);
         const auto* last = reinterpret_cast<const int8_t*>(area + 4 * page - (length + 2));
-        for (Voice& v : VoiceBank) {
-            RandomVoice(rng, v);
+        for (Voice& v : engine.VoiceBank) {
+            RandomVoice(engine, rng, v);
             v.restartPending = 0;
             v.data = rng() % 2 == 0 ? first : last;
             v.dataLength = length;
             if (rng() % 2 == 0) v.position = (Pick(rng, 4) << 16) | Pick(rng, 0x10000);  // near the first byte
             if (rng() % 2 == 0) v.step = Pick(rng, 3 * 0x10000);
         }
-        TickLength = RandomBlockLength(rng);
-        CompareWithReference("round " + std::to_string(round));
+        engine.TickLength = RandomBlockLength(rng);
+        CompareWithReference(engine, "round " + std::to_string(round));
         if (HasFailure()) break;
     }
-    ResetVoiceBank();
     munmap(area, 5 * page);
 }
 
@@ -193,42 +193,41 @@ TEST_P(MixBlockEquivalence, SequencerLikePlayOverManyTicks) {
     size_t audible = 0;
     for (uint32_t seed = 1; seed <= 25; ++seed) {
         std::mt19937 rng(1000 + seed);
-        LoadSlots(rng);
-        ResetVoiceBank();
-        SetTickRate(static_cast<uint16_t>(40 + Pick(rng, 216)));
+        LoadSlots(engine, rng);
+        ResetVoiceBank(engine);
+        SetTickRate(engine, static_cast<uint16_t>(40 + Pick(rng, 216)));
         for (int tick = 0; tick < 100; ++tick) {
             for (uint8_t v = 0; v < VoiceCount; ++v) {
                 if (rng() % 6 != 0) continue;
                 const auto slot = static_cast<int16_t>(Pick(rng, 12));
-                const uint32_t length = WaveTable[slot].length;
-                SetVoiceFrequency(v, (100 + Pick(rng, 9800)) * 51);
-                SetVoiceVolume(v, static_cast<uint8_t>(rng() % 4 == 0 ? 0 : rng()));
-                SetVoiceChannel(v, static_cast<uint8_t>(rng() % 2 == 0 ? 0xFF : 0));
-                StartVoice(v, slot, 0, length, 0, length - 1, WaveTable[slot].flags == 1 ? 1 : 0);
+                const uint32_t length = engine.WaveTable[slot].length;
+                SetVoiceFrequency(engine, v, (100 + Pick(rng, 9800)) * 51);
+                SetVoiceVolume(engine, v, static_cast<uint8_t>(rng() % 4 == 0 ? 0 : rng()));
+                SetVoiceChannel(engine, v, static_cast<uint8_t>(rng() % 2 == 0 ? 0xFF : 0));
+                StartVoice(engine, v, slot, 0, length, 0, length - 1,
+                           engine.WaveTable[slot].flags == 1 ? 1 : 0);
             }
-            if (rng() % 20 == 0) SetTickRate(static_cast<uint16_t>(Pick(rng, 300)));
-            audible += CompareWithReference("seed " + std::to_string(seed) + " tick " + std::to_string(tick));
+            if (rng() % 20 == 0) SetTickRate(engine, static_cast<uint16_t>(Pick(rng, 300)));
+            audible += CompareWithReference(engine,
+                                            "seed " + std::to_string(seed) + " tick " + std::to_string(tick));
         }
         if (HasFailure()) break;
     }
     EXPECT_GT(audible, 100000u);
-    FreeAllWaveSlots();
 }
 
 // Hand-made states at the borders of each shortcut: the hold at the end with a moving fraction, a
 // position about to wrap, a loop whose send-back leaves the voice beyond its end, reads that reach
 // the guard bytes only through a large step, and a voice without data that still moves.
 TEST_P(MixBlockEquivalence, BordersOfTheShortcuts) {
-    FreeAllWaveSlots();
-    ResetWaveTable();
     std::vector<uint8_t> bytes(300);
     for (size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<uint8_t>(k * 73 + 11);
-    AllocWaveSlot(bytes.data(), 300, 0, 300, 0, 0);
-    AllocWaveSlot(bytes.data(), 300, 0, 300, 1, 0);
+    AllocWaveSlot(engine, bytes.data(), 300, 0, 300, 0, 0);
+    AllocWaveSlot(engine, bytes.data(), 300, 0, 300, 1, 0);
     std::vector<uint8_t> longBytes(70000);
     for (size_t k = 0; k < longBytes.size(); ++k) longBytes[k] = static_cast<uint8_t>(k * 31 + (k >> 8));
-    AllocWaveSlot(longBytes.data(), 70000, 0, 70000, 0, 0);
-    AllocWaveSlot(longBytes.data(), 70000, 0, 70000, 1, 0);
+    AllocWaveSlot(engine, longBytes.data(), 70000, 0, 70000, 0, 0);
+    AllocWaveSlot(engine, longBytes.data(), 70000, 0, 70000, 1, 0);
 
     struct Case {
         const char* name;
@@ -257,9 +256,9 @@ TEST_P(MixBlockEquivalence, BordersOfTheShortcuts) {
     };
     for (uint32_t frames : {1u, 3u, 4u, 5u, 864u, 1021u, 44100u}) {
         for (const Case& k : cases) {
-            ResetVoiceBank();
+            ResetVoiceBank(engine);
             for (uint8_t n = 0; n < VoiceCount; ++n) {
-                Voice& v = VoiceBank[n];
+                Voice& v = engine.VoiceBank[n];
                 v.mode = k.mode;
                 v.loopStart = k.loopStart;
                 v.end = k.end;
@@ -268,16 +267,15 @@ TEST_P(MixBlockEquivalence, BordersOfTheShortcuts) {
                 v.volume = k.volume;
                 v.targetVolume = k.target;
                 v.channel = static_cast<uint8_t>(n % 3 == 0 ? 1 : 0);
-                v.data = WaveTable[k.slot].data;
-                v.dataLength = WaveTable[k.slot].length;
+                v.data = engine.WaveTable[k.slot].data;
+                v.dataLength = engine.WaveTable[k.slot].length;
             }
-            VoiceBank[13].data = nullptr;  // no sample: silent, but its position moves all the same
-            TickLength = frames;
-            CompareWithReference(std::string(k.name) + ", " + std::to_string(frames) + " frames");
-            CompareWithReference(std::string(k.name) + ", second block");
+            engine.VoiceBank[13].data = nullptr;  // no sample: silent, but its position moves all the same
+            engine.TickLength = frames;
+            CompareWithReference(engine, std::string(k.name) + ", " + std::to_string(frames) + " frames");
+            CompareWithReference(engine, std::string(k.name) + ", second block");
         }
     }
-    FreeAllWaveSlots();
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The fast MixBlock against the reference mixer over whole songs, tick by tick: the real SoundSmith
+// The fast MixBlock against the reference mixer over whole songs, tick by tick: the real engine.SoundSmith
 // song of the corpus and generated songs that keep all 14 voices busy.
 #include <gtest/gtest.h>
 
@@ -12,6 +12,7 @@
 #include "synth/tick_timing.h"
 #include "synth/voice_bank.h"
 #include "synth/wave_table.h"
+#include "tests/support/engine_test.h"
 #include "tests/support/mix_comparison.h"
 #include "tests/support/ntg_builder.h"
 #include "tests/support/song_builder.h"
@@ -20,8 +21,8 @@
 namespace trelmo {
 namespace {
 
-class MixSong : public ::testing::TestWithParam<bool> {
-protected:
+class MixSong : public ::testing::TestWithParam<bool>, protected test::FreshEngine {
+  protected:
     void SetUp() override {
         AllowGatherMixing(GetParam());
         if (GetParam() && !GatherMixingAvailable()) GTEST_SKIP() << "no vector gathers on this processor";
@@ -39,12 +40,12 @@ struct Played {
 };
 
 // Plays the song that PrepareSong has started to its end, comparing every block with the reference.
-Played PlayComparing(const std::string& name) {
+Played PlayComparing(Engine& engine, const std::string& name) {
     Played played;
-    while (Player.songEnded == 0 && played.ticks < 200000) {
-        SequencerTick();
-        played.audible += CompareWithReference(name + " tick " + std::to_string(played.ticks));
-        played.frames += TickLength;
+    while (engine.Player.songEnded == 0 && played.ticks < 200000) {
+        SequencerTick(engine);
+        played.audible += CompareWithReference(engine, name + " tick " + std::to_string(played.ticks));
+        played.frames += engine.TickLength;
         ++played.ticks;
         if (::testing::Test::HasFailure()) break;
     }
@@ -55,11 +56,11 @@ Played PlayComparing(const std::string& name) {
 }
 
 TEST_P(MixSong, EchoFromTheCorpusWithItsWaveBank) {
-    test::PrepareSong(std::string(TRELMO_CORPUS_DIR) + "/soundsmith/ECHO.MTP");
-    ASSERT_EQ(SongKind, SoundSmithSong);
-    ASSERT_TRUE(WaveSlotInUse(0)) << "ECHO.W was not loaded";
-    const Played played = PlayComparing("ECHO.MTP");
-    EXPECT_NE(Player.songEnded, 0);
+    test::PrepareSong(engine, std::string(TRELMO_CORPUS_DIR) + "/soundsmith/ECHO.MTP");
+    ASSERT_EQ(engine.SongKind, SoundSmithSong);
+    ASSERT_TRUE(WaveSlotInUse(engine, 0)) << "ECHO.W was not loaded";
+    const Played played = PlayComparing(engine, "ECHO.MTP");
+    EXPECT_NE(engine.Player.songEnded, 0);
     // 20 positions of 64 rows at speed 6: more than a minute of music, most of it audible.
     EXPECT_GT(played.frames, 60u * OutputRate);
     EXPECT_GT(played.audible, played.frames);
@@ -68,7 +69,6 @@ TEST_P(MixSong, EchoFromTheCorpusWithItsWaveBank) {
 // Fourteen tracks, each re-triggered every few rows with a different instrument and pitch, with
 // arpeggios, slides, volume effects, silences and tempo changes; looping and one-shot waves.
 TEST_P(MixSong, GeneratedSoundSmithSongOnAllFourteenTracks) {
-    test::TempDir folder;
     std::vector<test::BankInstrument> bank;
     bank.push_back({test::SineCycle(256, 120), true});
     bank.push_back({test::SineCycle(32, 100), true});
@@ -102,11 +102,10 @@ TEST_P(MixSong, GeneratedSoundSmithSongOnAllFourteenTracks) {
         tune.Put(p, 16, 13, 0, 0x0F, 0x06);  // tempo 125, speed 6
         tune.Put(p, 40, 13, 0, 0x0F, 0x84);  // tempo 150, speed 4
     }
-    folder.Write("GEN.W", test::WaveBankBytes(bank));
-    test::PrepareSong(folder.Write("GEN.MTP", tune.Bytes()));
-    ASSERT_EQ(SongKind, SoundSmithSong);
-    const Played played = PlayComparing("generated SoundSmith song");
-    EXPECT_NE(Player.songEnded, 0);
+    test::PrepareSong(engine, tune.Bytes(), "GEN.MTP", {{"GEN.W", test::WaveBankBytes(bank)}});
+    ASSERT_EQ(engine.SongKind, SoundSmithSong);
+    const Played played = PlayComparing(engine, "generated SoundSmith song");
+    EXPECT_NE(engine.Player.songEnded, 0);
     EXPECT_GT(played.ticks, 4u * 64u * 4u);
     EXPECT_GT(played.audible, played.frames);
 }
@@ -128,10 +127,10 @@ TEST_P(MixSong, GeneratedNoiseTrackerSong) {
             song.Cell(0, row, t, note, test::NtgControl((row + t) % 3, command), static_cast<uint8_t>(row * 4));
         }
     }
-    ASSERT_TRUE(test::LoadNtgBytes(test::BuildNtgSong(song)));
-    ASSERT_EQ(SongKind, NoiseTrackerSong);
-    const Played played = PlayComparing("generated NoiseTracker GS song");
-    EXPECT_NE(Player.songEnded, 0);
+    test::LoadNtgBytes(engine, test::BuildNtgSong(song));
+    ASSERT_EQ(engine.SongKind, NoiseTrackerSong);
+    const Played played = PlayComparing(engine, "generated NoiseTracker GS song");
+    EXPECT_NE(engine.Player.songEnded, 0);
     EXPECT_GT(played.audible, played.frames / 2);
 }
 

@@ -6,21 +6,26 @@
 #include <cstdlib>
 #include <vector>
 
+#include "tests/support/engine_test.h"
+
 namespace trelmo {
 namespace {
 
-// The sample and its two guard bytes as stored in the slot.
-std::vector<int> Stored(int16_t slot) {
-    const WaveSlot& s = WaveTable[slot];
-    return std::vector<int>(s.data, s.data + s.length + 2);
-}
+class WaveTable : public test::EngineTest {
+  protected:
+    // The sample and its two guard bytes as stored in the slot.
+    std::vector<int> Stored(int16_t slot) {
+        const WaveSlot& s = engine.WaveTable[slot];
+        return std::vector<int>(s.data, s.data + s.length + 2);
+    }
 
-int16_t Alloc(std::vector<uint8_t> bytes, uint32_t loopStart, uint16_t mode) {
-    return AllocWaveSlot(bytes.data(), static_cast<uint32_t>(bytes.size()), loopStart,
-                         static_cast<uint32_t>(bytes.size()) - 1u, mode, 0);
-}
+    int16_t Alloc(std::vector<uint8_t> bytes, uint32_t loopStart, uint16_t mode) {
+        return AllocWaveSlot(engine, bytes.data(), static_cast<uint32_t>(bytes.size()), loopStart,
+                             static_cast<uint32_t>(bytes.size()) - 1u, mode, 0);
+    }
+};
 
-TEST(WaveTable, GuardBytesFollowTheLoopOrRepeatTheLastSample) {
+TEST_F(WaveTable, GuardBytesFollowTheLoopOrRepeatTheLastSample) {
     // Played once: the last sample twice.
     const int16_t once = Alloc({10, 20, 30}, 0, 0);
     EXPECT_EQ(Stored(once), (std::vector<int>{10, 20, 30, 30, 30}));
@@ -42,16 +47,15 @@ TEST(WaveTable, GuardBytesFollowTheLoopOrRepeatTheLastSample) {
     const int16_t negative = Alloc({0x80, 0xFF}, 0, 0);
     EXPECT_EQ(Stored(negative), (std::vector<int>{-128, -1, -1, -1}));
     // Nothing to copy: both guards silent.
-    const int16_t empty = AllocWaveSlot(nullptr, 0, 0, 0xFFFFFFFFu, 1, 0);
+    const int16_t empty = AllocWaveSlot(engine, nullptr, 0, 0, 0xFFFFFFFFu, 1, 0);
     EXPECT_EQ(Stored(empty), (std::vector<int>{0, 0}));
-    EXPECT_EQ(WaveTable[empty].loopEnd, 0xFFFFFFFFu);
-    FreeAllWaveSlots();
+    EXPECT_EQ(engine.WaveTable[empty].loopEnd, 0xFFFFFFFFu);
 }
 
-TEST(WaveTable, SlotRecordKeepsItsArgumentsAndMasksTheMode) {
+TEST_F(WaveTable, SlotRecordKeepsItsArgumentsAndMasksTheMode) {
     const uint8_t bytes[] = {1, 2, 3, 4, 5};
-    const int16_t a = AllocWaveSlot(bytes, 5, 2, 3, 0x0B, 77);
-    const WaveSlot& s = WaveTable[a];
+    const int16_t a = AllocWaveSlot(engine, bytes, 5, 2, 3, 0x0B, 77);
+    const WaveSlot& s = engine.WaveTable[a];
     EXPECT_EQ(s.length, 5u);
     EXPECT_EQ(s.loopStart, 2u);
     EXPECT_EQ(s.loopEnd, 3u);
@@ -60,77 +64,75 @@ TEST(WaveTable, SlotRecordKeepsItsArgumentsAndMasksTheMode) {
     EXPECT_EQ(s.defaultVolume, 77);
     EXPECT_NE(static_cast<const void*>(s.data),
               static_cast<const void*>(bytes));  // a copy, not the caller's bytes
-    const int16_t b = AllocWaveSlot(bytes, 5, 0, 4, 2, 0);
-    EXPECT_EQ(WaveTable[b].flags, 0);
-    const int16_t c = AllocWaveSlot(bytes, 5, 0, 4, 0xFFFF, 0);
-    EXPECT_EQ(WaveTable[c].flags, 9);
-    FreeAllWaveSlots();
+    const int16_t b = AllocWaveSlot(engine, bytes, 5, 0, 4, 2, 0);
+    EXPECT_EQ(engine.WaveTable[b].flags, 0);
+    const int16_t c = AllocWaveSlot(engine, bytes, 5, 0, 4, 0xFFFF, 0);
+    EXPECT_EQ(engine.WaveTable[c].flags, 9);
 }
 
-TEST(WaveTable, SlotsAreHandedOutInOrderReusedAndRefusedWhenFull) {
-    ResetWaveTable();
+TEST_F(WaveTable, SlotsAreHandedOutInOrderReusedAndRefusedWhenFull) {
     const uint8_t byte = 1;
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(AllocWaveSlot(&byte, 1, 0, 0, 0, 0), i);
-    FreeWaveSlot(3);
-    EXPECT_FALSE(WaveSlotInUse(3));
-    EXPECT_EQ(AllocWaveSlot(&byte, 1, 0, 0, 0, 0), 3);
-    FreeWaveSlot(1);
-    EXPECT_EQ(AllocWaveSlot(&byte, 1, 0, 0, 0, 0), 1);  // the first free slot, not the next unused one
-    for (int i = 4; i < WaveSlotCount; ++i) EXPECT_EQ(AllocWaveSlot(&byte, 1, 0, 0, 0, 0), i);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(AllocWaveSlot(engine, &byte, 1, 0, 0, 0, 0), i);
+    FreeWaveSlot(engine, 3);
+    EXPECT_FALSE(WaveSlotInUse(engine, 3));
+    EXPECT_EQ(AllocWaveSlot(engine, &byte, 1, 0, 0, 0, 0), 3);
+    FreeWaveSlot(engine, 1);
+    EXPECT_EQ(AllocWaveSlot(engine, &byte, 1, 0, 0, 0, 0),
+              1);  // the first free slot, not the next unused one
+    for (int i = 4; i < WaveSlotCount; ++i) EXPECT_EQ(AllocWaveSlot(engine, &byte, 1, 0, 0, 0, 0), i);
 
     // Full: the answer is an index no lookup accepts, and no slot changes.
     const uint8_t other = 99;
-    EXPECT_EQ(AllocWaveSlot(&other, 1, 0, 0, 1, 0), NoWaveSlot);
-    EXPECT_FALSE(WaveSlotInUse(NoWaveSlot));
-    for (int i = 0; i < WaveSlotCount; ++i) EXPECT_EQ(WaveTable[i].data[0], 1) << i;
+    EXPECT_EQ(AllocWaveSlot(engine, &other, 1, 0, 0, 1, 0), NoWaveSlot);
+    EXPECT_FALSE(WaveSlotInUse(engine, NoWaveSlot));
+    for (int i = 0; i < WaveSlotCount; ++i) EXPECT_EQ(engine.WaveTable[i].data[0], 1) << i;
 
     // Freeing a free or out-of-range slot does nothing.
-    FreeWaveSlot(5);
-    FreeWaveSlot(5);
-    FreeWaveSlot(-1);
-    FreeWaveSlot(NoWaveSlot);
-    EXPECT_EQ(AllocWaveSlot(&byte, 1, 0, 0, 0, 0), 5);
+    FreeWaveSlot(engine, 5);
+    FreeWaveSlot(engine, 5);
+    FreeWaveSlot(engine, -1);
+    FreeWaveSlot(engine, NoWaveSlot);
+    EXPECT_EQ(AllocWaveSlot(engine, &byte, 1, 0, 0, 0, 0), 5);
 
-    FreeAllWaveSlots();
-    for (int i = 0; i < WaveSlotCount; ++i) EXPECT_FALSE(WaveSlotInUse(i));
-    EXPECT_EQ(ResetWaveTable(), 1);
-    for (const WaveSlot& s : WaveTable) {
+    FreeAllWaveSlots(engine);
+    for (int i = 0; i < WaveSlotCount; ++i) EXPECT_FALSE(WaveSlotInUse(engine, i));
+    EXPECT_EQ(ResetWaveTable(engine), 1);
+    for (const WaveSlot& s : engine.WaveTable) {
         EXPECT_EQ(s.inUse, 0);
         EXPECT_EQ(s.data, nullptr);
     }
 }
 
-TEST(WaveTable, ResetForgetsBlocksWithoutFreeingThem) {
+TEST_F(WaveTable, ResetForgetsBlocksWithoutFreeingThem) {
     const uint8_t bytes[] = {3, 4};
-    const int16_t a = AllocWaveSlot(bytes, 2, 0, 1, 0, 0);
-    const int16_t b = AllocWaveSlot(bytes, 2, 0, 1, 0, 0);
-    int8_t* blockA = WaveTable[a].data;
-    int8_t* blockB = WaveTable[b].data;
-    ResetWaveTable();
-    EXPECT_FALSE(WaveSlotInUse(a));
-    EXPECT_EQ(WaveTable[a].data, nullptr);
-    EXPECT_EQ(WaveTable[b].data, nullptr);
+    const int16_t a = AllocWaveSlot(engine, bytes, 2, 0, 1, 0, 0);
+    const int16_t b = AllocWaveSlot(engine, bytes, 2, 0, 1, 0, 0);
+    int8_t* blockA = engine.WaveTable[a].data;
+    int8_t* blockB = engine.WaveTable[b].data;
+    ResetWaveTable(engine);
+    EXPECT_FALSE(WaveSlotInUse(engine, a));
+    EXPECT_EQ(engine.WaveTable[a].data, nullptr);
+    EXPECT_EQ(engine.WaveTable[b].data, nullptr);
     // The blocks are still ours: reading them is valid and freeing them here is not a double free.
     EXPECT_EQ(blockA[1], 4);
     std::free(blockA);
     std::free(blockB);
     // A reset table hands out slot 0 again.
-    EXPECT_EQ(AllocWaveSlot(bytes, 2, 0, 1, 0, 0), 0);
-    FreeAllWaveSlots();
+    EXPECT_EQ(AllocWaveSlot(engine, bytes, 2, 0, 1, 0, 0), 0);
 }
 
-TEST(WaveTable, InstrumentLookupStaysInsideTheMap) {
-    InstrumentMap[0] = 7;
-    InstrumentMap[InstrumentMapSize - 1] = 12;
-    EXPECT_EQ(InstrumentSlot(0), 7);
-    EXPECT_EQ(InstrumentSlot(InstrumentMapSize - 1), 12);
-    EXPECT_EQ(InstrumentSlot(InstrumentMapSize), NoWaveSlot);
-    EXPECT_EQ(InstrumentSlot(-1), NoWaveSlot);
+TEST_F(WaveTable, InstrumentLookupStaysInsideTheMap) {
+    engine.InstrumentMap[0] = 7;
+    engine.InstrumentMap[InstrumentMapSize - 1] = 12;
+    EXPECT_EQ(InstrumentSlot(engine, 0), 7);
+    EXPECT_EQ(InstrumentSlot(engine, InstrumentMapSize - 1), 12);
+    EXPECT_EQ(InstrumentSlot(engine, InstrumentMapSize), NoWaveSlot);
+    EXPECT_EQ(InstrumentSlot(engine, -1), NoWaveSlot);
     // ResetWaveTable leaves the map alone: entries a load does not write keep their values.
-    ResetWaveTable();
-    EXPECT_EQ(InstrumentSlot(0), 7);
-    EXPECT_FALSE(WaveSlotInUse(-1));
-    EXPECT_FALSE(WaveSlotInUse(NoInstrumentSlot));
+    ResetWaveTable(engine);
+    EXPECT_EQ(InstrumentSlot(engine, 0), 7);
+    EXPECT_FALSE(WaveSlotInUse(engine, -1));
+    EXPECT_FALSE(WaveSlotInUse(engine, NoInstrumentSlot));
 }
 
 }  // namespace
