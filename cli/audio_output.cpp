@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstdint>
 #include <cstring>
@@ -47,12 +48,20 @@ std::atomic<bool> Prebuffering{true};
 std::atomic<double> HeardAt{0.0};
 double DeviceLatency = 0.0;  // set before the stream starts
 PaStream* Stream = nullptr;
+// Every call of the callback counts, so that a device that stops asking is noticed: a sound server
+// that goes away leaves the stream open and silent, and the song would wait for it for ever.
+std::atomic<uint64_t> Callbacks{0};
+uint64_t SeenCallbacks = 0;
+std::chrono::steady_clock::time_point SeenAt;
+// Far longer than any device buffer (a second or less) and any hiccup of a busy machine.
+constexpr std::chrono::seconds StallTime{4};
 bool Started = false;
 
 // PortAudio's callback: copies what the ring holds, silence for the rest (or all of it while paused).
 int Callback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo* time,
              PaStreamCallbackFlags, void*) {
     auto* out = static_cast<int16_t*>(output);
+    Callbacks.fetch_add(1, std::memory_order_relaxed);
 
     uint64_t taken = 0;
     uint64_t read = Played.load(std::memory_order_relaxed);
@@ -116,6 +125,8 @@ bool OpenAudio(std::string& error) {
     DropTo.store(0);
     Paused.store(0);
     Prebuffering.store(true);
+    SeenCallbacks = Callbacks.load();
+    SeenAt = std::chrono::steady_clock::now();
     const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
     if (device == paNoDevice) {
         error = "no sound device";
@@ -198,6 +209,17 @@ bool AudioPlaying() {
     if (Written.load(std::memory_order_relaxed) != Taken()) return true;
     if (Stream == nullptr) return false;
     return Pa_GetStreamTime(Stream) < HeardAt.load(std::memory_order_relaxed) + DrainMargin;
+}
+
+bool AudioStalled() {
+    const auto now = std::chrono::steady_clock::now();
+    const uint64_t count = Callbacks.load(std::memory_order_relaxed);
+    if (Stream == nullptr || count != SeenCallbacks) {
+        SeenCallbacks = count;
+        SeenAt = now;
+        return false;
+    }
+    return now - SeenAt > StallTime;
 }
 
 void PauseAudio(bool pause) {

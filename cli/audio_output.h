@@ -32,6 +32,9 @@ uint64_t AudioPlayedFrames();
 bool AudioPlaying();
 void PauseAudio(bool pause);
 bool AudioPaused();
+// True when the open stream has stopped asking for samples for a few seconds (paused or not: a
+// paused stream is still fed silence), as when the sound server has gone away.
+bool AudioStalled();
 // The peak levels (0 .. 32768) of the frames being heard now, or 0 while paused.
 void AudioLevels(int* left, int* right);
 

@@ -1,6 +1,13 @@
 #include "cli/file_output.h"
 
+#include <fcntl.h>
 #include <sndfile.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "trelmo/trelmo.h"
 
@@ -18,6 +25,50 @@ int SndFormat(FileFormat format) {
     return SF_FORMAT_WAV | SF_FORMAT_PCM_16;
 }
 
+sf_count_t IoLength(void* user) {
+    return static_cast<SoundFileIo*>(user)->length;
+}
+
+sf_count_t IoTell(void* user) {
+    return static_cast<SoundFileIo*>(user)->position;
+}
+
+sf_count_t IoSeek(sf_count_t offset, int whence, void* user) {
+    auto& io = *static_cast<SoundFileIo*>(user);
+    const int64_t target = whence == SEEK_SET ? offset : whence == SEEK_CUR ? io.position + offset : io.length + offset;
+    if (target == io.position) return io.position;
+    if (!io.seekable || target < 0 || lseek(io.fd, io.base + target, SEEK_SET) < 0) return -1;
+    io.position = target;
+    return io.position;
+}
+
+sf_count_t IoRead(void* data, sf_count_t count, void* user) {
+    auto& io = *static_cast<SoundFileIo*>(user);
+    const ssize_t got = read(io.fd, data, static_cast<size_t>(count));
+    if (got <= 0) return 0;
+    io.position += got;
+    return got;
+}
+
+// Writes everything or records why not: a full disk, a file-size limit, a reader that went away.
+sf_count_t IoWrite(const void* data, sf_count_t count, void* user) {
+    auto& io = *static_cast<SoundFileIo*>(user);
+    const auto* bytes = static_cast<const char*>(data);
+    sf_count_t done = 0;
+    while (done < count) {
+        const ssize_t n = write(io.fd, bytes + done, static_cast<size_t>(count - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (io.error == 0) io.error = n < 0 ? errno : EIO;
+            break;
+        }
+        done += n;
+    }
+    io.position += done;
+    io.length = std::max(io.length, io.position);
+    return done;
+}
+
 }  // namespace
 
 SoundFile::~SoundFile() {
@@ -31,9 +82,23 @@ bool SoundFile::Open(int fd, FileFormat format) {
     info.samplerate = TRELMO_SAMPLE_RATE;
     info.channels = TRELMO_CHANNELS;
     info.format = SndFormat(format);
-    file_ = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
+    io_ = SoundFileIo{};
+    io_.fd = fd;
+    const off_t start = lseek(fd, 0, SEEK_CUR);
+    io_.seekable = start >= 0;
+    io_.base = start >= 0 ? start : 0;
+    const int flags = fcntl(fd, F_GETFL);
+    if (format == FileFormat::Wav && (!io_.seekable || (flags >= 0 && (flags & O_APPEND) != 0))) {
+        // The header's sizes are written last, back at the start: a pipe cannot go back, and a file
+        // opened for appending would get them at its end.
+        error_ = !io_.seekable ? "WAV needs a file it can go back into, not a pipe; use --format raw, flac or ogg"
+                               : "WAV cannot be appended to a file (>>); use --format raw, flac or ogg";
+        return false;
+    }
+    SF_VIRTUAL_IO calls{IoLength, IoSeek, IoRead, IoWrite, IoTell};
+    file_ = sf_open_virtual(&calls, SFM_WRITE, &info, &io_);
     if (file_ == nullptr) {
-        error_ = sf_strerror(nullptr);
+        error_ = io_.error != 0 ? std::strerror(io_.error) : sf_strerror(nullptr);
         return false;
     }
     return true;
@@ -50,8 +115,8 @@ void SoundFile::SetTags(const SongTags& tags) {
 bool SoundFile::Write(const int16_t* samples, size_t frames) {
     if (file_ == nullptr) return false;
     const auto count = static_cast<sf_count_t>(frames);
-    if (sf_writef_short(file_, samples, count) != count) {
-        error_ = sf_strerror(file_);
+    if (sf_writef_short(file_, samples, count) != count || io_.error != 0) {
+        error_ = io_.error != 0 ? std::strerror(io_.error) : sf_strerror(file_);
         return false;
     }
     frames_ += frames;
@@ -62,6 +127,11 @@ bool SoundFile::Finish() {
     if (file_ == nullptr) return false;
     const int result = sf_close(file_);
     file_ = nullptr;
+    // sf_close returns 0 even when the encoder's last writes failed; the writes themselves tell.
+    if (io_.error != 0) {
+        error_ = std::strerror(io_.error);
+        return false;
+    }
     if (result != 0) {
         error_ = "the file could not be finished";
         return false;

@@ -21,6 +21,17 @@ const char* Extension(FileFormat format);
 // The extension's format disagrees with format: the name says one thing and the file holds another.
 bool ExtensionDisagrees(const std::string& path, FileFormat format);
 
+// Where a SoundFile's bytes go: the encoder reads, writes and seeks through these, so that every
+// write is checked, the encoder's last writes at close included (sf_close reports none of them).
+struct SoundFileIo {
+    int fd = -1;
+    bool seekable = false;
+    int64_t base = 0;      // where the file starts in fd: standard output may already hold bytes
+    int64_t position = 0;  // from base
+    int64_t length = 0;    // the furthest byte written, from base
+    int error = 0;         // the first write's errno that failed; 0 while all went through
+};
+
 class SoundFile {
 public:
     SoundFile() = default;
@@ -28,7 +39,9 @@ public:
     SoundFile(const SoundFile&) = delete;
     SoundFile& operator=(const SoundFile&) = delete;
 
-    // Starts a file in format on fd, which stays open after Finish. False with Error() set.
+    // Starts a file in format on fd, which stays open after Finish. False with Error() set; a WAV
+    // file is refused on a pipe and on a descriptor opened for appending, where its header could
+    // never be completed.
     bool Open(int fd, FileFormat format);
     // Writes the tags the format can hold (none in raw); call before the first Write.
     void SetTags(const SongTags& tags);
@@ -37,10 +50,13 @@ public:
     // Completes the file (headers, the encoder's last data). False with Error() set.
     bool Finish();
     uint64_t Frames() const { return frames_; }
+    // The bytes the file holds once finished.
+    uint64_t Bytes() const { return static_cast<uint64_t>(io_.length); }
     const std::string& Error() const { return error_; }
 
 private:
     sf_private_tag* file_ = nullptr;
+    SoundFileIo io_;
     uint64_t frames_ = 0;
     std::string error_;
 };

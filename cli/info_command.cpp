@@ -6,29 +6,11 @@
 
 #include "cli/cli.h"
 #include "cli/loaded_song.h"
+#include "cli/printable.h"
 
 namespace trelmo::cli {
 
 namespace {
-
-std::string Quoted(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20 || u >= 0x7F) {
-            // Song files are not UTF-8; every byte outside plain ASCII is written as its code.
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", u);
-            out += escape;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
 
 std::string Seconds(uint64_t frames) {
     char text[32];
@@ -53,19 +35,20 @@ const char* SourceName(int source) {
     }
 }
 
-void PrintJson(const std::string& file, const trelmo_song_info& facts, uint64_t frames, const std::string& error, bool last) {
-    std::printf("  {\n    \"file\": %s,\n", Quoted(file).c_str());
+void PrintJson(const std::string& file, const trelmo_song_info& facts, uint64_t frames, const std::string& bankPath,
+               const std::string& error, bool last) {
+    std::printf("  {\n    \"file\": %s,\n", JsonString(file).c_str());
     if (!error.empty()) {
-        std::printf("    \"error\": %s\n  }%s\n", Quoted(error).c_str(), last ? "" : ",");
+        std::printf("    \"error\": %s\n  }%s\n", JsonString(error).c_str(), last ? "" : ",");
         return;
     }
-    std::printf("    \"kind\": %s,\n", Quoted(facts.kind_name).c_str());
-    if (facts.form[0] != '\0') std::printf("    \"form\": %s,\n", Quoted(facts.form).c_str());
+    std::printf("    \"kind\": %s,\n", JsonString(facts.kind_name).c_str());
+    if (facts.form[0] != '\0') std::printf("    \"form\": %s,\n", JsonString(facts.form).c_str());
     std::printf("    \"patterns\": %d,\n    \"positions\": %d,\n    \"tracks\": %d,\n", facts.patterns,
                 facts.positions, facts.tracks);
     if (facts.kind == TRELMO_KIND_SOUNDSMITH) {
         std::printf("    \"speed\": %d,\n    \"tempo\": %d,\n", facts.speed, facts.tempo);
-        std::printf("    \"waveBank\": %s,\n", facts.bank_used != 0 ? Quoted(facts.bank_file).c_str() : "null");
+        std::printf("    \"waveBank\": %s,\n", facts.bank_used != 0 ? JsonString(bankPath).c_str() : "null");
     } else {
         std::printf("    \"tempoWord\": %d,\n    \"tempo\": %d,\n", facts.tempo_word, facts.tempo);
     }
@@ -74,8 +57,8 @@ void PrintJson(const std::string& file, const trelmo_song_info& facts, uint64_t 
         const trelmo_instrument& in = facts.instruments[i];
         std::printf("%s\n      {\"number\": %d, \"name\": %s, \"source\": %s, \"file\": %s, \"length\": %u, "
                     "\"loops\": %s, \"loopStart\": %u, \"loopEnd\": %u, \"volume\": %d}",
-                    i == 0 ? "" : ",", in.number, Quoted(in.name).c_str(), Quoted(SourceName(in.source)).c_str(),
-                    in.file[0] == '\0' ? "null" : Quoted(in.file).c_str(), in.length, in.loops ? "true" : "false",
+                    i == 0 ? "" : ",", in.number, JsonString(in.name).c_str(), JsonString(SourceName(in.source)).c_str(),
+                    in.file[0] == '\0' ? "null" : JsonString(in.file).c_str(), in.length, in.loops ? "true" : "false",
                     in.loop_start, in.loop_end, in.volume);
     }
     std::printf("%s],\n", facts.instrument_count == 0 ? "" : "\n    ");
@@ -83,16 +66,19 @@ void PrintJson(const std::string& file, const trelmo_song_info& facts, uint64_t 
                 static_cast<unsigned long long>(frames), Seconds(frames).c_str(), last ? "" : ",");
 }
 
-void PrintText(const std::string& file, const trelmo_song_info& facts, uint64_t frames, int loops) {
-    std::printf("%s\n", file.c_str());
+void PrintText(const std::string& file, const trelmo_song_info& facts, uint64_t frames, int loops,
+               const std::string& bankPath) {
+    std::printf("%s\n", Printable(file).c_str());
     std::printf("  kind         %s%s\n", facts.kind_name, facts.form[0] == '\0' ? "" : (" (" + std::string(facts.form) + ")").c_str());
     std::printf("  patterns     %d\n  positions    %d\n  tracks       %d\n", facts.patterns, facts.positions, facts.tracks);
     if (facts.kind == TRELMO_KIND_SOUNDSMITH) {
         std::printf("  speed        %d ticks a row, tempo %d\n", facts.speed, facts.tempo);
-        const std::string bank = facts.bank_file;
-        std::printf("  wave bank    %s\n", facts.bank_used != 0 ? bank.c_str()
+        const std::string bank = Printable(bankPath);
+        // A DOC.DATA from the current folder is not the song's own: say where it was found.
+        const std::string where = facts.bank_in_current_folder != 0 ? " (current folder)" : "";
+        std::printf("  wave bank    %s\n", facts.bank_used != 0 ? (bank + where).c_str()
                                            : bank.empty() ? "none (ASIF instrument files)"
-                                                          : (bank + " (refused; ASIF files instead)").c_str());
+                                                          : (bank + where + " (refused; ASIF files instead)").c_str());
     } else {
         std::printf("  tempo        %d (tempo word %d, %d rows a second)\n", facts.tempo, facts.tempo_word,
                     facts.tempo_word / 5 + 1);
@@ -108,9 +94,9 @@ void PrintText(const std::string& file, const trelmo_song_info& facts, uint64_t 
         char loop[32] = "no";
         if (in.loops) std::snprintf(loop, sizeof loop, "%u-%u", in.loop_start, in.loop_end);
         if (in.source == TRELMO_SOURCE_MISSING) std::snprintf(loop, sizeof loop, "-");
-        std::printf("    %3d  %-23s  %-7s  %7u  %-13s  %d", in.number, in.name, SourceName(in.source), in.length,
+        std::printf("    %3d  %-23s  %-7s  %7u  %-13s  %d", in.number, Printable(in.name).c_str(), SourceName(in.source), in.length,
                     loop, in.volume);
-        if (in.source == TRELMO_SOURCE_ASIF || in.source == TRELMO_SOURCE_MISSING) std::printf("  %s", in.file);
+        if (in.source == TRELMO_SOURCE_ASIF || in.source == TRELMO_SOURCE_MISSING) std::printf("  %s", Printable(in.file).c_str());
         std::printf("\n");
     }
 }
@@ -142,11 +128,11 @@ int InfoCommand(const InfoOptions& options) {
         }
         if (options.json) {
             static const trelmo_song_info none{};
-            PrintJson(songs[i].displayName, described ? song.Info() : none, described ? song.Frames() : 0, error,
-                      i + 1 == songs.size());
+            PrintJson(songs[i].displayName, described ? song.Info() : none, described ? song.Frames() : 0,
+                      song.BankPath(), error, i + 1 == songs.size());
         } else if (described) {
             if (i > 0) std::printf("\n");
-            PrintText(songs[i].displayName, song.Info(), song.Frames(), options.loops);
+            PrintText(songs[i].displayName, song.Info(), song.Frames(), options.loops, song.BankPath());
         }
         std::fflush(stdout);
     }

@@ -1,15 +1,25 @@
 #include "cli/loaded_song.h"
 
+#include <limits.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <string_view>
+
+#include "cli/printable.h"
 
 namespace trelmo::cli {
 
 namespace {
 
+// Each message is one line that names files and instruments: a line break inside it came from a
+// name and is shown as an escape like any other control byte.
 void PrintMessage(void* target, const char* text) {
-    std::fputs(text, static_cast<std::FILE*>(target));
+    std::string_view line = text;
+    if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+    std::fprintf(static_cast<std::FILE*>(target), "%s\n", Printable(line).c_str());
 }
 
 }  // namespace
@@ -41,6 +51,20 @@ bool LoadedSong::Load(const std::string& path, std::FILE* messages, std::string&
         error = std::string(status == TRELMO_ERROR_OPEN ? "cannot open: " : "cannot read: ") + std::strerror(reason);
     }
     return false;
+}
+
+std::string LoadedSong::BankPath() const {
+    if (info_ == nullptr) return std::string();
+    const std::string bank = info_->bank_file;
+    if (info_->bank_in_current_folder == 0 || bank.empty() || bank[0] == '/') return bank;
+    char folder[PATH_MAX];
+    if (getcwd(folder, sizeof folder) == nullptr) return bank;
+    return std::string(folder) + "/" + bank;
+}
+
+std::string LoadedSong::CurrentFolderBank() const {
+    if (info_ == nullptr || info_->bank_used == 0 || info_->bank_in_current_folder == 0) return std::string();
+    return "wave bank " + BankPath() + " from the current folder, not from beside the song";
 }
 
 std::string LoadedSong::MissingInstruments() const {

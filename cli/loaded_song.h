@@ -29,6 +29,12 @@ public:
     // instruments and the files that were looked for.
     std::string MissingInstruments() const;
 
+    // The wave bank's path; a DOC.DATA from the current folder with the folder's full path.
+    std::string BankPath() const;
+    // Empty unless the bank came from the current folder instead of from beside the song; then one
+    // line that says so, since another folder would give the song other instruments.
+    std::string CurrentFolderBank() const;
+
 private:
     trelmo_engine* engine_;
     const trelmo_song_info* info_ = nullptr;

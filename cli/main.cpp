@@ -3,8 +3,10 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "cli/cli.h"
 #include "cli/song_tags.h"
@@ -23,6 +25,17 @@ int AboutCommand() {
 }
 
 namespace {
+
+// What a command printed must have reached its reader: a full disk, a closed standard output or a
+// reader that went away makes the command fail, not exit 0 with its output cut short.
+int CheckedStdout(int status) {
+    errno = 0;
+    const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+    const int reason = errno;
+    if (!failed) return status;
+    Complain(std::string("cannot write standard output") + (reason != 0 ? ": " + std::string(std::strerror(reason)) : ""));
+    return status == ExitOk ? ExitSongFailed : status;
+}
 
 const char* const Commands[] = {"render", "play", "info", "about"};
 
@@ -135,7 +148,7 @@ int main(int argc, char** argv) {
     if (first == "help") {
         CLI::App* about = argc > 2 && IsCommand(argv[2]) ? app.get_subcommand(argv[2]) : &app;
         std::fputs(about->help().c_str(), stdout);
-        return ExitOk;
+        return CheckedStdout(ExitOk);
     }
     if (first[0] != '-' && !IsCommand(first)) {
         const std::string near = NearestCommand(first);
@@ -147,15 +160,15 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        if (error.get_exit_code() == 0) return app.exit(error);
+        if (error.get_exit_code() == 0) return CheckedStdout(app.exit(error));
         Complain(error.what());
         Complain("see trelmo " + (IsCommand(first) ? first + " " : std::string()) + "--help");
         return ExitUsage;
     }
-    if (renderCommand->parsed()) return RenderCommand(render);
-    if (playCommand->parsed()) return PlayCommand(play);
-    if (infoCommand->parsed()) return InfoCommand(info);
-    if (aboutCommand->parsed()) return AboutCommand();
+    if (renderCommand->parsed()) return CheckedStdout(RenderCommand(render));
+    if (playCommand->parsed()) return CheckedStdout(PlayCommand(play));
+    if (infoCommand->parsed()) return CheckedStdout(InfoCommand(info));
+    if (aboutCommand->parsed()) return CheckedStdout(AboutCommand());
     return ExitUsage;
 }
 

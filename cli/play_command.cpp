@@ -9,6 +9,7 @@
 #include "cli/audio_output.h"
 #include "cli/cli.h"
 #include "cli/loaded_song.h"
+#include "cli/printable.h"
 #include "cli/terminal.h"
 
 namespace trelmo::cli {
@@ -122,6 +123,7 @@ Outcome Listen(LoadedSong& song, const std::string& name, bool status, uint64_t 
             rendering = true;
         }
         if (status) ShowStatus(name, song, head);
+        if (AudioStalled()) return Outcome::Failed;
     }
     return Outcome::Ended;
 }
@@ -156,6 +158,7 @@ int PlayCommand(const PlayOptions& options) {
 
     int result = ExitOk;
     bool quit = false;
+    bool stalled = false;
     for (size_t i = 0; i < songs.size() && !quit; ++i) {
         const SongArgument& song = songs[i];
         LoadedSong loaded;
@@ -165,6 +168,8 @@ int PlayCommand(const PlayOptions& options) {
             result = ExitSongFailed;
             continue;
         }
+        const std::string elsewhere = loaded.CurrentFolderBank();
+        if (!elsewhere.empty() && !options.quiet) Complain(song.displayName + ": " + elsewhere);
         const std::string missing = loaded.MissingInstruments();
         if (!missing.empty()) {
             Complain(song.displayName + ": " + missing);
@@ -176,7 +181,7 @@ int PlayCommand(const PlayOptions& options) {
         if (!options.quiet) {
             std::fflush(stdout);
             const uint64_t frames = loaded.Frames();
-            std::fprintf(stderr, "%s (%s)\n", song.displayName.c_str(),
+            std::fprintf(stderr, "%s (%s)\n", Printable(song.displayName).c_str(),
                          frames == UINT64_MAX ? "looping for ever" : FormatDuration(frames).c_str());
         }
         if (!OpenAudio(error)) {
@@ -185,11 +190,18 @@ int PlayCommand(const PlayOptions& options) {
             break;  // without a sound device no other song will play either
         }
         const Outcome outcome = Listen(loaded, song.displayName, status, start);
-        CloseAudio(outcome != Outcome::Ended);
         if (status) ClearStatusLine();
+        if (outcome == Outcome::Failed) {
+            // Closing a stream whose server has gone can wait for ever: leave it to the process's end.
+            Complain("cannot play " + song.displayName + ": the sound device stopped taking samples");
+            result = ExitSongFailed;
+            stalled = true;
+            break;
+        }
+        CloseAudio(outcome != Outcome::Ended);
         quit = outcome == Outcome::Quit;
     }
-    StopAudio();
+    if (!stalled) StopAudio();
     if (Interrupted.load()) {
         Complain("interrupted");
         return ExitInterrupted;

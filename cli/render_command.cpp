@@ -19,40 +19,13 @@
 #include "cli/file_output.h"
 #include "cli/loaded_song.h"
 #include "cli/song_tags.h"
+#include "cli/printable.h"
+#include "cli/publish.h"
 #include "cli/terminal.h"
 
 namespace trelmo::cli {
 
 namespace {
-
-bool Exists(const std::string& path) {
-    struct stat info {};
-    return lstat(path.c_str(), &info) == 0;
-}
-
-// A hidden file beside the target, so that the final rename never crosses file systems and a
-// render that fails or is interrupted never leaves a truncated file under the real name.
-int CreateTemporary(const std::string& target, mode_t mode, std::string& temporary) {
-    const size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
-    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    temporary = folder + "/." + name + ".XXXXXX";
-    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd >= 0) fchmod(fd, mode);
-    return fd;
-}
-
-bool Publish(const std::string& temporary, const std::string& target, bool force) {
-    if (force) return rename(temporary.c_str(), target.c_str()) == 0;
-    if (renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
-    // File systems without the atomic form: check, then rename.
-    if (Exists(target)) {
-        errno = EEXIST;
-        return false;
-    }
-    return rename(temporary.c_str(), target.c_str()) == 0;
-}
 
 // Frames rendered at a time: about a tenth of a second, so that Ctrl-C and the progress bar stay prompt.
 constexpr size_t ChunkFrames = 4096;
@@ -85,10 +58,12 @@ struct Job {
     Report report;
 };
 
-// One file being written, under a temporary name until it is complete.
+// One file being written: unnamed (or hidden) until it is complete, or a FIFO or device written
+// into directly.
 struct Output {
     std::string target;
-    std::string temporary;
+    bool stream = false;
+    OutputFile staging;
     int fd = -1;
     SoundFile file;
     bool sounded = false;
@@ -125,12 +100,14 @@ private:
 
 bool OpenOutputs(std::vector<Output>& outputs, const Plan& plan, const SongTags& tags, Report& report) {
     for (Output& output : outputs) {
+        std::string error;
         if (plan.toStdout) {
             output.fd = STDOUT_FILENO;
         } else {
-            output.fd = CreateTemporary(output.target, plan.mode, output.temporary);
+            output.fd = output.stream ? OpenStream(output.target, error)
+                        : output.staging.Create(output.target, plan.mode, error) ? output.staging.Fd() : -1;
             if (output.fd < 0) {
-                report.complaints.push_back(output.target + ": cannot write: " + std::strerror(errno));
+                report.complaints.push_back(output.target + ": cannot write: " + error);
                 return false;
             }
         }
@@ -156,15 +133,17 @@ bool CloseOutputs(std::vector<Output>& outputs, const Plan& plan, bool ok, bool 
             ok = ok && kept;
             continue;
         }
-        if (output.fd >= 0 && close(output.fd) != 0 && kept) {
-            error = std::strerror(errno);
-            kept = false;
+        if (output.stream) {
+            if (output.fd >= 0 && close(output.fd) != 0 && kept) {
+                error = std::strerror(errno);
+                kept = false;
+            }
+        } else if (kept && (output.sounded || !stems)) {
+            // The file gets its name only when every byte is on the disk; otherwise it goes.
+            kept = output.staging.Publish(plan.options.force, error, output.file.Bytes());
+        } else {
+            output.staging.Discard();
         }
-        if (kept && (output.sounded || !stems) && !Publish(output.temporary, output.target, plan.options.force)) {
-            error = errno == EEXIST ? "appeared while rendering; not overwritten" : std::strerror(errno);
-            kept = false;
-        }
-        if (!kept || (stems && !output.sounded)) unlink(output.temporary.c_str());
         if (!kept && ok) {
             report.complaints.push_back(output.target + ": cannot write: " + error);
             ok = false;
@@ -193,6 +172,8 @@ void RenderSong(Job& job, const Plan& plan) {
             return;
         }
     }
+    const std::string elsewhere = loaded.CurrentFolderBank();
+    if (!elsewhere.empty() && !options.quiet) report.complaints.push_back(song.displayName + ": " + elsewhere);
     const std::string missing = loaded.MissingInstruments();
     if (!missing.empty()) {
         report.complaints.push_back(song.displayName + ": " + missing);
@@ -250,11 +231,19 @@ void RenderSong(Job& job, const Plan& plan) {
     } else {
         outputs[0].target = plan.toStdout ? "standard output" : base;
     }
-    if (!plan.toStdout && !options.force) {
-        for (const Output& output : outputs) {
-            if (!Exists(output.target)) continue;
-            report.complaints.push_back(output.target + ": already exists (use --force to overwrite it)");
-            return;
+    if (!plan.toStdout) {
+        for (Output& output : outputs) {
+            const TargetCheck check = CheckTarget(output.target);
+            if (check.kind == TargetKind::Refused) {
+                report.complaints.push_back(output.target + ": " + check.reason);
+                return;
+            }
+            if (check.kind == TargetKind::RegularFile && !options.force) {
+                report.complaints.push_back(output.target + ": already exists (use --force to overwrite it)");
+                return;
+            }
+            // A FIFO or a device such as /dev/null is written into, as standard output is.
+            output.stream = check.kind == TargetKind::Stream;
         }
     }
 
@@ -368,7 +357,7 @@ void PrintReport(const Report& report, std::FILE* messages, bool quiet) {
     for (const std::string& line : report.complaints) Complain(line);
     if (!quiet && !report.summary.empty()) {
         std::fflush(stdout);
-        std::fprintf(stderr, "%s\n", report.summary.c_str());
+        std::fprintf(stderr, "%s\n", Printable(report.summary).c_str());
     }
 }
 
@@ -428,6 +417,7 @@ int RenderCommand(const RenderOptions& options) {
     }
 
     CatchInterrupts();
+    IgnoreFileSizeSignal();
     const std::vector<SongArgument> songs = SongArguments(options.songs);
     if (songs.empty()) return ExitSongFailed;
     if (!options.outDir.empty() && mkdir(options.outDir.c_str(), 0777) != 0 && errno != EEXIST) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/cli.h"
+#include "cli/printable.h"
 
 namespace trelmo {
 extern const uint8_t DemoSong[];
@@ -52,7 +53,8 @@ std::string BaseName(const std::string& path) {
 
 void Complain(const std::string& text) {
     std::fflush(stdout);
-    std::fprintf(stderr, "trelmo: %s\n", text.c_str());
+    // Complaints carry file and instrument names: whatever bytes they hold stay visible text.
+    std::fprintf(stderr, "trelmo: %s\n", Printable(text).c_str());
 }
 
 std::vector<SongArgument> SongArguments(const std::vector<std::string>& paths) {

@@ -8,6 +8,8 @@
 
 #include <cstdio>
 
+#include "cli/printable.h"
+
 namespace trelmo::cli {
 
 std::atomic<bool> Interrupted{false};
@@ -107,9 +109,16 @@ int TerminalWidth() {
 }
 
 void StatusLine(const std::string& line) {
-    // The last column stays free: some terminals wrap as soon as it is written.
+    // The line names a song; its name must not move the cursor or end the line. The last column stays
+    // free: some terminals wrap as soon as it is written.
+    std::string shown = Printable(line);
     const size_t room = static_cast<size_t>(TerminalWidth() > 1 ? TerminalWidth() - 1 : 1);
-    std::fprintf(stderr, "\r%s\033[K", line.substr(0, room).c_str());
+    if (shown.size() > room) {
+        size_t cut = room;
+        while (cut > 0 && (static_cast<unsigned char>(shown[cut]) & 0xC0u) == 0x80u) --cut;  // whole characters
+        shown.resize(cut);
+    }
+    std::fprintf(stderr, "\r%s\033[K", shown.c_str());
     std::fflush(stderr);
 }
 

@@ -44,8 +44,12 @@ void PushU32Be(std::vector<uint8_t>& out, uint32_t v) {
 void PushTag(std::vector<uint8_t>& out, const char* tag) { out.insert(out.end(), tag, tag + 4); }
 
 // Blocks mixed at their full length before later ones are cut short.
-constexpr int FullBlocks = 8;
+constexpr int FullBlocks = 2;
 constexpr uint32_t ShortBlockFrames = 4;
+// Later blocks are mixed only every few ticks: the sequencer never reads what the mixer did.
+constexpr int MixEvery = 16;
+// The NoiseTracker GS row trace, when on, prints the first rows only: every line is made alike.
+constexpr int TracedTicks = 64;
 
 }  // namespace
 
@@ -135,7 +139,9 @@ std::vector<uint8_t> SampleBank() {
         const size_t start = k == 14 ? Image + 256 * 0 : Image + 256 * page;  // the last shares page 0
         if (k != 14) page += pages;
         if (page > 256) page = 0;
-        const size_t length = k == 3 ? 0 : (256u << code) - (k % 3 == 0 ? 0u : 17u);
+        // The larger waves end early: converting 64 KB of bank for every input cost a third of the
+        // song target's time, and the sequencers treat a short wave as they treat a long one.
+        const size_t length = k == 3 ? 0 : std::min<size_t>((256u << code) - (k % 3 == 0 ? 0u : 17u), 300);
         for (size_t i = 0; i < length && start + i < Image + 65536; ++i) {
             bank[start + i] = static_cast<uint8_t>(1 + (i * 37 + static_cast<size_t>(k)) % 255);
         }
@@ -157,9 +163,10 @@ int PlayLoadedSong(Engine& engine, int maxTicks, bool rowTrace) {
     while (ticks < maxTicks && engine.Player.songEnded == 0) {
         SequencerTick(engine);
         ++ticks;
+        if (ticks == TracedTicks) engine.Player.rowTrace = 0;
         if (ticks <= FullBlocks) {
             MixBlock(engine);
-        } else {
+        } else if (ticks % MixEvery == 0) {
             const uint32_t length = engine.TickLength;
             engine.TickLength = std::min(length, ShortBlockFrames);
             MixBlock(engine);

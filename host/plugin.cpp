@@ -68,8 +68,9 @@ void CopyPath(const char* source, char* destination) {
     destination[length] = '\0';
 }
 
+// Only the first bytes: whether the file opens and is a regular file is all that is asked.
 bool FileCanBeRead(const char* path) {
-    FileBlock block = ReadWholeFile(path);
+    FileBlock block = ReadFileStart(path, SongKindBytes);
     const bool ok = block.ok;
     ReleaseFileBlock(block);
     return ok;
@@ -117,8 +118,9 @@ void TRELMO_CDECL Quit() {
 int TRELMO_CDECL InfoBox(const char*, WindowHandle) { return 0; }
 
 // Decided by the file's contents alone: players hand over files whatever their names.
+// Only the bytes the kind test looks at are read: the player asks about every file it lists.
 int TRELMO_CDECL IsOurFile(const char* file) {
-    FileBlock block = ReadWholeFile(file);
+    FileBlock block = ReadFileStart(file, SongKindBytes);
     if (!block.ok) return 0;
     const int16_t kind = DetectSongKind(block.data, block.size);
     ReleaseFileBlock(block);

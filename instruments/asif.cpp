@@ -58,7 +58,7 @@ void LoadAsifInstrument(Synth& synth, const SongFiles& files, const MessageSink&
     if (index < 0 || index >= InstrumentMapSize) return;
     const std::string shown = CompanionPath(files, name);
     const char* path = shown.c_str();
-    FileBlock block = ReadCompanion(files, name, FilePlace::BesideSong, found);
+    FileBlock block = ReadCompanion(files, name, FilePlace::BesideSong, AsifFileLimit, found);
     if (!block.ok) {
         found.clear();
         Report(messages, "Error: unable to load ASIF file %s\n", path);

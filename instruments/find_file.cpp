@@ -37,6 +37,15 @@ bool IsRegularFile(const std::string& path) {
 
 }  // namespace
 
+bool IsPlainFileName(const std::string& name) {
+    const std::string shown = name.substr(0, name.find('\0'));
+    if (shown.empty() || shown == "." || shown == "..") return false;
+    for (const char c : shown) {
+        if (IsSeparator(c)) return false;
+    }
+    return true;
+}
+
 std::string FolderOf(const std::string& path) {
     // The first character is never taken as a separator, so "/TUNE" keeps its slash in the file part.
     for (size_t i = path.size(); i > 1; --i) {

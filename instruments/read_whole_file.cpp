@@ -1,60 +1,169 @@
 #include "instruments/read_whole_file.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace trelmo {
 
 namespace {
 
-// The file's size, or -1 when it cannot be told (a directory or a stream has none that stays put).
-long FileSize(std::FILE* file) {
-    if (std::fseek(file, 0, SEEK_END) != 0) return -1;
-    const long size = std::ftell(file);
-    if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) return -1;
-    return size;
+FileBlock Failed(int error) {
+    return FileBlock{nullptr, 0, false, error};
 }
 
-}  // namespace
+#ifndef _WIN32
+// Why a file of this mode cannot be read as a song or an instrument; 0 for a regular file.
+int RefusalOf(mode_t mode) {
+    if (S_ISREG(mode)) return 0;
+    if (S_ISDIR(mode)) return FileIsFolder;
+    if (S_ISFIFO(mode)) return FileIsFifo;
+    if (S_ISSOCK(mode)) return FileIsSocket;
+    return FileIsDevice;  // character and block devices, and anything stranger
+}
 
-FileBlock ReadWholeFile(const char* path) {
-    FileBlock block{nullptr, 0, false};
-    if (path == nullptr) return block;
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) return block;
-    const long size = FileSize(file);
-    if (size < 0) {
-        std::fclose(file);
-        return block;
+// Opens a regular file for reading and tells its size. The name is looked at before it is opened,
+// so that a device is never opened at all (opening one can rewind a tape or hang up a line); the
+// open itself never waits (a FIFO swapped in meanwhile opens at once) and the open file is checked
+// again, which is what counts.
+int OpenRegular(const char* path, off_t& size, int& error) {
+    struct stat info {};
+    if (stat(path, &info) != 0) {
+        error = errno;
+        return -1;
     }
-    // A folder opens like a file on some systems and reports a size that means nothing (LONG_MAX
-    // on Linux); it fails its first read, so try one byte before asking the heap for that size.
-    if (size > 0 && (std::fgetc(file) == EOF || std::fseek(file, 0, SEEK_SET) != 0)) {
-        std::fclose(file);
-        return block;
+    if ((error = RefusalOf(info.st_mode)) != 0) return -1;
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        error = errno;
+        return -1;
     }
-    const auto bytes = static_cast<size_t>(size);
+    if (fstat(fd, &info) != 0 || (error = RefusalOf(info.st_mode)) != 0) {
+        if (error == 0) error = errno;
+        close(fd);
+        return -1;
+    }
+    size = info.st_size;
+    return fd;
+}
+
+// Reads count bytes unless the file ends first; the number read, or -1 with error set.
+ptrdiff_t ReadFully(int fd, uint8_t* data, size_t count, int& error) {
+    size_t got = 0;
+    while (got < count) {
+        const ssize_t n = read(fd, data + got, count - got);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error = errno;
+            return -1;
+        }
+        got += static_cast<size_t>(n);
+    }
+    return static_cast<ptrdiff_t>(got);
+}
+
+// Reads the file whole (wholeFile) or only up to count bytes.
+FileBlock Read(const char* path, size_t count, bool wholeFile) {
+    if (path == nullptr) return Failed(0);
+    off_t fileSize = 0;
+    int error = 0;
+    const int fd = OpenRegular(path, fileSize, error);
+    if (fd < 0) return Failed(error);
+    const auto size = static_cast<unsigned long long>(fileSize < 0 ? 0 : fileSize);
+    if (wholeFile && size > count) {
+        close(fd);
+        return Failed(FileTooLarge);
+    }
+    const size_t bytes = wholeFile ? static_cast<size_t>(size) : (size < count ? static_cast<size_t>(size) : count);
     // One byte more than asked keeps malloc from returning null for an empty file.
     auto* data = static_cast<uint8_t*>(std::malloc(bytes + 1));
     if (data == nullptr) {
+        close(fd);
+        return Failed(ENOMEM);
+    }
+    const ptrdiff_t got = ReadFully(fd, data, bytes, error);
+    close(fd);
+    // A file cut short while it is read would leave part of the block undefined.
+    if (got < 0 || static_cast<size_t>(got) != bytes) {
+        std::free(data);
+        return Failed(got < 0 ? error : FileShrank);
+    }
+    return FileBlock{data, bytes, true, 0};
+}
+#else
+// Windows has no FIFOs or devices among the files a player is given; the C library's reader is
+// enough, with the size checked before anything is allocated.
+FileBlock Read(const char* path, size_t count, bool wholeFile) {
+    if (path == nullptr) return Failed(0);
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) return Failed(errno);
+    struct _stat64 info {};
+    if (_fstat64(_fileno(file), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) {
         std::fclose(file);
-        return block;
+        return Failed((info.st_mode & _S_IFMT) == _S_IFDIR ? FileIsFolder : FileIsDevice);
+    }
+    const auto size = static_cast<unsigned long long>(info.st_size < 0 ? 0 : info.st_size);
+    if (wholeFile && size > count) {
+        std::fclose(file);
+        return Failed(FileTooLarge);
+    }
+    const size_t bytes = wholeFile ? static_cast<size_t>(size) : (size < count ? static_cast<size_t>(size) : count);
+    auto* data = static_cast<uint8_t*>(std::malloc(bytes + 1));
+    if (data == nullptr) {
+        std::fclose(file);
+        return Failed(ENOMEM);
     }
     const size_t got = bytes > 0 ? std::fread(data, 1, bytes, file) : 0;
+    const int error = std::ferror(file) ? EIO : FileShrank;
     std::fclose(file);
-    if (got != bytes) {  // a short read would leave part of the block undefined
+    if (got != bytes) {
         std::free(data);
-        return block;
+        return Failed(error);
     }
-    block.data = data;
-    block.size = bytes;
-    block.ok = true;
-    return block;
+    return FileBlock{data, bytes, true, 0};
+}
+#endif
+
+}  // namespace
+
+FileBlock ReadWholeFile(const char* path, size_t limit) {
+    return Read(path, limit, true);
+}
+
+FileBlock ReadWholeFile(const char* path) {
+    return Read(path, SongFileLimit, true);
+}
+
+FileBlock ReadFileStart(const char* path, size_t count) {
+    return Read(path, count, false);
 }
 
 void ReleaseFileBlock(FileBlock& block) {
     std::free(block.data);
-    block = FileBlock{nullptr, 0, false};
+    block = FileBlock{nullptr, 0, false, 0};
+}
+
+const char* FileErrorText(int error) {
+    switch (error) {
+        case 0: return "no file named";
+        case FileIsFolder: return "is a folder, not a file";
+        case FileIsFifo: return "is a FIFO (named pipe), not a file";
+        case FileIsDevice: return "is a device, not a file";
+        case FileIsSocket: return "is a socket, not a file";
+        case FileTooLarge: return "is far larger than any file of its kind";
+        case FileShrank: return "ended before its size while it was read (changed or cut short)";
+        default: return std::strerror(error);
+    }
 }
 
 }  // namespace trelmo

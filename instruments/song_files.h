@@ -31,9 +31,12 @@ std::string SongFolder(const SongFiles& files);
 // the song (on disk, for a song that names a folder).
 bool HasSeparateCurrentFolder(const SongFiles& files);
 
-// Reads the companion file name from place. found receives the path it was read from (on disk) or
-// the name (from a reader); the block is not ok when there is no such file or it cannot be read.
-FileBlock ReadCompanion(const SongFiles& files, const std::string& name, FilePlace place, std::string& found);
+// Reads the companion file name from place, refusing one larger than limit bytes. found receives the
+// path it was read from (on disk) or the name (from a reader); the block is not ok when there is no
+// such file or it cannot be read, and its error then says why (0: there is no such file). A name
+// that is not a plain file name (IsPlainFileName) names no file.
+FileBlock ReadCompanion(const SongFiles& files, const std::string& name, FilePlace place, size_t limit,
+                        std::string& found);
 
 // How a message names the companion file name: its path beside the song.
 std::string CompanionPath(const SongFiles& files, const std::string& name);

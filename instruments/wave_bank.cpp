@@ -58,11 +58,15 @@ FileBlock ReadBankFile(const SongFiles& files, BankSearch& search) {
     for (size_t i = 0; i < count; ++i) {
         if (i < 4) search.lookedFor += (i == 0 ? "" : ", ") + candidates[i].name;
         std::string found;
-        FileBlock block = ReadCompanion(files, candidates[i].name, candidates[i].place, found);
+        FileBlock block = ReadCompanion(files, candidates[i].name, candidates[i].place, WaveBankFileLimit, found);
         if (block.ok) {
             search.file = found;
             search.currentFolder = candidates[i].place == FilePlace::CurrentFolder;
             return block;
+        }
+        // A bank that is there but cannot be read is not the same as no bank: say which and why.
+        if (block.error != 0 && search.unreadable.empty()) {
+            search.unreadable = found + ": " + FileErrorText(block.error);
         }
     }
     return FileBlock{nullptr, 0, false};
@@ -112,7 +116,10 @@ uint16_t LoopFlagFromControls(uint8_t a, uint8_t b) {
 int16_t LoadWaveBank(Synth& synth, const SongFiles& files, const MessageSink& messages, BankSearch& search) {
     search = BankSearch{};
     FileBlock block = ReadBankFile(files, search);
-    if (!block.ok) return 0;
+    if (!block.ok) {
+        if (!search.unreadable.empty()) Report(messages, "Error: wave bank %s\n", search.unreadable.c_str());
+        return 0;
+    }
     const ByteView bank = ViewOf(block);
 
     const int16_t count = ReadS16Le(bank, 0);

@@ -19,6 +19,7 @@ struct BankSearch {
     bool currentFolder = false;  // it is a DOC.DATA from the current folder, not from beside the song
     bool refused = false;        // it was read but is not a usable bank
     std::string lookedFor;       // the names tried, in order, ", "-separated
+    std::string unreadable;      // the first bank found that could not be read, and why; empty if none
 };
 
 // Loads the song's bank into the synth's wave table and InstrumentMap. 1 when a bank was found and

@@ -1,6 +1,4 @@
 // The C API's entry points for engines and songs: creating, loading, describing.
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -50,11 +48,21 @@ int Load(trelmo_engine& handle, FileBlock file, const SongFiles& files) {
     return TRELMO_OK;
 }
 
-int ReadError(const char* path) {
-    struct stat info {};
-    if (stat(path, &info) != 0) return TRELMO_ERROR_OPEN;
-    if (!S_ISREG(info.st_mode)) return TRELMO_ERROR_NOT_A_FILE;
-    return TRELMO_ERROR_READ;
+// The status for a file that could not be read, from the reason the reader kept (not from a second
+// look at the path, which may have changed meanwhile); errno gets the system's reason, or 0.
+int ReadError(int error, int& reason) {
+    reason = error > 0 ? error : 0;
+    switch (error) {
+        case FileIsFolder:
+        case FileIsFifo:
+        case FileIsDevice:
+        case FileIsSocket: return TRELMO_ERROR_NOT_A_FILE;
+        case FileTooLarge: return TRELMO_ERROR_TOO_LARGE;
+        case FileShrank: return TRELMO_ERROR_READ;
+        case EIO: return TRELMO_ERROR_READ;
+        case ENOMEM: return TRELMO_ERROR_MEMORY;
+        default: return TRELMO_ERROR_OPEN;
+    }
 }
 
 }  // namespace
@@ -111,12 +119,11 @@ int trelmo_load_file(trelmo_engine* handle, const char* path) {
         return TRELMO_ERROR_PATH;
     }
     std::memcpy(handle->engine.SongPath, path, length + 1);
-    errno = 0;
-    trelmo::FileBlock file = trelmo::ReadWholeFile(path);
+    trelmo::FileBlock file = trelmo::ReadWholeFile(path, trelmo::SongFileLimit);
     if (!file.ok) {
-        const int reason = errno;
         trelmo_unload(handle);
-        const int status = trelmo::lib::ReadError(path);
+        int reason = 0;
+        const int status = trelmo::lib::ReadError(file.error, reason);
         errno = reason;
         return status;
     }

@@ -77,6 +77,7 @@ void DescribeSoundSmith(const Engine& engine, Description& d) {
         // A bank that was used names its instruments itself; otherwise every bank name was tried
         // first and then the instruments' own files.
         d.lookedFor = origins.bankUsed ? origins.bank.file : origins.bank.lookedFor + ", " + missingAsif;
+        if (!origins.bankUsed && !origins.bank.unreadable.empty()) d.lookedFor += "; " + origins.bank.unreadable;
     }
 }
 

@@ -54,7 +54,7 @@ void ReleaseSong(Engine& engine) {
 void LoadSong(Engine& engine) {
     // The previous song goes first, whatever the new file turns out to be.
     ReleaseSong(engine);
-    FileBlock file = ReadWholeFile(engine.SongPath);
+    FileBlock file = ReadWholeFile(engine.SongPath, SongFileLimit);
     if (!file.ok) return;
     LoadSongFrom(engine, file, SongFiles{engine.SongPath});
 }

@@ -9,6 +9,9 @@
 
 namespace trelmo {
 
+// The kind test looks at no byte beyond this many from the start of a file.
+constexpr size_t SongKindBytes = 16;
+
 int16_t DetectSongKind(const uint8_t* bytes, size_t size);
 
 // Releases the engine's song and reads the file at its SongPath, with companion files beside it.

@@ -1,6 +1,11 @@
 // Reading whole files and finding them under any case of their names.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <filesystem>
 
 #include "instrument_test_files.h"
@@ -36,6 +41,45 @@ TEST(ReadWholeFile, ReadsEveryByteOrFails) {
     EXPECT_FALSE(ReadWholeFile((dir / "missing").c_str()).ok);
     EXPECT_FALSE(ReadWholeFile(nullptr).ok);
     EXPECT_FALSE(ReadWholeFile(dir.Path().c_str()).ok);  // a folder holds no bytes to read
+}
+
+// What is not a regular file is refused unread, with its own reason; nothing blocks or fills memory.
+TEST(ReadWholeFile, RefusesWhatIsNotARegularFileAndWhatIsTooLarge) {
+    TempDir dir;
+    ASSERT_EQ(mkfifo((dir / "fifo.mtp").c_str(), 0600), 0);
+    EXPECT_EQ(ReadWholeFile((dir / "fifo.mtp").c_str()).error, FileIsFifo);  // no writer: would hang
+    EXPECT_EQ(ReadFileStart((dir / "fifo.mtp").c_str(), 16).error, FileIsFifo);
+    EXPECT_EQ(ReadWholeFile("/dev/zero").error, FileIsDevice);  // would never end
+    EXPECT_EQ(ReadWholeFile(dir.Path().c_str()).error, FileIsFolder);
+    EXPECT_EQ(ReadWholeFile((dir / "missing").c_str()).error, ENOENT);
+    EXPECT_STREQ(FileErrorText(FileIsFifo), "is a FIFO (named pipe), not a file");
+
+    // A sparse 8 GB file that starts like a song: refused at once, and its start still readable.
+    const std::string huge = dir / "huge.mtp";
+    WriteFile(huge, {'K', 'O', 'V', 1, 2, 3});
+    ASSERT_EQ(truncate(huge.c_str(), off_t{8} << 30), 0);
+    EXPECT_EQ(ReadWholeFile(huge.c_str()).error, FileTooLarge);
+    FileBlock start = ReadFileStart(huge.c_str(), 4);
+    ASSERT_TRUE(start.ok);
+    EXPECT_EQ(Bytes(start.data, start.data + start.size), (Bytes{'K', 'O', 'V', 1}));
+    ReleaseFileBlock(start);
+
+    // The limit is inclusive; a file shorter than the start asked for gives what it has.
+    WriteFile(dir / "six", Bytes(6, 9));
+    EXPECT_TRUE(ReadWholeFile((dir / "six").c_str(), 6).ok);
+    EXPECT_EQ(ReadWholeFile((dir / "six").c_str(), 5).error, FileTooLarge);
+    start = ReadFileStart((dir / "six").c_str(), 16);
+    EXPECT_EQ(start.size, 6u);
+    ReleaseFileBlock(start);
+}
+
+TEST(FindFile, NamesWithSeparatorsOrDotsNameNoFile) {
+    EXPECT_TRUE(IsPlainFileName("PIANO.1"));
+    EXPECT_TRUE(IsPlainFileName("..PIANO"));
+    EXPECT_TRUE(IsPlainFileName(std::string("BASS\0/../x", 10)));  // the name ends at its NUL
+    for (const char* name : {"../../private/X", "/abs/path", "A\\B", "..", ".", ""}) {
+        EXPECT_FALSE(IsPlainFileName(name)) << name;
+    }
 }
 
 TEST(FindFile, FolderEndsAtTheLastSeparatorOfEitherKind) {
