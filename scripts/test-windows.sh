@@ -68,7 +68,9 @@ echo "32-bit layouts: In_Module 152 bytes with outMod at 148, Out_Module 80 byte
 # ---- the songs ----
 
 ntg_song=$work/FIXTURE.NTG
-python3 windows/make_ntg_fixture.py "$ntg_song"
+c++ -std=c++20 -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Wshadow -Werror -I. \
+  -o "$work/make_ntg_fixture" tools/make_ntg_fixture.cpp tools/writers/*.cpp
+"$work/make_ntg_fixture" "$ntg_song"
 songs=("$echo_song" "$ntg_song")
 
 echo "-- reference render on Linux"
