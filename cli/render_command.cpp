@@ -50,8 +50,10 @@ void ShowProgress(const SongArgument& song, size_t index, size_t count, uint64_t
     const double fraction = total == 0 ? 1.0 : static_cast<double>(frames) / static_cast<double>(total);
     char percent[16];
     std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(fraction * 100 + 0.5));
-    std::string line = "[" + Bar(fraction, 30) + "] " + percent + "  " + song.displayName + "  " +
-                       FormatDuration(frames) + " / " + FormatDuration(total);
+    // Appended piece by piece: GCC 12 warns (wrongly, -Wrestrict) about "[" + std::string in Release builds.
+    std::string line = "[";
+    line += Bar(fraction, 30) + "] " + percent + "  " + song.displayName + "  " + FormatDuration(frames) + " / " +
+            FormatDuration(total);
     if (count > 1) line += "  (" + std::to_string(index + 1) + "/" + std::to_string(count) + ")";
     StatusLine(line);
 }

@@ -63,8 +63,11 @@ int ReadError(const char* path) {
 
 extern "C" {
 
+#define TRELMO_TEXT(x) #x
+#define TRELMO_VERSION_TEXT(a, b, c) TRELMO_TEXT(a) "." TRELMO_TEXT(b) "." TRELMO_TEXT(c)
+
 const char* trelmo_version(void) {
-    return "1.0.0";
+    return TRELMO_VERSION_TEXT(TRELMO_VERSION_MAJOR, TRELMO_VERSION_MINOR, TRELMO_VERSION_PATCH);
 }
 
 const char* trelmo_status_message(int status) {

@@ -1,7 +1,5 @@
 #include "synth/voice_bank.h"
 
-#include <bit>
-
 #include "synth/synth.h"
 
 namespace trelmo {
@@ -14,8 +12,9 @@ bool ValidVoice(uint8_t voice) { return voice < VoiceCount; }
 
 uint32_t FrequencyToStep(uint32_t frequency) {
     // The DOC's clock ratio as the original player held it: 1/44100 rounded to single precision,
-    // which lies slightly below the exact value, so some steps come out one lower.
-    const double k = static_cast<double>(std::bit_cast<float>(0x37BE37C6u));
+    // which lies slightly below the exact value, so some steps come out one lower. (The builtin rather
+    // than std::bit_cast: the WebAssembly build's libc++ 13 lacks the latter.)
+    const double k = static_cast<double>(__builtin_bit_cast(float, 0x37BE37C6u));
     return static_cast<uint32_t>(static_cast<double>(frequency) * k * 65536.0);
 }
 

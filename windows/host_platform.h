@@ -32,8 +32,9 @@ struct DialogRecord {
 // user is needed; where no box can be shown (no display), the callback simply returns.
 void CallDialog(void(TRELMO_CDECL* dialog)(WindowHandle), WindowHandle parent, DialogRecord* record);
 
-// A background thread for the watchdog.
+// A background thread for the watchdog, and a wait for its procedure to have returned and the thread ended.
 bool StartHelperThread(void (*procedure)());
+void JoinHelperThread();
 void SleepMilliseconds(uint32_t milliseconds);
 uint64_t MillisecondsNow();
 // Ends the process at once, whatever its other threads are doing.

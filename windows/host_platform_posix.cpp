@@ -33,6 +33,8 @@ int ShowBox(void*, const char* text, const char* caption, unsigned) {
 HostWindow Window{nullptr, PostToHost, ShowBox};
 
 void (*HelperProcedure)() = nullptr;
+pthread_t HelperThread;
+bool HelperStarted = false;
 
 void* RunHelper(void*) {
     HelperProcedure();
@@ -73,10 +75,15 @@ void CallDialog(void(TRELMO_CDECL* dialog)(WindowHandle), WindowHandle parent, D
 
 bool StartHelperThread(void (*procedure)()) {
     HelperProcedure = procedure;
-    pthread_t thread;
-    if (pthread_create(&thread, nullptr, RunHelper, nullptr) != 0) return false;
-    pthread_detach(thread);
+    if (pthread_create(&HelperThread, nullptr, RunHelper, nullptr) != 0) return false;
+    HelperStarted = true;
     return true;
+}
+
+void JoinHelperThread() {
+    if (!HelperStarted) return;
+    pthread_join(HelperThread, nullptr);
+    HelperStarted = false;
 }
 
 void SleepMilliseconds(uint32_t milliseconds) {

@@ -42,6 +42,7 @@ LRESULT CALLBACK DialogWatcher(int code, WPARAM wparam, LPARAM lparam) {
 }
 
 void (*HelperProcedure)() = nullptr;
+HANDLE HelperThread = nullptr;
 
 DWORD WINAPI RunHelper(LPVOID) {
     HelperProcedure();
@@ -107,10 +108,15 @@ void CallDialog(void(TRELMO_CDECL* dialog)(WindowHandle), WindowHandle parent, D
 
 bool StartHelperThread(void (*procedure)()) {
     HelperProcedure = procedure;
-    HANDLE thread = CreateThread(nullptr, 0, RunHelper, nullptr, 0, nullptr);
-    if (thread == nullptr) return false;
-    CloseHandle(thread);
-    return true;
+    HelperThread = CreateThread(nullptr, 0, RunHelper, nullptr, 0, nullptr);
+    return HelperThread != nullptr;
+}
+
+void JoinHelperThread() {
+    if (HelperThread == nullptr) return;
+    WaitForSingleObject(HelperThread, INFINITE);
+    CloseHandle(HelperThread);
+    HelperThread = nullptr;
 }
 
 void SleepMilliseconds(uint32_t milliseconds) { Sleep(milliseconds); }

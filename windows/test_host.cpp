@@ -62,6 +62,7 @@ void Fail(int status, const char* format, ...) {
 
 std::atomic<const char*> Phase{"starting"};
 std::atomic<uint64_t> Deadline{0};
+std::atomic<bool> WatchdogQuits{false};
 
 void EnterPhase(const char* phase, uint32_t allowedMs) {
     Phase.store(phase);
@@ -69,7 +70,7 @@ void EnterPhase(const char* phase, uint32_t allowedMs) {
 }
 
 void Watchdog() {
-    for (;;) {
+    while (!WatchdogQuits.load()) {
         SleepMilliseconds(50);
         const uint64_t deadline = Deadline.load();
         if (deadline != 0 && MillisecondsNow() > deadline) {
@@ -621,6 +622,10 @@ int Run(int argc, char** argv) {
     Report();
     UnloadPlugin(library);
     Deadline.store(0);
+    // The watchdog ends before the process does. Wine ends a thread still running at exit with a signal,
+    // and 32-bit Wine under qemu's user-mode emulation (qemu 7.2) crashes on that signal (status 139).
+    WatchdogQuits.store(true);
+    JoinHelperThread();
     std::printf("host: %s\n", FirstFailure == StatusOk ? "all checks passed" : "FAILED");
     return FirstFailure;
 }

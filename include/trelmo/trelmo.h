@@ -27,14 +27,14 @@
 extern "C" {
 #endif
 
-#define TRELMO_VERSION_MAJOR 1
-#define TRELMO_VERSION_MINOR 0
+#define TRELMO_VERSION_MAJOR 0
+#define TRELMO_VERSION_MINOR 1
 #define TRELMO_VERSION_PATCH 0
 #define TRELMO_SAMPLE_RATE 44100
 #define TRELMO_CHANNELS 2
 #define TRELMO_MAX_TRACKS 14
 
-/* The version of the library that is running, such as "1.0.0". */
+/* The version of the library that is running, such as "0.1.0". */
 TRELMO_API const char *trelmo_version(void);
 
 /* Results. Every function that can fail returns one of these; 0 is success. */
@@ -174,8 +174,48 @@ TRELMO_API int trelmo_set_stereo_separation(trelmo_engine *engine, int percent);
 TRELMO_API int trelmo_set_mute_mask(trelmo_engine *engine, uint32_t mask);
 TRELMO_API uint32_t trelmo_mute_mask(trelmo_engine *engine);
 
-/* ---- What a song view needs ---- */
-/* (added with the web player) */
+/* ---- What a song view needs ----
+ * A tracker-style view: where the song is, its order list, the cells of its patterns and how loud
+ * each track is. Reading any of these never disturbs rendering. */
+
+#define TRELMO_PATTERN_ROWS 64
+
+/* Where the song is, for the sound that trelmo_render gave last: the order-list position, the
+ * pattern played there, that pattern's row (0 .. 63) and the tick within the row (0 on the tick that
+ * read the row; a NoiseTracker GS row is one tick). Before the first row has been read it is row 0
+ * of position 0; after the end, the last row played. */
+typedef struct trelmo_place {
+    int position;
+    int pattern;
+    int row;
+    int tick;
+} trelmo_place;
+TRELMO_API int trelmo_get_place(trelmo_engine *engine, trelmo_place *place);
+
+/* The pattern played at an order-list position (0 .. positions - 1), or -1 for any other. */
+TRELMO_API int trelmo_order_pattern(trelmo_engine *engine, int position);
+
+/* One cell of a pattern, in the same terms for both kinds of song. */
+#define TRELMO_NOTE_STOP (-1)  /* the cell silences its track */
+#define TRELMO_NOTE_BREAK (-2) /* the pattern ends after this row */
+typedef struct trelmo_cell {
+    int note;       /* 0 none; 1 .. 255 a note number, 1 being the lowest C and 13 the C above it */
+    int instrument; /* as the cell names it (1 ..); 0 keeps the track's instrument */
+    int effect;     /* SoundSmith: the effect 0 .. 15; NoiseTracker GS: the command 0 .. 3 */
+    int parameter;  /* 0 .. 255 */
+} trelmo_cell;
+
+/* Writes the cells of a pattern, row 0 first, each row's tracks in order: TRELMO_PATTERN_ROWS x
+ * tracks cells, tracks being the song's track count limited to TRELMO_MAX_TRACKS. Returns the
+ * number of cells written, or a negative status when capacity is too small or there is no song.
+ * Cells that lie beyond the song's data read as empty, as they play. */
+TRELMO_API int trelmo_pattern_cells(trelmo_engine *engine, int pattern, trelmo_cell *cells, size_t capacity);
+
+/* How loud each of the first count tracks (at most TRELMO_MAX_TRACKS) sounds now: the voice's
+ * volume times the largest sample magnitude it plays over the next hundredth of a second, from 0
+ * (silent, muted or stopped) to 255 x 128. Computed when asked; rendering pays nothing for it. */
+#define TRELMO_LEVEL_MAX (255 * 128)
+TRELMO_API int trelmo_track_levels(trelmo_engine *engine, int *levels, int count);
 
 #ifdef __cplusplus
 }

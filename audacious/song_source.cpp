@@ -1,0 +1,87 @@
+#include "audacious/song_source.h"
+
+#include <cctype>
+#include <cstring>
+
+#include <libaudcore/audstrings.h>
+#include <libaudcore/index.h>
+#include <libaudcore/objects.h>
+#include <libaudcore/vfs.h>
+
+namespace trelmo::audacious {
+namespace {
+
+// The companion files of a song that is not a local file. A folder's listing is read once per
+// song, on the first file the song asks for; transports that cannot list a folder (HTTP) are
+// asked for the name as the song spells it, then in upper and in lower case.
+struct CompanionFolder {
+    std::string folder;  // the song's URI up to and including its last '/'
+    bool listed = false;
+    Index<String> entries;
+    Index<char> data;  // the file last handed to the library, kept until it asks again
+};
+
+bool ReadCompanion(CompanionFolder &companions, const char *uri) {
+    // Opened rather than read with VFSFile::read_file, whose check for a missing file asks the
+    // transport a question that HTTP cannot answer.
+    VFSFile file(uri, "r");
+    companions.data = file ? file.read_all() : Index<char>();
+    return companions.data.len() > 0;
+}
+
+int SupplyCompanion(void *user, const char *name, const void **data, size_t *size) {
+    auto &companions = *static_cast<CompanionFolder *>(user);
+    if (!companions.listed) {
+        String error;
+        companions.entries = VFSFile::read_folder(companions.folder.c_str(), error);
+        companions.listed = true;
+    }
+    bool found = false;
+    for (const String &entry : companions.entries) {
+        if (strcmp_nocase(SongFileName(entry).c_str(), name) == 0) {
+            found = ReadCompanion(companions, entry);
+            break;
+        }
+    }
+    if (companions.entries.len() == 0) {
+        std::string spellings[3] = {name, name, name};
+        for (char &c : spellings[1]) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        for (char &c : spellings[2]) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (const std::string &spelling : spellings) {
+            const std::string uri = companions.folder + std::string(str_encode_percent(spelling.c_str()));
+            if ((found = ReadCompanion(companions, uri.c_str()))) break;
+        }
+    }
+    if (!found) return 0;
+    *data = companions.data.begin();
+    *size = static_cast<size_t>(companions.data.len());
+    return 1;
+}
+
+}  // namespace
+
+std::string SongFileName(const char *uri) {
+    const char *slash = std::strrchr(uri, '/');
+    const char *base = slash != nullptr ? slash + 1 : uri;
+    // A '?' starts a subtune number or a query, never part of a song's name.
+    const char *end = std::strchr(base, '?');
+    return std::string(str_decode_percent(base, end != nullptr ? static_cast<int>(end - base) : -1));
+}
+
+int LoadSong(trelmo_engine *engine, const char *uri, VFSFile &file) {
+    if (std::strncmp(uri, "file://", 7) == 0) {
+        StringBuf path = uri_to_filename(uri);
+        if (path) return trelmo_load_file(engine, path);
+    }
+    // is_our_file has read the first bytes; a stream that cannot seek back cannot be played.
+    if (!file || (file.ftell() != 0 && file.fseek(0, VFS_SEEK_SET) != 0)) return TRELMO_ERROR_OPEN;
+    const Index<char> song = file.read_all();
+    if (song.len() == 0) return TRELMO_ERROR_READ;
+    CompanionFolder companions;
+    const char *slash = std::strrchr(uri, '/');
+    companions.folder.assign(uri, slash != nullptr ? static_cast<size_t>(slash - uri + 1) : 0);
+    return trelmo_load_memory(engine, song.begin(), static_cast<size_t>(song.len()), SongFileName(uri).c_str(),
+                              SupplyCompanion, &companions);
+}
+
+}  // namespace trelmo::audacious

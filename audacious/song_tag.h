@@ -1,0 +1,24 @@
+// What Audacious's playlist shows for a song: its title, length, format and instruments.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <trelmo/trelmo.h>
+
+class Tuple;
+
+namespace trelmo::audacious {
+
+// Milliseconds for Audacious: a song's frames rounded down to the millisecond, as `trelmo info`
+// shows its duration; -1 for a song that plays for ever (Audacious's "no length").
+int LengthMilliseconds(uint64_t frames);
+
+// The comment: one line per instrument ("3 Bass"), the missing ones marked, and a last line that
+// names the files looked for in vain.
+std::string InstrumentComment(const trelmo_song_info &info);
+
+// Fills the tuple for the song loaded into engine, whose URI is uri.
+void FillTuple(trelmo_engine *engine, const char *uri, Tuple &tuple);
+
+}  // namespace trelmo::audacious

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# The player page in a real browser (headless Chromium): the page's samples against the native
+# render, sound through the AudioWorklet, the page's facts, muting. Keeps a screenshot in
+# build-web/artifacts.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+if [ ! -x build/cli/trelmo ]; then
+  cmake -S . -B build -G Ninja -DTRELMO_WERROR=ON >/dev/null
+  cmake --build build -j 2 --target trelmo
+fi
+bash scripts/web.sh --build-only
+[ -d web/node_modules/puppeteer-core ] || (cd web && npm ci --no-audit --no-fund)
+node web/test/page.test.mjs build-web/site build/cli/trelmo ../shared/corpus build-web/artifacts

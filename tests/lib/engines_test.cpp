@@ -1,0 +1,165 @@
+// libtrelmo's engines through the C API: independence across threads, exact seeking, the options'
+// effect, and songs loaded from memory with their companion files handed over by the caller.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "trelmo/trelmo.h"
+
+namespace {
+
+const std::string Echo = std::string(TRELMO_CORPUS_DIR) + "/soundsmith/ECHO.MTP";
+const std::string EchoBank = std::string(TRELMO_CORPUS_DIR) + "/soundsmith/ECHO.W";
+const std::string Demo = TRELMO_DEMO_SONG;
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+struct Engine {
+    trelmo_engine* e = trelmo_create();
+    ~Engine() { trelmo_destroy(e); }
+};
+
+// The whole song (or up to limit frames), pulled chunk frames at a time.
+std::vector<int16_t> Render(trelmo_engine* e, size_t chunk, size_t limit = SIZE_MAX) {
+    std::vector<int16_t> pcm;
+    std::vector<int16_t> buffer(2 * chunk);
+    size_t frames;
+    while (pcm.size() / 2 < limit &&
+           (frames = trelmo_render(e, buffer.data(), std::min(chunk, limit - pcm.size() / 2))) > 0) {
+        pcm.insert(pcm.end(), buffer.begin(), buffer.begin() + static_cast<long>(2 * frames));
+    }
+    return pcm;
+}
+
+std::vector<int16_t> RenderFile(const std::string& path, size_t chunk) {
+    Engine engine;
+    EXPECT_EQ(trelmo_load_file(engine.e, path.c_str()), TRELMO_OK) << path;
+    return Render(engine.e, chunk);
+}
+
+TEST(Engines, TwoThreadsGiveWhatEachGivesAlone) {
+    const std::vector<int16_t> echo = RenderFile(Echo, 4096);
+    const std::vector<int16_t> demo = RenderFile(Demo, 4096);
+    ASSERT_EQ(echo.size() / 2, 6635520u);
+    std::vector<int16_t> echoThreaded, demoThreaded;
+    // Odd chunk sizes on the threads: a tick that does not fit is carried into the next call.
+    std::thread a([&] { echoThreaded = RenderFile(Echo, 333); });
+    std::thread b([&] { demoThreaded = RenderFile(Demo, 1); });
+    a.join();
+    b.join();
+    EXPECT_TRUE(echoThreaded == echo);
+    EXPECT_TRUE(demoThreaded == demo);
+}
+
+TEST(Engines, SeekingGivesExactlyWhatFollowsInAFullRender) {
+    Engine engine;
+    ASSERT_EQ(trelmo_load_file(engine.e, Demo.c_str()), TRELMO_OK);
+    const std::vector<int16_t> full = Render(engine.e, 4096);
+    const uint64_t length = trelmo_length_frames(engine.e);
+    ASSERT_EQ(full.size() / 2, length);
+    // Forward, backward, mid-tick, the last frame and past the end.
+    for (const uint64_t target : {uint64_t{1000000}, uint64_t{12345}, uint64_t{0}, length - 1, length + 5}) {
+        ASSERT_EQ(trelmo_seek(engine.e, target), TRELMO_OK);
+        const uint64_t at = std::min(target, length);
+        EXPECT_EQ(trelmo_position(engine.e), at);
+        const std::vector<int16_t> after = Render(engine.e, 777, 50000);
+        const auto from = full.begin() + static_cast<long>(2 * at);
+        const auto count = std::min<size_t>(after.size(), full.size() - 2 * at);
+        EXPECT_EQ(after.size(), count) << target;
+        EXPECT_TRUE(std::equal(after.begin(), after.end(), from)) << "after seeking to " << target;
+    }
+}
+
+TEST(Engines, OptionsChangeTheSoundOnlyWhenAsked) {
+    Engine engine;
+    ASSERT_EQ(trelmo_load_file(engine.e, Demo.c_str()), TRELMO_OK);
+    const std::vector<int16_t> plain = Render(engine.e, 4096);
+    const uint64_t pass = plain.size() / 2;
+
+    ASSERT_EQ(trelmo_set_stereo_separation(engine.e, 0), TRELMO_OK);
+    ASSERT_EQ(trelmo_seek(engine.e, 0), TRELMO_OK);
+    const std::vector<int16_t> mono = Render(engine.e, 4096);
+    ASSERT_EQ(mono.size(), plain.size());
+    bool differs = false;
+    for (size_t f = 0; f < pass; ++f) {
+        ASSERT_EQ(mono[2 * f], mono[2 * f + 1]) << "frame " << f;
+        differs = differs || mono[2 * f] != plain[2 * f];
+    }
+    EXPECT_TRUE(differs);
+    EXPECT_EQ(trelmo_set_stereo_separation(engine.e, 101), TRELMO_ERROR_ARGUMENT);
+    ASSERT_EQ(trelmo_set_stereo_separation(engine.e, 100), TRELMO_OK);
+
+    // Two passes with a fade: the first pass is untouched, the length doubles, the end is silent.
+    ASSERT_EQ(trelmo_set_loops(engine.e, 2), TRELMO_OK);
+    ASSERT_EQ(trelmo_set_fade(engine.e, 2000), TRELMO_OK);
+    EXPECT_EQ(trelmo_length_frames(engine.e), 2 * pass);
+    ASSERT_EQ(trelmo_seek(engine.e, 0), TRELMO_OK);
+    const std::vector<int16_t> twice = Render(engine.e, 4096);
+    ASSERT_EQ(twice.size(), 2 * plain.size());
+    EXPECT_TRUE(std::equal(plain.begin(), plain.end(), twice.begin()));
+    EXPECT_LE(std::abs(twice[twice.size() - 1]) + std::abs(twice[twice.size() - 2]), 2);
+    ASSERT_EQ(trelmo_set_loops(engine.e, 0), TRELMO_OK);
+    EXPECT_EQ(trelmo_length_frames(engine.e), UINT64_MAX);
+    ASSERT_EQ(trelmo_set_loops(engine.e, 1), TRELMO_OK);
+    ASSERT_EQ(trelmo_set_fade(engine.e, 0), TRELMO_OK);
+
+    // Every track muted: silence, with the song just as long.
+    ASSERT_EQ(trelmo_set_mute_mask(engine.e, 0x3FFF), TRELMO_OK);
+    ASSERT_EQ(trelmo_seek(engine.e, 0), TRELMO_OK);
+    const std::vector<int16_t> muted = Render(engine.e, 4096);
+    EXPECT_EQ(muted.size(), plain.size());
+    EXPECT_EQ(std::count(muted.begin(), muted.end(), 0), static_cast<long>(muted.size()));
+}
+
+struct Companions {
+    std::vector<uint8_t> bank = ReadFile(EchoBank);
+    std::vector<std::string> asked;
+};
+
+int ProvideBank(void* user, const char* name, const void** data, size_t* size) {
+    auto* files = static_cast<Companions*>(user);
+    files->asked.push_back(name);
+    std::string upper = name;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (upper != "ECHO.W" || files->bank.empty()) return 0;
+    *data = files->bank.data();
+    *size = files->bank.size();
+    return 1;
+}
+
+TEST(Engines, SongsFromMemoryFindTheirFilesThroughTheCaller) {
+    const std::vector<uint8_t> song = ReadFile(Echo);
+    Companions files;
+    Engine engine;
+    ASSERT_EQ(trelmo_load_memory(engine.e, song.data(), song.size(), "echo.mtp", ProvideBank, &files), TRELMO_OK);
+    EXPECT_EQ(files.asked, std::vector<std::string>{"echo.W"});
+    EXPECT_TRUE(Render(engine.e, 4096) == RenderFile(Echo, 4096));
+
+    // Without the bank every instrument is missing, and the song still plays its full length.
+    files.bank.clear();
+    files.asked.clear();
+    ASSERT_EQ(trelmo_load_memory(engine.e, song.data(), song.size(), "ECHO.MTP", ProvideBank, &files), TRELMO_OK);
+    const trelmo_song_info* info = trelmo_song_info_get(engine.e);
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->missing_count, 9);
+    EXPECT_EQ(info->bank_used, 0);
+    EXPECT_NE(std::string(info->looked_for).find("ECHO.W, ECHO.DOC, ECHO.D, DOC.DATA, KILLERKICK"), std::string::npos);
+    EXPECT_EQ(files.asked.size(), 4u + 9u);
+    EXPECT_EQ(trelmo_length_frames(engine.e), 6635520u);
+
+    EXPECT_EQ(trelmo_load_memory(engine.e, "nonsense", 8, "X.MTP", nullptr, nullptr), TRELMO_ERROR_NOT_A_SONG);
+    EXPECT_EQ(trelmo_song_info_get(engine.e), nullptr);
+    int16_t frame[2];
+    EXPECT_EQ(trelmo_render(engine.e, frame, 1), 0u);
+}
+
+}  // namespace

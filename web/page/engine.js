@@ -1,0 +1,226 @@
+// The Trelmo engine as a JavaScript object, over the WebAssembly module built from the same sources
+// as the native library. Used on the page (song facts, pattern cells, WAV rendering) and in the audio
+// worklet (playback), so it touches nothing that only one of those scopes has (no TextDecoder there).
+
+export const SAMPLE_RATE = 44100;
+export const PATTERN_ROWS = 64;
+export const MAX_TRACKS = 14;
+export const NOTE_STOP = -1;
+export const NOTE_BREAK = -2;
+export const SOURCE_NAMES = ['missing', 'wave bank', 'ASIF file', 'song'];
+
+// The glue's slot order for a song's description and for one instrument (web/wasm_glue.cpp).
+const INFO_SLOTS = ['kind', 'kindName', 'form', 'patterns', 'positions', 'speed', 'tempoWord', 'tempo',
+  'tracks', 'bankFile', 'bankUsed', 'bankInCurrentFolder', 'instrumentCount', 'missingCount',
+  'lookedFor', 'ends'];
+const INFO_STRINGS = new Set(['kindName', 'form', 'bankFile', 'lookedFor']);
+const INSTRUMENT_SLOTS = ['number', 'name', 'source', 'file', 'length', 'loopStart', 'loopEnd', 'loops',
+  'volume'];
+const INSTRUMENT_STRINGS = new Set(['name', 'file']);
+
+// The largest render asked of the engine at once; the scratch buffer is allocated once for it.
+const CHUNK_FRAMES = 4096;
+
+// Instantiates a compiled module. The engine reads songs only from bytes handed to it, but the
+// library's code for songs on disk is linked all the same: its few system calls (open, read, stat,
+// list a folder) are never reached here and answer "not supported" should they be.
+const ENOSYS = 52;
+export function instantiate(module) {
+  const imports = { env: { emscripten_notify_memory_growth() {} }, wasi_snapshot_preview1: {} };
+  for (const { module: from, name, kind } of WebAssembly.Module.imports(module)) {
+    if (kind !== 'function' || imports[from]?.[name]) continue;
+    imports[from] ??= {};
+    imports[from][name] = name === 'proc_exit' ? (code) => { throw new Error(`the engine stopped (${code})`); }
+      : from === 'wasi_snapshot_preview1' ? () => ENOSYS : () => -ENOSYS;
+  }
+  return new WebAssembly.Instance(module, imports).exports;
+}
+
+export class Engine {
+  constructor(exports) {
+    this.x = exports;
+    if (this.x._initialize) this.x._initialize();
+    this.handle = this.x.trelmo_create();
+    if (!this.handle) throw new Error('the engine could not be created');
+    // Scratch memory taken once: sound, description slots, a place, levels and a pattern's cells.
+    this.soundPtr = this.alloc(CHUNK_FRAMES * 4);
+    this.slotsPtr = this.alloc(64 * 4);
+    this.cellsPtr = this.alloc(PATTERN_ROWS * MAX_TRACKS * 16);
+  }
+
+  alloc(bytes) {
+    const p = this.x.malloc(bytes);
+    if (!p) throw new Error('out of memory');
+    return p;
+  }
+
+  // A load may grow the memory, which detaches every view on it: views are made afresh for one-off
+  // reads, and the ones the audio thread uses on every quantum are remade only after a growth.
+  i32(ptr, count) { return new Int32Array(this.x.memory.buffer, ptr, count); }
+
+  views() {
+    if (this.buffer !== this.x.memory.buffer) {
+      this.buffer = this.x.memory.buffer;
+      this.pcm = new Int16Array(this.buffer, this.soundPtr, CHUNK_FRAMES * 2);
+      this.slots = new Int32Array(this.buffer, this.slotsPtr, 64);
+    }
+  }
+
+  string(ptr) {
+    if (!ptr) return '';
+    const bytes = new Uint8Array(this.x.memory.buffer);
+    let text = '';
+    for (let i = ptr; bytes[i] !== 0; i++) text += String.fromCharCode(bytes[i]);
+    return text;
+  }
+
+  putString(text) {
+    const p = this.alloc(text.length + 1);
+    const bytes = new Uint8Array(this.x.memory.buffer, p, text.length + 1);
+    for (let i = 0; i < text.length; i++) {
+      const c = text.charCodeAt(i);
+      bytes[i] = c < 256 ? c : 63; // '?': IIgs names are 8-bit
+    }
+    bytes[text.length] = 0;
+    return p;
+  }
+
+  putBytes(data) {
+    const bytes = new Uint8Array(data);
+    const p = this.alloc(Math.max(1, bytes.length));
+    new Uint8Array(this.x.memory.buffer, p, bytes.length).set(bytes);
+    return p;
+  }
+
+  // True when the bytes (the first 16 are enough) begin like a song.
+  detect(bytes) {
+    const p = this.putBytes(bytes);
+    const song = this.x.trelmo_detect(p, bytes.byteLength) === 1;
+    this.x.free(p);
+    return song;
+  }
+
+  // Loads a song from its bytes; files are [{name, data}] that may hold its companions.
+  // Returns {status, message, messages, used}.
+  load(name, data, files = []) {
+    this.x.web_files_clear();
+    for (const file of files) {
+      const namePtr = this.putString(file.name);
+      const dataPtr = this.putBytes(file.data);
+      this.x.web_file_add(namePtr, dataPtr, file.data.byteLength);
+      this.x.free(namePtr);
+      this.x.free(dataPtr);
+    }
+    const namePtr = this.putString(name);
+    const dataPtr = this.putBytes(data);
+    const status = this.x.web_load(this.handle, dataPtr, data.byteLength, namePtr);
+    this.x.free(namePtr);
+    this.x.free(dataPtr);
+    this.x.web_files_clear();
+    const used = this.string(this.x.web_used_files()).split('\n').filter(Boolean);
+    return { status, message: this.string(this.x.trelmo_status_message(status)),
+      messages: this.string(this.x.web_messages()), used };
+  }
+
+  info() {
+    const count = this.x.web_info(this.handle, this.slotsPtr);
+    if (count === 0) return null;
+    const slots = this.i32(this.slotsPtr, count);
+    const info = {};
+    INFO_SLOTS.forEach((key, i) => { info[key] = INFO_STRINGS.has(key) ? this.string(slots[i]) : slots[i]; });
+    info.frames = this.x.web_pass_frames(this.handle);
+    info.instruments = [];
+    for (let i = 0; i < info.instrumentCount; i++) {
+      const n = this.x.web_instrument(this.handle, i, this.slotsPtr);
+      const s = this.i32(this.slotsPtr, n);
+      const instrument = {};
+      INSTRUMENT_SLOTS.forEach((key, j) => {
+        instrument[key] = INSTRUMENT_STRINGS.has(key) ? this.string(s[j]) : s[j] >>> 0;
+      });
+      instrument.sourceName = SOURCE_NAMES[instrument.source] || '?';
+      info.instruments.push(instrument);
+    }
+    return info;
+  }
+
+  // Frames as the options play the song; Infinity when it loops for ever.
+  length() {
+    const frames = this.x.web_length(this.handle);
+    return frames < 0 ? Infinity : frames;
+  }
+
+  position() { return this.x.web_position(this.handle); }
+  seek(frame) { return this.x.web_seek(this.handle, frame); }
+
+  setLoops(count) { return this.x.trelmo_set_loops(this.handle, count); }
+  setFade(milliseconds) { return this.x.trelmo_set_fade(this.handle, milliseconds); }
+  setSeparation(percent) { return this.x.trelmo_set_stereo_separation(this.handle, percent); }
+  setMuteMask(mask) { return this.x.trelmo_set_mute_mask(this.handle, mask); }
+
+  // Renders up to frames (at most CHUNK_FRAMES) frames; returns an Int16Array view of them,
+  // interleaved, valid until the next call. Allocates nothing but the view object.
+  render(frames) {
+    const n = this.x.trelmo_render(this.handle, this.soundPtr, Math.min(frames, CHUNK_FRAMES));
+    return new Int16Array(this.x.memory.buffer, this.soundPtr, n * 2);
+  }
+
+  // Renders into two float channels (the worklet's output), padding with silence after the end.
+  // Returns the frames the song gave.
+  renderFloat(left, right) {
+    const frames = Math.min(left.length, CHUNK_FRAMES);
+    const n = this.x.trelmo_render(this.handle, this.soundPtr, frames);
+    this.views();
+    const pcm = this.pcm;
+    for (let i = 0; i < n; i++) {
+      left[i] = pcm[2 * i] / 32768;
+      right[i] = pcm[2 * i + 1] / 32768;
+    }
+    left.fill(0, n);
+    right.fill(0, n);
+    return n;
+  }
+
+  // {position, pattern, row, tick}, into out when given.
+  place(out = {}) {
+    if (this.x.trelmo_get_place(this.handle, this.slotsPtr) !== 0) return null;
+    this.views();
+    const s = this.slots;
+    out.position = s[0];
+    out.pattern = s[1];
+    out.row = s[2];
+    out.tick = s[3];
+    return out;
+  }
+
+  orderList(positions) {
+    const list = [];
+    for (let i = 0; i < positions; i++) list.push(this.x.trelmo_order_pattern(this.handle, i));
+    return list;
+  }
+
+  // A pattern's cells: rows of {note, instrument, effect, parameter}, one per track.
+  patternCells(pattern) {
+    const n = this.x.trelmo_pattern_cells(this.handle, pattern, this.cellsPtr, PATTERN_ROWS * MAX_TRACKS);
+    if (n <= 0) return [];
+    const s = this.i32(this.cellsPtr, n * 4);
+    const tracks = n / PATTERN_ROWS;
+    const rows = [];
+    for (let r = 0; r < PATTERN_ROWS; r++) {
+      const row = [];
+      for (let t = 0; t < tracks; t++) {
+        const c = (r * tracks + t) * 4;
+        row.push({ note: s[c], instrument: s[c + 1], effect: s[c + 2], parameter: s[c + 3] });
+      }
+      rows.push(row);
+    }
+    return rows;
+  }
+
+  // Each track's level into out (an Int32Array of MAX_TRACKS).
+  levels(out) {
+    this.x.trelmo_track_levels(this.handle, this.slotsPtr, MAX_TRACKS);
+    this.views();
+    for (let i = 0; i < MAX_TRACKS; i++) out[i] = this.slots[i];
+    return out;
+  }
+}

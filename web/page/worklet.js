@@ -1,0 +1,108 @@
+// The audio thread's side of the player: the engine renders straight into each 128-frame quantum.
+// Loading and option changes arrive as messages between quanta; the engine allocates nothing while a
+// song plays and nothing here waits. Where the song is, and how loud each track is, goes back to the
+// page about forty times a second.
+import { Engine, instantiate, MAX_TRACKS } from './engine.js';
+
+const REPORT_FRAMES = 1024;
+
+class TrelmoProcessor extends AudioWorkletProcessor {
+  constructor(options) {
+    super();
+    this.playing = false;
+    this.loaded = false;
+    this.heard = false;
+    this.sinceReport = 0;
+    this.levels = new Int32Array(MAX_TRACKS);
+    this.place = {};
+    try {
+      this.engine = new Engine(instantiate(options.processorOptions.module));
+    } catch (error) {
+      // The page learns nothing from processorerror but that the constructor failed.
+      this.port.postMessage({ type: 'error', message: String(error) });
+    }
+    this.port.onmessage = (event) => {
+      try {
+        this.handle(event.data);
+      } catch (error) {
+        this.port.postMessage({ type: 'error', message: String(error) });
+      }
+    };
+  }
+
+  handle(message) {
+    const engine = this.engine;
+    switch (message.type) {
+      case 'load': {
+        this.playing = false;
+        this.setOptions(message.options);
+        const result = engine.load(message.name, message.data, message.files);
+        this.loaded = result.status === 0;
+        if (this.loaded && message.frame) engine.seek(message.frame);
+        this.playing = this.loaded && message.play;
+        this.heard = false;
+        this.port.postMessage({ type: 'loaded', id: message.id, status: result.status });
+        this.report();
+        break;
+      }
+      case 'play':
+        this.playing = this.loaded;
+        break;
+      case 'pause':
+        this.playing = false;
+        break;
+      case 'seek':
+        if (this.loaded) engine.seek(message.frame);
+        this.report();
+        break;
+      case 'options':
+        this.setOptions(message.options);
+        if (this.loaded) this.report();
+        break;
+    }
+  }
+
+  setOptions(options) {
+    if (!options) return;
+    const engine = this.engine;
+    if (options.loops !== undefined) engine.setLoops(options.loops);
+    if (options.fade !== undefined) engine.setFade(options.fade);
+    if (options.separation !== undefined) engine.setSeparation(options.separation);
+    if (options.mute !== undefined) engine.setMuteMask(options.mute);
+  }
+
+  process(inputs, outputs) {
+    if (!this.playing) return true;
+    const [left, right] = outputs[0];
+    const frames = this.engine.renderFloat(left, right);
+    if (!this.heard) {
+      for (let i = 0; i < frames; i++) {
+        if (left[i] !== 0 || right[i] !== 0) {
+          this.heard = true;
+          this.port.postMessage({ type: 'sound' });
+          break;
+        }
+      }
+    }
+    this.sinceReport += left.length;
+    if (frames < left.length) {
+      this.playing = false;
+      this.report();
+      this.port.postMessage({ type: 'ended' });
+    } else if (this.sinceReport >= REPORT_FRAMES) {
+      this.report();
+    }
+    return true;
+  }
+
+  report() {
+    this.sinceReport = 0;
+    const engine = this.engine;
+    engine.place(this.place);
+    engine.levels(this.levels);
+    this.port.postMessage({ type: 'status', frame: engine.position(), place: this.place,
+      levels: this.levels, playing: this.playing });
+  }
+}
+
+registerProcessor('trelmo', TrelmoProcessor);
