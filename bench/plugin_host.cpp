@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -61,6 +62,49 @@ Out_Module NullOutput = {
     .SetPan = OutSetPan,
     .Flush = OutFlush,
     .GetOutputTime = OutGetWrittenTime,
+    .GetWrittenTime = OutGetWrittenTime,
+};
+
+// The real-time output: a buffer of BufferBytes that drains at the sound card's rate, measured on
+// the monotonic clock whenever the plug-in asks.
+int64_t RealTimeBufferBytes = 0;
+std::atomic<int64_t> RealTimeWritten{0};
+double RealTimeStart = 0;
+
+double Seconds(clockid_t clock);
+
+int64_t RealTimePlayed() {
+    const auto played = static_cast<int64_t>((Seconds(CLOCK_MONOTONIC) - RealTimeStart) * 44100) * 4;
+    return std::min(played, RealTimeWritten.load());
+}
+int RealTimeWrite(char*, int bytes) {
+    RealTimeWritten += bytes;
+    return 0;
+}
+int RealTimeCanWrite() { return static_cast<int>(RealTimeBufferBytes - (RealTimeWritten.load() - RealTimePlayed())); }
+int RealTimeIsPlaying() { return RealTimeWritten.load() > RealTimePlayed() ? 1 : 0; }
+int RealTimeTime() { return static_cast<int>(RealTimePlayed() / 176); }
+
+Out_Module RealTimeOutput = {
+    .version = 0x10,
+    .description = nullptr,
+    .id = 0,
+    .hMainWindow = nullptr,
+    .hDllInstance = nullptr,
+    .Config = nullptr,
+    .About = nullptr,
+    .Init = nullptr,
+    .Quit = nullptr,
+    .Open = OutOpen,
+    .Close = OutClose,
+    .Write = RealTimeWrite,
+    .CanWrite = RealTimeCanWrite,
+    .IsPlaying = RealTimeIsPlaying,
+    .Pause = OutPause,
+    .SetVolume = OutSetVolume,
+    .SetPan = OutSetPan,
+    .Flush = OutFlush,
+    .GetOutputTime = RealTimeTime,
     .GetWrittenTime = OutGetWrittenTime,
 };
 
@@ -136,6 +180,28 @@ RenderResult RenderThroughPlugin(const std::string& songPath) {
     result.cpuSeconds = Seconds(CLOCK_PROCESS_CPUTIME_ID) - cpuStart;
     Plugin->Stop();
     result.frames = WrittenBytes.load() / 4;
+    return result;
+}
+
+RenderResult PlayInRealTime(const std::string& songPath, double seconds, int bufferMs) {
+    LoadPlugin();
+    RenderResult result;
+    RealTimeBufferBytes = int64_t{bufferMs} * 44100 / 1000 * 4;
+    RealTimeWritten = 0;
+    RealTimeStart = Seconds(CLOCK_MONOTONIC);
+    SongEnded = false;
+    Plugin->outMod = &RealTimeOutput;
+    const QuietStdout quiet;
+    const double cpuStart = Seconds(CLOCK_PROCESS_CPUTIME_ID);
+    if (Plugin->Play(songPath.c_str()) == 0) {
+        std::unique_lock<std::mutex> hold(EndLock);
+        result.ended = EndSignal.wait_for(hold, std::chrono::duration<double>(seconds), [] { return SongEnded; });
+    }
+    result.wallSeconds = Seconds(CLOCK_MONOTONIC) - RealTimeStart;
+    result.cpuSeconds = Seconds(CLOCK_PROCESS_CPUTIME_ID) - cpuStart;
+    Plugin->Stop();
+    Plugin->outMod = &NullOutput;
+    result.frames = static_cast<uint64_t>(RealTimeWritten.load() / 4);
     return result;
 }
 

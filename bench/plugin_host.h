@@ -21,6 +21,11 @@ void LoadPlugin();
 // stops it. The plug-in's own messages on standard output are discarded.
 RenderResult RenderThroughPlugin(const std::string& songPath);
 
+// Plays the song through the plug-in for the given seconds into an output that plays in real time
+// (a buffer of bufferMs that empties at 44100 frames a second, as a sound card does) and returns
+// the process CPU seconds spent. The song's end (if it comes first) ends the measurement.
+RenderResult PlayInRealTime(const std::string& songPath, double seconds, int bufferMs);
+
 // Keeps this process and the threads it starts on one processor, so that a render uses one core.
 void PinToOneCore();
 

@@ -18,10 +18,17 @@ constexpr int Rate = 44100;
 constexpr int Channels = 2;
 // The ring holds more than the longest block (one second at the slowest tempo) with room to spare.
 constexpr uint64_t RingFrames = 1u << 17;
-// The plug-in is offered room only while less than this is buffered, which keeps the time between
-// rendering and hearing (and so the reaction to pause and the meter) short.
-constexpr uint64_t TargetFrames = Rate / 5;
+// The player renders only while less than this is buffered, which keeps the time between rendering
+// and hearing (and so the reaction to pause and the meter) short; seeking and muting drop the ring
+// and so are heard at once whatever it holds.
+constexpr uint64_t TargetFrames = Rate * 3 / 10;
+// The player wakes up when this much room has come free: ten times a second, not every few
+// milliseconds, which is what keeps playback cheap.
+constexpr uint64_t RefillFrames = Rate / 10;
+// The device's own buffer, and the size of each callback: large enough that the sound system wakes
+// us rarely, small enough that pause reacts within a fraction of a second.
 constexpr double MinimumLatency = 0.15;
+constexpr unsigned long CallbackFrames = Rate / 20;
 // Sound servers keep a little more than the device reports.
 constexpr double DrainMargin = 0.05;
 
@@ -31,6 +38,8 @@ int16_t Ring[RingFrames * Channels];
 std::atomic<uint64_t> Written{0};
 std::atomic<uint64_t> Played{0};
 std::atomic<int> Paused{0};
+// Frames before this are dropped unheard: the callback moves Played up to it.
+std::atomic<uint64_t> DropTo{0};
 // A new stream waits until the ring holds TargetFrames before it takes anything, so that the
 // first moments of a song do not depend on how quickly the mixer thread gets going.
 std::atomic<bool> Prebuffering{true};
@@ -46,7 +55,12 @@ int Callback(const void*, void* output, unsigned long frames, const PaStreamCall
     auto* out = static_cast<int16_t*>(output);
 
     uint64_t taken = 0;
-    const uint64_t read = Played.load(std::memory_order_relaxed);
+    uint64_t read = Played.load(std::memory_order_relaxed);
+    const uint64_t drop = DropTo.load(std::memory_order_acquire);
+    if (drop > read) {
+        read = drop;
+        Played.store(read, std::memory_order_release);
+    }
     const uint64_t available = Written.load(std::memory_order_acquire) - read;
     if (Prebuffering.load(std::memory_order_relaxed) && available >= TargetFrames) {
         Prebuffering.store(false, std::memory_order_relaxed);
@@ -99,6 +113,7 @@ bool OpenAudio(std::string& error) {
     }
     Written.store(0);
     Played.store(0);
+    DropTo.store(0);
     Paused.store(0);
     Prebuffering.store(true);
     const PaDeviceIndex device = Pa_GetDefaultOutputDevice();
@@ -114,8 +129,7 @@ bool OpenAudio(std::string& error) {
     const double high = Pa_GetDeviceInfo(device)->defaultHighOutputLatency;
     parameters.suggestedLatency = high > MinimumLatency ? high : MinimumLatency;
     PaError result = Hushed([&] {
-        return Pa_OpenStream(&Stream, nullptr, &parameters, Rate, paFramesPerBufferUnspecified, paNoFlag, Callback,
-                             nullptr);
+        return Pa_OpenStream(&Stream, nullptr, &parameters, Rate, CallbackFrames, paNoFlag, Callback, nullptr);
     });
     if (result == paNoError) {
         const PaStreamInfo* opened = Pa_GetStreamInfo(Stream);
@@ -142,9 +156,26 @@ void CloseAudio(bool discard) {
     Stream = nullptr;
 }
 
+namespace {
+
+// Frames the device has taken, counting those dropped as taken even before the callback has seen it.
+uint64_t Taken() {
+    return std::max(Played.load(std::memory_order_acquire), DropTo.load(std::memory_order_relaxed));
+}
+
+}  // namespace
+
+uint64_t DropAudio() {
+    const uint64_t written = Written.load(std::memory_order_relaxed);
+    DropTo.store(written, std::memory_order_release);
+    return written;
+}
+
+size_t AudioRefillFrames() { return RefillFrames; }
+
 void WriteAudio(const int16_t* samples, size_t frames) {
     const uint64_t write = Written.load(std::memory_order_relaxed);
-    const uint64_t room = RingFrames - (write - Played.load(std::memory_order_acquire));
+    const uint64_t room = RingFrames - (write - Taken());
     const uint64_t count = frames < room ? frames : room;  // never overrun what the device has not taken
     for (uint64_t i = 0; i < count; ++i) {
         const uint64_t at = (write + i) % RingFrames;
@@ -155,7 +186,7 @@ void WriteAudio(const int16_t* samples, size_t frames) {
 }
 
 size_t AudioRoom() {
-    const uint64_t buffered = Written.load(std::memory_order_relaxed) - Played.load(std::memory_order_acquire);
+    const uint64_t buffered = Written.load(std::memory_order_relaxed) - Taken();
     return buffered >= TargetFrames ? 0 : static_cast<size_t>(TargetFrames - buffered);
 }
 
@@ -164,7 +195,7 @@ size_t AudioRoom() {
 bool AudioPlaying() {
     // Asked only once the song has ended: a song shorter than the prebuffer plays all the same.
     Prebuffering.store(false, std::memory_order_relaxed);
-    if (Written.load(std::memory_order_relaxed) != Played.load(std::memory_order_acquire)) return true;
+    if (Written.load(std::memory_order_relaxed) != Taken()) return true;
     if (Stream == nullptr) return false;
     return Pa_GetStreamTime(Stream) < HeardAt.load(std::memory_order_relaxed) + DrainMargin;
 }
@@ -178,7 +209,7 @@ bool AudioPaused() {
 }
 
 uint64_t AudioPlayedFrames() {
-    return Played.load(std::memory_order_acquire);
+    return Taken();
 }
 
 void AudioLevels(int* left, int* right) {

@@ -19,9 +19,14 @@ void CloseAudio(bool discard);
 
 // How many frames the ring should take now to keep about the target buffered; 0 when it holds enough.
 size_t AudioRoom();
+// Frames worth waking up for: rendering less at a time only costs more wake-ups.
+size_t AudioRefillFrames();
+// Drops what the ring holds but the device has not taken yet (after a seek, or to make a change heard
+// at once) and returns the count of frames written so far: AudioPlayedFrames reaches it next.
+uint64_t DropAudio();
 // Appends frames to the ring (never more than AudioRoom allowed).
 void WriteAudio(const int16_t* samples, size_t frames);
-// Frames the device has taken since OpenAudio.
+// Frames the device has taken since OpenAudio, dropped ones included.
 uint64_t AudioPlayedFrames();
 // True until the last frame written has left the speaker.
 bool AudioPlaying();

@@ -4,12 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "cli/sound_settings.h"
+
 namespace trelmo::cli {
 
 enum ExitStatus : int {
     ExitOk = 0,
     ExitSongFailed = 1,   // at least one song could not be rendered, played or read
     ExitUsage = 2,        // the command line itself was wrong
+    ExitReaderGone = 141,  // the reader of standard output went away: what a shell shows for SIGPIPE
     ExitInterrupted = 130,
 };
 
@@ -20,6 +23,7 @@ struct SongArgument {
     std::string path;         // the file the plug-in is given
     std::string displayName;  // what the user calls it
     std::string outputStem;   // default output name without extension
+    std::string title;        // the TITLE tag: the file name without its extension
 };
 
 // The songs of a command; the built-in demo song when none are named. Empty (with a complaint)
@@ -34,18 +38,26 @@ struct RenderOptions {
     bool force = false;
     bool quiet = false;
     bool strict = false;    // songs with missing instruments fail
+    SoundSettings sound;
+    std::string start;      // --start, --end: the stretch to render, as times
+    std::string end;
+    bool stems = false;     // one file per track
+    unsigned jobs = 0;      // songs rendered at once; 0: one per core
 };
 
 struct PlayOptions {
     std::vector<std::string> songs;
     bool quiet = false;
     bool strict = false;
+    SoundSettings sound;
+    std::string start;
 };
 
 struct InfoOptions {
     std::vector<std::string> songs;
     bool json = false;
     bool quiet = false;
+    int loops = 1;          // the length is reported for this many passes
 };
 
 int RenderCommand(const RenderOptions& options);

@@ -39,6 +39,14 @@ bool SoundFile::Open(int fd, FileFormat format) {
     return true;
 }
 
+void SoundFile::SetTags(const SongTags& tags) {
+    if (file_ == nullptr) return;
+    // Formats without a place for a tag refuse it; that is no error.
+    sf_set_string(file_, SF_STR_TITLE, tags.title.c_str());
+    sf_set_string(file_, SF_STR_COMMENT, tags.comment.c_str());
+    sf_set_string(file_, SF_STR_SOFTWARE, tags.software.c_str());
+}
+
 bool SoundFile::Write(const int16_t* samples, size_t frames) {
     if (file_ == nullptr) return false;
     const auto count = static_cast<sf_count_t>(frames);
@@ -79,6 +87,11 @@ bool FormatFromExtension(const std::string& path, FileFormat& format) {
     if (extension == "oga") extension = "ogg";
     if (extension == "pcm") extension = "raw";
     return FormatFromName(extension, format);
+}
+
+bool ExtensionDisagrees(const std::string& path, FileFormat format) {
+    FileFormat named = format;
+    return FormatFromExtension(path, named) && named != format;
 }
 
 const char* Extension(FileFormat format) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "cli/song_tags.h"
+
 struct sf_private_tag;
 
 namespace trelmo::cli {
@@ -16,6 +18,8 @@ bool FormatFromName(const std::string& name, FileFormat& format);
 // The format a file name's extension asks for; false when it names none.
 bool FormatFromExtension(const std::string& path, FileFormat& format);
 const char* Extension(FileFormat format);
+// The extension's format disagrees with format: the name says one thing and the file holds another.
+bool ExtensionDisagrees(const std::string& path, FileFormat format);
 
 class SoundFile {
 public:
@@ -26,6 +30,8 @@ public:
 
     // Starts a file in format on fd, which stays open after Finish. False with Error() set.
     bool Open(int fd, FileFormat format);
+    // Writes the tags the format can hold (none in raw); call before the first Write.
+    void SetTags(const SongTags& tags);
     // Appends frames of interleaved stereo. False with Error() set.
     bool Write(const int16_t* samples, size_t frames);
     // Completes the file (headers, the encoder's last data). False with Error() set.

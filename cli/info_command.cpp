@@ -53,7 +53,7 @@ const char* SourceName(int source) {
     }
 }
 
-void PrintJson(const std::string& file, const trelmo_song_info& facts, const std::string& error, bool last) {
+void PrintJson(const std::string& file, const trelmo_song_info& facts, uint64_t frames, const std::string& error, bool last) {
     std::printf("  {\n    \"file\": %s,\n", Quoted(file).c_str());
     if (!error.empty()) {
         std::printf("    \"error\": %s\n  }%s\n", Quoted(error).c_str(), last ? "" : ",");
@@ -80,10 +80,10 @@ void PrintJson(const std::string& file, const trelmo_song_info& facts, const std
     }
     std::printf("%s],\n", facts.instrument_count == 0 ? "" : "\n    ");
     std::printf("    \"ends\": %s,\n    \"frames\": %llu,\n    \"seconds\": %s\n  }%s\n", facts.ends != 0 ? "true" : "false",
-                static_cast<unsigned long long>(facts.frames), Seconds(facts.frames).c_str(), last ? "" : ",");
+                static_cast<unsigned long long>(frames), Seconds(frames).c_str(), last ? "" : ",");
 }
 
-void PrintText(const std::string& file, const trelmo_song_info& facts) {
+void PrintText(const std::string& file, const trelmo_song_info& facts, uint64_t frames, int loops) {
     std::printf("%s\n", file.c_str());
     std::printf("  kind         %s%s\n", facts.kind_name, facts.form[0] == '\0' ? "" : (" (" + std::string(facts.form) + ")").c_str());
     std::printf("  patterns     %d\n  positions    %d\n  tracks       %d\n", facts.patterns, facts.positions, facts.tracks);
@@ -97,8 +97,8 @@ void PrintText(const std::string& file, const trelmo_song_info& facts) {
         std::printf("  tempo        %d (tempo word %d, %d rows a second)\n", facts.tempo, facts.tempo_word,
                     facts.tempo_word / 5 + 1);
     }
-    std::printf("  duration     %s (%llu frames)%s\n", Duration(facts.frames).c_str(),
-                static_cast<unsigned long long>(facts.frames), facts.ends != 0 ? "" : ", never ends");
+    std::printf("  duration     %s (%llu frames)%s%s\n", Duration(frames).c_str(), static_cast<unsigned long long>(frames),
+                loops > 1 ? (", " + std::to_string(loops) + " loops").c_str() : "", facts.ends != 0 ? "" : ", never ends");
     std::printf("  instruments  %d\n", facts.instrument_count);
     if (facts.instrument_count > 0) {
         std::printf("    %3s  %-23s  %-7s  %7s  %-13s  %s\n", "#", "name", "source", "length", "loop", "volume");
@@ -127,6 +127,7 @@ int InfoCommand(const InfoOptions& options) {
     for (size_t i = 0; i < songs.size(); ++i) {
         // Each song is described by an engine of its own.
         LoadedSong song;
+        trelmo_set_loops(song.Engine(), options.loops);
         std::string error;
         song.Load(songs[i].path, messages, error);
         // A song that never ends is still described; it only cannot be rendered.
@@ -141,10 +142,11 @@ int InfoCommand(const InfoOptions& options) {
         }
         if (options.json) {
             static const trelmo_song_info none{};
-            PrintJson(songs[i].displayName, described ? song.Info() : none, error, i + 1 == songs.size());
+            PrintJson(songs[i].displayName, described ? song.Info() : none, described ? song.Frames() : 0, error,
+                      i + 1 == songs.size());
         } else if (described) {
             if (i > 0) std::printf("\n");
-            PrintText(songs[i].displayName, song.Info());
+            PrintText(songs[i].displayName, song.Info(), song.Frames(), options.loops);
         }
         std::fflush(stdout);
     }

@@ -1,8 +1,10 @@
-// trelmo play: songs through the sound card, one after another, with keys to pause, skip and quit.
+// trelmo play: songs through the sound card, one after another, with keys to pause, seek, mute
+// tracks, skip and quit.
 #include <unistd.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 
 #include "cli/audio_output.h"
 #include "cli/cli.h"
@@ -15,23 +17,67 @@ namespace {
 
 enum class Outcome { Ended, Next, Quit, Failed };
 
-// Rendered ahead of the device a little at a time: the ring asks only for what keeps about a fifth
-// of a second buffered.
-constexpr size_t ChunkFrames = 2048;
+// Rendered into the ring at most this much at a time.
+constexpr size_t ChunkFrames = 4096;
+constexpr uint64_t ShortSeek = 5 * TRELMO_SAMPLE_RATE;
+constexpr uint64_t LongSeek = 30 * TRELMO_SAMPLE_RATE;
+// The status line is redrawn this often while playing; the meters need no more.
+constexpr int StatusIntervalMs = 100;
 
-std::string Meter(int level) { return Bar(static_cast<double>(level) / 32768.0, 12); }
+// The keys that mute and unmute tracks 1 to 14: the digit row, then its neighbours.
+constexpr char TrackKeys[TRELMO_MAX_TRACKS + 1] = "1234567890-=[]";
 
-void ShowStatus(const std::string& name, uint64_t total) {
+std::string Meter(int level, int width) { return Bar(static_cast<double>(level) / 32768.0, width); }
+
+std::string MutedTracks(uint32_t mask) {
+    std::string text;
+    for (int t = 0; t < TRELMO_MAX_TRACKS; ++t) {
+        if ((mask & (1u << t)) == 0) continue;
+        if (!text.empty()) text += ',';
+        text += std::to_string(t + 1);
+    }
+    return text;
+}
+
+// What the listener hears now: the song frame at which the ring's frame `mark` starts, and the mark.
+struct Playhead {
+    uint64_t base = 0;
+    uint64_t mark = 0;
+    uint64_t Heard() const { return base + (AudioPlayedFrames() - mark); }
+};
+
+void ShowStatus(const std::string& name, const LoadedSong& song, const Playhead& head) {
     int left = 0;
     int right = 0;
     AudioLevels(&left, &right);
-    StatusLine(std::string(AudioPaused() ? "paused " : "playing") + "  " + FormatDuration(AudioPlayedFrames()) +
-               " / " + FormatDuration(total) + "  L " + Meter(left) + " R " + Meter(right) + "  " + name);
+    const uint64_t total = song.Frames();
+    const int width = TerminalWidth();
+    // Built by appending: GCC 12 at -O3 warns falsely about "text" + std::string temporaries.
+    std::string line = AudioPaused() ? "paused " : "playing";
+    line.append("  ").append(FormatDuration(head.Heard())).append(" / ");
+    line.append(total == UINT64_MAX ? std::string("loop") : FormatDuration(total));
+    // Narrow terminals get narrower meters, then none, before the name is cut.
+    const int meter = width >= 80 ? 12 : width >= 56 ? 6 : 0;
+    if (meter > 0) line.append("  L ").append(Meter(left, meter)).append(" R ").append(Meter(right, meter));
+    const uint32_t muted = trelmo_mute_mask(song.Engine());
+    if (muted != 0) line.append("  muted ").append(MutedTracks(muted));
+    line.append("  ").append(name);
+    StatusLine(line);
 }
 
-// Renders the song into the ring while reading keys: space pauses and resumes, n skips, q quits.
-Outcome Listen(LoadedSong& song, const std::string& name, bool status) {
+// Starts the song again from frame, dropping what is buffered: the listener hears the change now.
+void Restart(LoadedSong& song, Playhead& head, uint64_t frame) {
+    head.mark = DropAudio();
+    trelmo_seek(song.Engine(), frame);
+    head.base = trelmo_position(song.Engine());
+}
+
+// Renders the song into the ring while reading keys. The loop sleeps until the ring has room for a
+// useful amount, a key comes, or the status line is due.
+Outcome Listen(LoadedSong& song, const std::string& name, bool status, uint64_t start) {
     int16_t chunk[ChunkFrames * TRELMO_CHANNELS];
+    Playhead head;
+    if (start > 0) Restart(song, head, start);
     bool rendering = true;
     while (rendering || AudioPlaying()) {
         if (Interrupted.load()) return Outcome::Quit;
@@ -45,15 +91,37 @@ Outcome Listen(LoadedSong& song, const std::string& name, bool status) {
             WriteAudio(chunk, frames);
             room -= frames;
         }
-        const char key = ReadKey(rendering ? 20 : 50);
+        // Sleep until a refill's worth of room has come free (at the device's rate).
+        const size_t refill = AudioRefillFrames();
+        const size_t free = AudioRoom();
+        int wait = rendering ? static_cast<int>((refill - std::min(refill, free)) * 1000 / TRELMO_SAMPLE_RATE) : 50;
+        wait = std::max(wait, 10);
+        if (status) wait = std::min(wait, StatusIntervalMs);
+        const int key = ReadKey(wait);
+        const uint64_t heard = head.Heard();
+        const uint64_t length = song.Frames();
+        const char* track = key > 0 && key < 0x100 ? std::char_traits<char>::find(TrackKeys, TRELMO_MAX_TRACKS, static_cast<char>(key)) : nullptr;
         if (key == ' ') {
             PauseAudio(!AudioPaused());
         } else if (key == 'n' || key == 'N') {
             return Outcome::Next;
         } else if (key == 'q' || key == 'Q') {
             return Outcome::Quit;
+        } else if (key == KeyLeft || key == KeyDown) {
+            const uint64_t step = key == KeyLeft ? ShortSeek : LongSeek;
+            Restart(song, head, heard > step ? heard - step : 0);
+            rendering = true;
+        } else if (key == KeyRight || key == KeyUp) {
+            const uint64_t step = key == KeyRight ? ShortSeek : LongSeek;
+            Restart(song, head, std::min(heard + step, length));
+            rendering = true;
+        } else if (track != nullptr || key == 'a' || key == 'A') {
+            const uint32_t mask = track != nullptr ? trelmo_mute_mask(song.Engine()) ^ (1u << (track - TrackKeys)) : 0;
+            trelmo_set_mute_mask(song.Engine(), mask);
+            Restart(song, head, heard);
+            rendering = true;
         }
-        if (status) ShowStatus(name, song.Frames());
+        if (status) ShowStatus(name, song, head);
     }
     return Outcome::Ended;
 }
@@ -61,10 +129,20 @@ Outcome Listen(LoadedSong& song, const std::string& name, bool status) {
 }  // namespace
 
 int PlayCommand(const PlayOptions& options) {
+    SoundSettings sound = options.sound;
+    std::string error;
+    if (!ResolveTracks(sound, error)) {
+        Complain(error);
+        return ExitUsage;
+    }
+    uint64_t start = 0;
+    if (!options.start.empty() && !ParseTime(options.start, start)) {
+        Complain("--start: '" + options.start + "' is not a time (seconds, or minutes:seconds)");
+        return ExitUsage;
+    }
     CatchInterrupts();
     const std::vector<SongArgument> songs = SongArguments(options.songs);
     if (songs.empty()) return ExitSongFailed;
-    std::string error;
     if (!StartAudio(error)) {
         StopAudio();
         Complain("cannot play: " + error);
@@ -72,13 +150,16 @@ int PlayCommand(const PlayOptions& options) {
     }
     const bool status = !options.quiet && IsTerminal(STDERR_FILENO);
     KeyboardMode keyboard;
-    if (status && keyboard.Active()) std::fprintf(stderr, "keys: space pause/resume, n next song, q quit\n");
+    if (status && keyboard.Active()) {
+        std::fprintf(stderr, "keys: space pause, arrows seek, 1-9 0 - = [ ] mute, a unmute, n next, q quit\n");
+    }
 
     int result = ExitOk;
     bool quit = false;
     for (size_t i = 0; i < songs.size() && !quit; ++i) {
         const SongArgument& song = songs[i];
         LoadedSong loaded;
+        ApplySettings(loaded.Engine(), sound);
         if (!loaded.Load(song.path, options.quiet ? nullptr : stdout, error)) {
             Complain(song.displayName + ": " + error);
             result = ExitSongFailed;
@@ -94,14 +175,16 @@ int PlayCommand(const PlayOptions& options) {
         }
         if (!options.quiet) {
             std::fflush(stdout);
-            std::fprintf(stderr, "%s (%s)\n", song.displayName.c_str(), FormatDuration(loaded.Frames()).c_str());
+            const uint64_t frames = loaded.Frames();
+            std::fprintf(stderr, "%s (%s)\n", song.displayName.c_str(),
+                         frames == UINT64_MAX ? "looping for ever" : FormatDuration(frames).c_str());
         }
         if (!OpenAudio(error)) {
             Complain("cannot play " + song.displayName + ": " + error);
             result = ExitSongFailed;
             break;  // without a sound device no other song will play either
         }
-        const Outcome outcome = Listen(loaded, song.displayName, status);
+        const Outcome outcome = Listen(loaded, song.displayName, status, start);
         CloseAudio(outcome != Outcome::Ended);
         if (status) ClearStatusLine();
         quit = outcome == Outcome::Quit;

@@ -1,16 +1,24 @@
-// trelmo render: songs to sound files (or standard output), as fast as the machine allows.
+// trelmo render: songs to sound files (or standard output), as fast as the machine allows, several
+// songs at once on engines of their own; each song's messages are printed together, in the order the
+// songs were named.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <thread>
 
 #include "cli/cli.h"
 #include "cli/file_output.h"
 #include "cli/loaded_song.h"
+#include "cli/song_tags.h"
 #include "cli/terminal.h"
 
 namespace trelmo::cli {
@@ -46,21 +54,323 @@ bool Publish(const std::string& temporary, const std::string& target, bool force
     return rename(temporary.c_str(), target.c_str()) == 0;
 }
 
-void ShowProgress(const SongArgument& song, size_t index, size_t count, uint64_t frames, uint64_t total) {
-    const double fraction = total == 0 ? 1.0 : static_cast<double>(frames) / static_cast<double>(total);
+// Frames rendered at a time: about a tenth of a second, so that Ctrl-C and the progress bar stay prompt.
+constexpr size_t ChunkFrames = 4096;
+constexpr uint32_t AllTracks = (1u << TRELMO_MAX_TRACKS) - 1;
+
+// What every song of the command shares.
+struct Plan {
+    const RenderOptions& options;
+    FileFormat format;
+    bool toStdout;
+    uint64_t start;
+    uint64_t end;  // UINT64_MAX: the song's end
+    mode_t mode;   // of new files
+};
+
+// What a song's render has to say, kept until every song before it has spoken.
+struct Report {
+    std::string messages;                 // the loaders' messages
+    std::vector<std::string> complaints;  // each becomes a "trelmo: " line
+    std::string summary;
+    bool failed = false;
+    bool readerGone = false;
+};
+
+struct Job {
+    const SongArgument* song = nullptr;
+    std::atomic<uint64_t> done{0};
+    std::atomic<uint64_t> total{0};
+    std::atomic<bool> finished{false};
+    Report report;
+};
+
+// One file being written, under a temporary name until it is complete.
+struct Output {
+    std::string target;
+    std::string temporary;
+    int fd = -1;
+    SoundFile file;
+    bool sounded = false;
+};
+
+std::string TrackNumber(int track) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%02d", track);
+    return text;
+}
+
+// The loaders' messages of one song, gathered so that songs rendered at once do not mix theirs.
+class MessageBuffer {
+public:
+    explicit MessageBuffer(bool wanted) : stream_(wanted ? open_memstream(&text_, &size_) : nullptr) {}
+    ~MessageBuffer() {
+        if (stream_ != nullptr) std::fclose(stream_);
+        std::free(text_);
+    }
+    MessageBuffer(const MessageBuffer&) = delete;
+    MessageBuffer& operator=(const MessageBuffer&) = delete;
+    std::FILE* Stream() const { return stream_; }
+    std::string Take() {
+        if (stream_ == nullptr) return std::string();
+        std::fflush(stream_);
+        return std::string(text_, size_);
+    }
+
+private:
+    char* text_ = nullptr;
+    size_t size_ = 0;
+    std::FILE* stream_;
+};
+
+bool OpenOutputs(std::vector<Output>& outputs, const Plan& plan, const SongTags& tags, Report& report) {
+    for (Output& output : outputs) {
+        if (plan.toStdout) {
+            output.fd = STDOUT_FILENO;
+        } else {
+            output.fd = CreateTemporary(output.target, plan.mode, output.temporary);
+            if (output.fd < 0) {
+                report.complaints.push_back(output.target + ": cannot write: " + std::strerror(errno));
+                return false;
+            }
+        }
+        if (!output.file.Open(output.fd, plan.format)) {
+            report.complaints.push_back(output.target + ": cannot write: " + output.file.Error());
+            return false;
+        }
+        output.file.SetTags(tags);
+    }
+    return true;
+}
+
+// Completes every output; keeps those that are whole (and, for stems, not silent throughout).
+bool CloseOutputs(std::vector<Output>& outputs, const Plan& plan, bool ok, bool stems, Report& report) {
+    for (Output& output : outputs) {
+        std::string error;
+        // Finished even when the file is thrown away: libsndfile must be done with the descriptor
+        // before it is closed, or a late header write could land in a file another job just opened.
+        bool kept = output.file.Finish() && ok;
+        if (!kept && ok) error = output.file.Error();
+        if (plan.toStdout) {
+            if (!kept && ok) report.complaints.push_back("standard output: cannot write: " + error);
+            ok = ok && kept;
+            continue;
+        }
+        if (output.fd >= 0 && close(output.fd) != 0 && kept) {
+            error = std::strerror(errno);
+            kept = false;
+        }
+        if (kept && (output.sounded || !stems) && !Publish(output.temporary, output.target, plan.options.force)) {
+            error = errno == EEXIST ? "appeared while rendering; not overwritten" : std::strerror(errno);
+            kept = false;
+        }
+        if (!kept || (stems && !output.sounded)) unlink(output.temporary.c_str());
+        if (!kept && ok) {
+            report.complaints.push_back(output.target + ": cannot write: " + error);
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+// Renders one song (or its stems) to its files. Runs on a thread of its own.
+void RenderSong(Job& job, const Plan& plan) {
+    const RenderOptions& options = plan.options;
+    const SongArgument& song = *job.song;
+    Report& report = job.report;
+    report.failed = true;
+
+    // Every song gets an engine of its own: nothing of one song reaches the next.
+    LoadedSong loaded;
+    ApplySettings(loaded.Engine(), options.sound);
+    std::string error;
+    {
+        MessageBuffer messages(!options.quiet);
+        const bool ok = loaded.Load(song.path, messages.Stream(), error);
+        report.messages = messages.Take();
+        if (!ok) {
+            report.complaints.push_back(song.displayName + ": " + error);
+            return;
+        }
+    }
+    const std::string missing = loaded.MissingInstruments();
+    if (!missing.empty()) {
+        report.complaints.push_back(song.displayName + ": " + missing);
+        if (options.strict) return;
+    }
+    const uint64_t length = loaded.Frames();
+    const uint64_t last = std::min(plan.end, length);
+    if (plan.start >= last && last > 0) {
+        report.complaints.push_back(song.displayName + ": --start lies beyond the end (" + FormatDuration(last) + ")");
+        return;
+    }
+
+    // Stems: engine k plays tracks[0..k] together, and stem k is engine k minus engine k - 1, so that
+    // the stems add up to the full mix exactly (wherever it does not saturate), rounding and all.
+    std::vector<int> tracks;
+    std::vector<std::unique_ptr<LoadedSong>> prefixes;
+    std::vector<trelmo_engine*> engines{loaded.Engine()};
+    if (options.stems) {
+        const int count = std::min(loaded.Info().tracks, TRELMO_MAX_TRACKS);
+        for (int t = 0; t < count; ++t) {
+            if ((options.sound.muteMask & (1u << t)) == 0) tracks.push_back(t + 1);
+        }
+        if (tracks.empty()) {
+            report.complaints.push_back(song.displayName + ": no track left to write as a stem");
+            return;
+        }
+        engines.clear();
+        uint32_t playing = 0;
+        for (size_t k = 0; k + 1 < tracks.size(); ++k) {
+            playing |= 1u << (tracks[k] - 1);
+            prefixes.push_back(std::make_unique<LoadedSong>());
+            SoundSettings settings = options.sound;
+            settings.muteMask = AllTracks & ~playing;
+            ApplySettings(prefixes.back()->Engine(), settings);
+            if (!prefixes.back()->Load(song.path, nullptr, error)) {
+                report.complaints.push_back(song.displayName + ": " + error);
+                return;
+            }
+            engines.push_back(prefixes.back()->Engine());
+        }
+        // The last stem takes whatever the full mix holds beyond the other stems.
+        engines.push_back(loaded.Engine());
+    }
+
+    std::vector<Output> outputs(options.stems ? tracks.size() : 1);
+    std::string base = !options.output.empty() ? options.output
+                       : (options.outDir.empty() ? "" : options.outDir + "/") + song.outputStem + "." + Extension(plan.format);
+    if (options.stems) {
+        const size_t dot = base.rfind('.');
+        const size_t slash = base.rfind('/');
+        const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+        const std::string extension = hasExtension ? base.substr(dot) : std::string(".") + Extension(plan.format);
+        const std::string stem = hasExtension ? base.substr(0, dot) : base;
+        for (size_t k = 0; k < tracks.size(); ++k) outputs[k].target = stem + ".track" + TrackNumber(tracks[k]) + extension;
+    } else {
+        outputs[0].target = plan.toStdout ? "standard output" : base;
+    }
+    if (!plan.toStdout && !options.force) {
+        for (const Output& output : outputs) {
+            if (!Exists(output.target)) continue;
+            report.complaints.push_back(output.target + ": already exists (use --force to overwrite it)");
+            return;
+        }
+    }
+
+    for (trelmo_engine* engine : engines) trelmo_seek(engine, plan.start);
+    job.total.store(last - plan.start);
+    bool ok = OpenOutputs(outputs, plan, MakeTags(song.title, loaded.Info()), report);
+
+    std::vector<int16_t> mixes(engines.size() * ChunkFrames * TRELMO_CHANNELS);
+    std::vector<int16_t> stem(ChunkFrames * TRELMO_CHANNELS);
+    uint64_t position = plan.start;
+    while (ok && position < last && !Interrupted.load()) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(ChunkFrames, last - position));
+        size_t frames = want;
+        for (size_t k = 0; k < engines.size(); ++k) {
+            frames = std::min(frames, trelmo_render(engines[k], mixes.data() + k * ChunkFrames * TRELMO_CHANNELS, want));
+        }
+        if (frames == 0) break;
+        for (size_t k = 0; k < outputs.size() && ok; ++k) {
+            const int16_t* mix = mixes.data() + k * ChunkFrames * TRELMO_CHANNELS;
+            const int16_t* samples = mix;
+            if (k > 0) {
+                const int16_t* below = mix - ChunkFrames * TRELMO_CHANNELS;
+                for (size_t i = 0; i < frames * TRELMO_CHANNELS; ++i) {
+                    stem[i] = static_cast<int16_t>(std::clamp(mix[i] - below[i], -32768, 32767));
+                }
+                samples = stem.data();
+            }
+            if (!outputs[k].sounded) {
+                outputs[k].sounded = std::any_of(samples, samples + frames * TRELMO_CHANNELS, [](int16_t v) { return v != 0; });
+            }
+            ok = outputs[k].file.Write(samples, frames);
+            if (!ok) {
+                if (plan.toStdout && ReaderGone(STDOUT_FILENO)) report.readerGone = true;
+                else report.complaints.push_back(outputs[k].target + ": cannot write: " + outputs[k].file.Error());
+            }
+        }
+        position += frames;
+        job.done.store(position - plan.start);
+    }
+    ok = ok && !Interrupted.load();
+    const size_t complaints = report.complaints.size();
+    const bool kept = CloseOutputs(outputs, plan, ok, options.stems, report);
+    if (!kept && plan.toStdout && ReaderGone(STDOUT_FILENO)) {
+        // A reader that has read enough (trelmo render -o - SONG | head) ends the command, quietly.
+        report.readerGone = true;
+        report.complaints.resize(complaints);
+    }
+    if (!kept || Interrupted.load()) return;
+    report.failed = false;
+    std::string shown = outputs[0].target;
+    if (options.stems) {
+        shown = outputs[0].target.substr(0, outputs[0].target.rfind(".track")) + ".trackNN" +
+                outputs[0].target.substr(outputs[0].target.rfind('.')) + " for tracks";
+        bool silent = false;
+        for (size_t k = 0; k < outputs.size(); ++k) {
+            if (outputs[k].sounded) shown += " " + std::to_string(tracks[k]);
+            silent = silent || !outputs[k].sounded;
+        }
+        if (silent) {
+            shown += " (silent:";
+            for (size_t k = 0; k < outputs.size(); ++k) {
+                if (!outputs[k].sounded) shown += " " + std::to_string(tracks[k]);
+            }
+            shown += ")";
+        }
+    }
+    report.summary = song.displayName + " -> " + shown + " (" + FormatDuration(position - plan.start) + ")";
+}
+
+// The whole batch in one line: how far it is, and the first song still rendering.
+void ShowProgress(const std::vector<std::unique_ptr<Job>>& jobs) {
+    double sum = 0;
+    size_t finished = 0;
+    const Job* current = nullptr;
+    for (const auto& job : jobs) {
+        const uint64_t total = job->total.load();
+        if (job->finished.load()) {
+            sum += 1;
+            ++finished;
+            continue;
+        }
+        if (total > 0) sum += static_cast<double>(job->done.load()) / static_cast<double>(total);
+        if (current == nullptr && total > 0) current = job.get();
+    }
+    const double fraction = sum / static_cast<double>(jobs.size());
+    const int width = TerminalWidth();
     char percent[16];
-    std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(fraction * 100 + 0.5));
-    // Appended piece by piece: GCC 12 warns (wrongly, -Wrestrict) about "[" + std::string in Release builds.
+    std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(fraction * 100));
+    // Built by appending: GCC 12 at -O3 warns falsely about "text" + std::string temporaries.
     std::string line = "[";
-    line += Bar(fraction, 30) + "] " + percent + "  " + song.displayName + "  " + FormatDuration(frames) + " / " +
-            FormatDuration(total);
-    if (count > 1) line += "  (" + std::to_string(index + 1) + "/" + std::to_string(count) + ")";
+    line.append(Bar(fraction, std::clamp(width / 4, 10, 30))).append("] ").append(percent);
+    if (jobs.size() > 1) {
+        line.append("  ").append(std::to_string(finished)).append("/").append(std::to_string(jobs.size())).append(" songs");
+    }
+    if (current != nullptr) {
+        if (jobs.size() == 1) {
+            line.append("  ").append(FormatDuration(current->done.load())).append(" / ");
+            line.append(FormatDuration(current->total.load()));
+        }
+        // The name comes last, so that a narrow terminal cuts only the name.
+        line.append("  ").append(current->song->displayName);
+    }
     StatusLine(line);
 }
 
-// Frames rendered at a time: about a tenth of a second, so that Ctrl-C and the progress bar stay prompt.
-constexpr size_t ChunkFrames = 4096;
-int16_t Chunk[ChunkFrames * TRELMO_CHANNELS];
+void PrintReport(const Report& report, std::FILE* messages, bool quiet) {
+    if (messages != nullptr && !report.messages.empty()) {
+        std::fputs(report.messages.c_str(), messages);
+        std::fflush(messages);
+    }
+    for (const std::string& line : report.complaints) Complain(line);
+    if (!quiet && !report.summary.empty()) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", report.summary.c_str());
+    }
+}
 
 }  // namespace
 
@@ -81,9 +391,40 @@ int RenderCommand(const RenderOptions& options) {
         Complain("-o names one output file; use --out-dir to render several songs");
         return ExitUsage;
     }
+    if (toStdout && options.stems) {
+        Complain("--stems writes one file per track; name them with -o NAME or --out-dir, not -o -");
+        return ExitUsage;
+    }
     if (toStdout && IsTerminal(STDOUT_FILENO)) {
         Complain("standard output is a terminal; send the audio to a file or a pipe");
         return ExitUsage;
+    }
+    uint64_t start = 0;
+    uint64_t end = UINT64_MAX;
+    if (!options.start.empty() && !ParseTime(options.start, start)) {
+        Complain("--start: '" + options.start + "' is not a time (seconds, or minutes:seconds)");
+        return ExitUsage;
+    }
+    if (!options.end.empty() && !ParseTime(options.end, end)) {
+        Complain("--end: '" + options.end + "' is not a time (seconds, or minutes:seconds)");
+        return ExitUsage;
+    }
+    if (end <= start) {
+        Complain("--end must come after --start");
+        return ExitUsage;
+    }
+    if (options.sound.loops == 0 && options.end.empty()) {
+        Complain("--loops 0 plays for ever; give --end to render a stretch of it");
+        return ExitUsage;
+    }
+    SoundSettings sound = options.sound;
+    std::string error;
+    if (!ResolveTracks(sound, error)) {
+        Complain(error);
+        return ExitUsage;
+    }
+    if (formatGiven && !toStdout && !options.output.empty() && ExtensionDisagrees(options.output, format)) {
+        Complain("warning: " + options.output + " will hold " + options.format + ", whatever its name says");
     }
 
     CatchInterrupts();
@@ -96,92 +437,64 @@ int RenderCommand(const RenderOptions& options) {
 
     // The loading messages stay on standard output unless that carries the audio.
     std::FILE* messages = options.quiet ? nullptr : toStdout ? stderr : stdout;
-    const int audioFd = toStdout ? STDOUT_FILENO : -1;
     const mode_t mask = umask(0);
     umask(mask);
     const bool progress = !options.quiet && IsTerminal(STDERR_FILENO);
+    RenderOptions resolved = options;
+    resolved.sound = sound;
+    const Plan plan{resolved, format, toStdout, start, end, static_cast<mode_t>(0666 & ~mask)};
+
+    std::vector<std::unique_ptr<Job>> jobs;
+    for (const SongArgument& song : songs) {
+        jobs.push_back(std::make_unique<Job>());
+        jobs.back()->song = &song;
+    }
+    unsigned threads = options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+    threads = static_cast<unsigned>(std::min<size_t>(threads, jobs.size()));
+    std::atomic<size_t> next{0};
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> workers;
+    for (unsigned t = 0; t < threads; ++t) {
+        workers.emplace_back([&] {
+            for (size_t i = next.fetch_add(1); i < jobs.size() && !stop.load() && !Interrupted.load(); i = next.fetch_add(1)) {
+                RenderSong(*jobs[i], plan);
+                if (jobs[i]->report.readerGone) stop.store(true);
+                jobs[i]->finished.store(true);
+            }
+        });
+    }
 
     int status = ExitOk;
-    for (size_t i = 0; i < songs.size() && !Interrupted.load(); ++i) {
-        const SongArgument& song = songs[i];
-        // Every song gets an engine of its own: nothing of one song reaches the next.
-        LoadedSong loaded;
-        std::string error;
-        if (!loaded.Load(song.path, messages, error)) {
-            Complain(song.displayName + ": " + error);
-            status = ExitSongFailed;
-            continue;
+    bool readerGone = false;
+    size_t printed = 0;
+    // Prints the reports of the songs that have finished, up to the first that has not.
+    const auto printFinished = [&] {
+        bool cleared = false;
+        for (; printed < jobs.size() && jobs[printed]->finished.load(); ++printed) {
+            const Report& report = jobs[printed]->report;
+            if (progress && !cleared) ClearStatusLine();
+            cleared = true;
+            readerGone = readerGone || report.readerGone;
+            if (report.failed && !report.readerGone) status = ExitSongFailed;
+            // After Ctrl-C only the files that were completed are worth a line.
+            if (!Interrupted.load() || !report.failed) PrintReport(report, messages, options.quiet);
         }
-        const std::string missing = loaded.MissingInstruments();
-        if (!missing.empty()) {
-            Complain(song.displayName + ": " + missing);
-            if (options.strict) {
-                status = ExitSongFailed;
-                continue;
-            }
+    };
+    auto shown = std::chrono::steady_clock::now();
+    for (;;) {
+        const bool allDone = std::all_of(jobs.begin(), jobs.end(), [](const auto& job) { return job->finished.load(); });
+        printFinished();
+        if (allDone || stop.load() || Interrupted.load()) break;
+        if (progress && std::chrono::steady_clock::now() - shown > std::chrono::milliseconds(100)) {
+            shown = std::chrono::steady_clock::now();
+            ShowProgress(jobs);
         }
-
-        std::string target = "-";
-        std::string temporary;
-        int fd = audioFd;
-        if (!toStdout) {
-            target = !options.output.empty() ? options.output
-                     : (options.outDir.empty() ? "" : options.outDir + "/") + song.outputStem + "." + Extension(format);
-            if (!options.force && Exists(target)) {
-                Complain(target + ": already exists (use --force to overwrite it)");
-                status = ExitSongFailed;
-                continue;
-            }
-            fd = CreateTemporary(target, 0666 & ~mask, temporary);
-            if (fd < 0) {
-                Complain(target + ": cannot write: " + std::strerror(errno));
-                status = ExitSongFailed;
-                continue;
-            }
-        }
-        const std::string shownTarget = toStdout ? "standard output" : target;
-
-        SoundFile file;
-        bool ok = file.Open(fd, format);
-        const uint64_t total = loaded.Frames();
-        auto shown = std::chrono::steady_clock::now();
-        while (ok && !Interrupted.load()) {
-            const size_t frames = trelmo_render(loaded.Engine(), Chunk, ChunkFrames);
-            if (frames == 0) break;
-            ok = file.Write(Chunk, frames);
-            if (progress && std::chrono::steady_clock::now() - shown > std::chrono::milliseconds(100)) {
-                shown = std::chrono::steady_clock::now();
-                ShowProgress(song, i, songs.size(), file.Frames(), total);
-            }
-        }
-        if (ok) ok = file.Finish();
-        if (progress) ClearStatusLine();
-        error = file.Error();
-        ok = ok && !Interrupted.load();
-
-        if (!toStdout) {
-            if (close(fd) != 0 && ok) {
-                error = std::strerror(errno);
-                ok = false;
-            }
-            if (ok && !Publish(temporary, target, options.force)) {
-                error = errno == EEXIST ? "appeared while rendering; not overwritten" : std::strerror(errno);
-                ok = false;
-            }
-            if (!ok) unlink(temporary.c_str());
-        }
-        if (Interrupted.load()) break;
-        if (!ok) {
-            Complain(shownTarget + ": cannot write: " + error);
-            status = ExitSongFailed;
-            continue;
-        }
-        if (!options.quiet) {
-            std::fflush(stdout);
-            std::fprintf(stderr, "%s -> %s (%s)\n", song.displayName.c_str(), shownTarget.c_str(),
-                         FormatDuration(file.Frames()).c_str());
-        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    for (std::thread& worker : workers) worker.join();
+    if (progress) ClearStatusLine();
+    printFinished();
+    if (readerGone) return ExitReaderGone;
     if (Interrupted.load()) {
         Complain("interrupted");
         return ExitInterrupted;

@@ -63,13 +63,14 @@ std::vector<SongArgument> SongArguments(const std::vector<std::string>& paths) {
             Complain("cannot write the demo song to a temporary folder");
             return songs;
         }
-        songs.push_back({demo, "demo song \"First Light\"", "demo"});
+        songs.push_back({demo, "demo song \"First Light\"", "demo", "First Light"});
         return songs;
     }
     for (const std::string& path : paths) {
         const std::string name = BaseName(path);
         const size_t dot = name.rfind('.');
-        songs.push_back({path, path, dot == std::string::npos || dot == 0 ? name : name.substr(0, dot)});
+        const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+        songs.push_back({path, path, stem, stem});
     }
     return songs;
 }

@@ -33,6 +33,11 @@ void WaitForMixerEnd() {
 
 }  // namespace
 
+uint32_t NoRoomSleepMs(uint32_t blockFrames) {
+    const uint32_t half = blockFrames * 1000 / OutputRate / 2;
+    return half > 1 ? half : 1;
+}
+
 void StartMixer() {
     if (MixerThreadStarted) {
         // Stop has normally waited for the old thread already. Should a Play come without a Stop,
@@ -85,9 +90,10 @@ void MixerThreadProc() {
         }
         LastBlockDelivered = false;
         RenderBlock();
-        // Yield after a block so the next follows at once; without room, sleep instead of spinning
-        // a processor core while the output drains or stays paused.
-        SleepMs(LastBlockDelivered ? 0 : 1);
+        // Yield after a block so the next follows at once. Without room, sleep for half a block's
+        // duration: room for a block cannot come sooner than that at the output's real rate, and
+        // polling every millisecond would wake the thread a thousand times a second for nothing.
+        SleepMs(LastBlockDelivered ? 0 : NoRoomSleepMs(PluginEngine.TickLength));
     }
 }
 

@@ -14,5 +14,7 @@ void StartMixer();
 void StopMixer();
 void MixerThreadProc();
 void RenderBlock();
+// How long the thread sleeps when the output has no room for a block of blockFrames frames.
+uint32_t NoRoomSleepMs(uint32_t blockFrames);
 
 }  // namespace trelmo

@@ -15,6 +15,7 @@ packages=(
   python3 valgrind
   audacious audacious-plugins audacious-dev dbus-daemon
   emscripten chromium-headless-shell
+  sox bash-completion
 )
 # The browser test's driver comes from npm; Debian's Node and npm serve when no other Node is present.
 command -v npm >/dev/null || packages+=(nodejs npm)

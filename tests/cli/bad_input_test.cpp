@@ -140,7 +140,7 @@ TEST(BadInput, CtrlCStopsARenderAndLeavesOnlyWholeFiles) {
 
 TEST(BadInput, AReaderThatGoesAwayEndsTheRenderCleanly) {
     // trelmo render -o - | head -c 100: the writes fail once the pipe is closed; the render stops
-    // with a message instead of dying of SIGPIPE or rendering on to the end.
+    // quietly, as cat would, with SIGPIPE's status, instead of rendering on to the end.
     TempDir folder;
     folder.Copy(Corpus + "/soundsmith/ECHO.MTP", "ECHO.MTP");
     folder.Copy(Corpus + "/soundsmith/ECHO.W", "ECHO.W");
@@ -152,11 +152,10 @@ TEST(BadInput, AReaderThatGoesAwayEndsTheRenderCleanly) {
     std::ifstream status(folder.File("status.txt"));
     int code = -1;
     status >> code;
-    EXPECT_EQ(code, 1);
+    EXPECT_EQ(code, 141);
     std::ifstream err(folder.File("err.txt"));
     std::string line;
-    std::getline(err, line);
-    EXPECT_TRUE(Contains(line, "trelmo: standard output: cannot write")) << line;
+    EXPECT_FALSE(std::getline(err, line)) << line;
 }
 
 }  // namespace
