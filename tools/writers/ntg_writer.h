@@ -36,7 +36,7 @@ struct NtgSongPlan {
     std::array<uint16_t, 15> channels{};  // channel table words: 0 right, any other value left
     std::vector<NtgInstrumentPlan> firstGroup;
     std::vector<NtgInstrumentPlan> secondGroup;
-    // Overrides of what the builder otherwise derives from the lists above.
+    // Overrides of what the writer otherwise derives from the lists above.
     std::optional<uint16_t> patternSize;         // default: 64 rows x trackCount x 3 bytes
     std::optional<uint32_t> patternDataLength;   // default: patterns x pattern size
     std::optional<uint16_t> firstGroupPages;     // default: pages the first group's samples take
@@ -57,7 +57,7 @@ constexpr uint8_t NtgControl(int instrument, int command = 0) {
     return static_cast<uint8_t>((instrument & 0x3F) | ((command & 3) << 6));
 }
 
-// Where the layout puts things, as the builder wrote them.
+// Where the layout puts things, as the writer wrote them.
 struct NtgLayout {
     uint32_t recordsOffset;
     uint32_t firstSampleArea;   // S1
