@@ -6,10 +6,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <numbers>
 #include <stdexcept>
+#include <string>
 #include <vector>
+
+#include "tools/writers/save_file.h"
+#include "tools/writers/soundsmith_writer.h"
+#include "tools/writers/wave_bank_writer.h"
 
 namespace trelmo::bench {
 
@@ -17,7 +21,6 @@ namespace {
 
 constexpr int Tracks = 14;
 constexpr int Rows = 64;
-constexpr int CellsPerPattern = Rows * Tracks;
 constexpr int Patterns = 4;
 
 // Instruments of the bank: where each wave lies in the 64 KB image, its size code and whether it loops.
@@ -72,41 +75,34 @@ std::vector<uint8_t> WaveBytes(int index, uint32_t& random) {
 }
 
 std::vector<uint8_t> BankBytes() {
-    std::vector<uint8_t> bank(65570 + 92 * WaveCount, 0);
-    bank[0] = static_cast<uint8_t>(WaveCount);
+    writers::WaveBankImage bank(WaveCount);
     uint32_t random = 12345;
     for (int k = 0; k < WaveCount; ++k) {
-        const std::vector<uint8_t> wave = WaveBytes(k, random);
-        std::copy(wave.begin(), wave.end(), bank.begin() + 2 + 256 * Waves[k].page);
-        const size_t a = 65570 + 92 * static_cast<size_t>(k);
-        bank[a + 1] = static_cast<uint8_t>(Waves[k].page);
-        bank[a + 2] = static_cast<uint8_t>(Waves[k].sizeCode);
+        bank.SetWave(static_cast<uint8_t>(Waves[k].page), WaveBytes(k, random));
         // Two free-running oscillators loop; a one-shot pair plays once.
-        bank[a + 3] = Waves[k].loops ? 0 : 2;
-        bank[a + 6 + 3] = Waves[k].loops ? 0 : 2;
+        const uint8_t control = Waves[k].loops ? 0 : 2;
+        bank.SetInstrument(k, static_cast<uint8_t>(Waves[k].page), static_cast<uint8_t>(Waves[k].sizeCode),
+                           control, control);
     }
-    return bank;
+    return bank.bytes;
 }
 
-struct Cell {
-    uint8_t note = 0;
-    uint8_t effect = 0;
-    uint8_t param = 0;
+// The patterns are written into the tune cell by cell; instrument numbers here count from 0.
+struct Pattern {
+    writers::SoundSmithTune& tune;
+    int index;
 };
 
-using Pattern = std::vector<Cell>;
-
 void Put(Pattern& p, int row, int track, int note, int instrument, int effect = 0, int param = 0) {
-    Cell& c = p[static_cast<size_t>(row * Tracks + track)];
-    c.note = static_cast<uint8_t>(note);
-    c.effect = static_cast<uint8_t>(((instrument + 1) << 4) | effect);
-    c.param = static_cast<uint8_t>(param);
+    p.tune.Put(p.index, row, track, static_cast<uint8_t>(note),
+               static_cast<uint8_t>(((instrument + 1) << 4) | effect), static_cast<uint8_t>(param));
 }
 
-void Silence(Pattern& p, int row, int track) { p[static_cast<size_t>(row * Tracks + track)].note = 0x80; }
+void Silence(Pattern& p, int row, int track) {
+    p.tune.Put(p.index, row, track, 0x80, 0, 0);
+}
 
-Pattern DensePattern(int index, uint32_t& random) {
-    Pattern p(CellsPerPattern);
+void DensePattern(Pattern p, int index, uint32_t& random) {
     constexpr int looped[] = {0, 1, 2, 3, 4, 7};
     for (int t = 0; t < Tracks; ++t) {
         const int instrument = looped[(t + index) % 6];
@@ -120,11 +116,9 @@ Pattern DensePattern(int index, uint32_t& random) {
             }
         }
     }
-    return p;
 }
 
-Pattern TypicalPattern(int index, uint32_t& random) {
-    Pattern p(CellsPerPattern);
+void TypicalPattern(Pattern p, int index, uint32_t& random) {
     for (int row = 0; row < Rows; ++row) {
         if (row % 8 == 0) Put(p, row, 0, 25, 5);
         if (row % 16 == 4 || row % 16 == 12) Put(p, row, 1, 49, 6);
@@ -144,66 +138,46 @@ Pattern TypicalPattern(int index, uint32_t& random) {
             }
         }
     }
-    return p;
 }
 
-Pattern MostlySilentPattern(int index) {
-    Pattern p(CellsPerPattern);
+void MostlySilentPattern(Pattern p, int index) {
     for (int row = 0; row < Rows; row += 8) {
         Put(p, row, 0, 49 + index + row / 8, 0);
         Put(p, row + 4, 1, 37 + index, 4);
     }
-    return p;
-}
-
-void PutU16(std::vector<uint8_t>& out, size_t at, unsigned value) {
-    out[at] = static_cast<uint8_t>(value & 0xFF);
-    out[at + 1] = static_cast<uint8_t>(value >> 8);
 }
 
 std::vector<uint8_t> SongBytes(SongStyle style, int positions) {
+    writers::SoundSmithTune tune;
+    tune.patternCount = Patterns;
+    tune.speedByte = 6;
+    for (int i = 0; i < WaveCount; ++i) {
+        tune.instruments.push_back({"W" + std::to_string(i), static_cast<uint8_t>(90 + 20 * (i % 4))});
+    }
+    tune.songLength = positions;
+    tune.order.clear();
+    for (int k = 0; k < positions && k < 128; ++k) tune.order.push_back(static_cast<uint8_t>(k % Patterns));
+    for (int t = 0; t < Tracks; ++t) tune.stereo[t] = t % 2 == 0 ? 1 : 0;
     uint32_t random = 777;
-    std::vector<Pattern> patterns;
     for (int k = 0; k < Patterns; ++k) {
+        Pattern p{tune, k};
         switch (style) {
-            case SongStyle::Dense: patterns.push_back(DensePattern(k, random)); break;
-            case SongStyle::Typical: patterns.push_back(TypicalPattern(k, random)); break;
-            case SongStyle::MostlySilent: patterns.push_back(MostlySilentPattern(k)); break;
+            case SongStyle::Dense:
+                DensePattern(p, k, random);
+                break;
+            case SongStyle::Typical:
+                TypicalPattern(p, k, random);
+                break;
+            case SongStyle::MostlySilent:
+                MostlySilentPattern(p, k);
+                break;
         }
     }
-    const size_t length = static_cast<size_t>(Patterns) * CellsPerPattern;
-    std::vector<uint8_t> song(600 + 3 * length + 28, 0);
-    song[0] = 'S';
-    song[1] = 'O';
-    song[2] = 'N';
-    song[3] = 'G';
-    song[4] = 'O';
-    song[5] = 'K';
-    PutU16(song, 6, static_cast<unsigned>(length));
-    song[8] = 6;  // speed
-    for (int i = 0; i < WaveCount; ++i) {
-        const size_t record = 20 + 30 * static_cast<size_t>(i);
-        song[record] = 2;
-        song[record + 1] = 'W';
-        song[record + 2] = static_cast<uint8_t>('0' + i);
-        song[record + 24] = static_cast<uint8_t>(90 + 20 * (i % 4));
-    }
-    PutU16(song, 470, static_cast<unsigned>(positions));
-    for (int k = 0; k < positions && k < 128; ++k) song[472 + static_cast<size_t>(k)] = static_cast<uint8_t>(k % Patterns);
-    for (size_t c = 0; c < length; ++c) {
-        const Cell& cell = patterns[c / CellsPerPattern][c % CellsPerPattern];
-        song[600 + c] = cell.note;
-        song[600 + length + c] = cell.effect;
-        song[600 + 2 * length + c] = cell.param;
-    }
-    for (int t = 0; t < Tracks; ++t) PutU16(song, 600 + 3 * length + 2 * static_cast<size_t>(t), t % 2 == 0 ? 1 : 0);
-    return song;
+    return tune.Bytes();
 }
 
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + path);
+    if (!writers::SaveFile(path, bytes)) throw std::runtime_error("cannot write " + path);
 }
 
 }  // namespace

@@ -2,24 +2,18 @@
 // memory, then the loaded wave played.
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include "fuzz/fuzz_support.h"
 #include "instruments/asif.h"
 #include "song/engine.h"
-#include "song/song_loader.h"
 #include "synth/wave_table.h"
 
 using namespace trelmo;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const fuzz::FileList files{{"INSTRUMENT", std::vector<uint8_t>(data, data + size)}};
-    // One engine for the whole run, its song released before each input: a new one per input (a
-    // megabyte of mixing scratch to clear) would cost fifty times the input's own work.
-    static const auto owned = std::make_unique<Engine>();
-    Engine& engine = *owned;
-    ReleaseSong(engine);
+    Engine& engine = fuzz::ReleasedEngine();
     const int16_t index = static_cast<int16_t>(size % 15);
     engine.InstrumentMap[index] = NoInstrumentSlot;
     std::string found;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "song/engine.h"
@@ -18,6 +19,8 @@
 #include "synth/tick_timing.h"
 #include "synth/voice_bank.h"
 #include "synth/wave_table.h"
+#include "tools/writers/asif_writer.h"
+#include "tools/writers/wave_bank_writer.h"
 
 namespace trelmo::fuzz {
 
@@ -36,12 +39,6 @@ void RemoveFolder() {
     }
     rmdir(Folder.c_str());
 }
-
-void PushU32Be(std::vector<uint8_t>& out, uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
-}
-
-void PushTag(std::vector<uint8_t>& out, const char* tag) { out.insert(out.end(), tag, tag + 4); }
 
 // Blocks mixed at their full length before later ones are cut short.
 constexpr int FullBlocks = 2;
@@ -98,60 +95,40 @@ std::string WriteWorkFile(const char* name, const uint8_t* data, size_t size) {
 }
 
 std::vector<uint8_t> SampleAsif(bool looping) {
-    std::vector<uint8_t> inst(44, 0);
-    inst[32] = 1;                                  // wave count of oscillator A
-    inst[33] = 1;                                  // wave count of oscillator B
-    inst[37] = looping ? 0 : 2;                    // control A: free-running / one-shot
-    inst[43] = looping ? 0 : 2;                    // control B
-    std::vector<uint8_t> wave(16, 0);
-    wave[0] = 0x00;                                // size 256, least significant byte first
-    wave[1] = 0x01;
-    for (int i = 0; i < 256; ++i) wave.push_back(static_cast<uint8_t>(128 + (i < 128 ? 100 : -100)));
-
-    std::vector<uint8_t> body;
-    PushTag(body, "ASIF");
-    PushTag(body, "INST");
-    PushU32Be(body, static_cast<uint32_t>(1 + inst.size()));
-    body.push_back(0);                             // empty name
-    body.insert(body.end(), inst.begin(), inst.end());
-    PushTag(body, "WAVE");
-    PushU32Be(body, static_cast<uint32_t>(1 + wave.size()));
-    body.push_back(0);
-    body.insert(body.end(), wave.begin(), wave.end());
-
-    std::vector<uint8_t> file;
-    PushTag(file, "FORM");
-    PushU32Be(file, static_cast<uint32_t>(body.size()));
-    file.insert(file.end(), body.begin(), body.end());
-    return file;
+    std::vector<int8_t> square(256);
+    for (size_t i = 0; i < square.size(); ++i) square[i] = i < 128 ? 100 : -100;
+    return writers::AsifBytes(square, looping);
 }
 
 std::vector<uint8_t> SampleBank() {
-    constexpr size_t Image = 2;
-    constexpr size_t Descriptors = 65570;
     constexpr int Count = 15;
-    std::vector<uint8_t> bank(Descriptors + 92 * (Count - 1) + 12, 0);
-    bank[0] = Count;
+    writers::WaveBankImage bank(Count);
     size_t page = 0;
     for (int k = 0; k < Count; ++k) {
-        const int code = k % 8;                 // 256 << code bytes
+        const int code = k % 8;  // 256 << code bytes
         const size_t pages = size_t{1} << code;
-        const size_t start = k == 14 ? Image + 256 * 0 : Image + 256 * page;  // the last shares page 0
+        const size_t start = k == 14 ? 0 : page;  // the last shares page 0
         if (k != 14) page += pages;
         if (page > 256) page = 0;
         // The larger waves end early: converting 64 KB of bank for every input cost a third of the
         // song target's time, and the sequencers treat a short wave as they treat a long one.
         const size_t length = k == 3 ? 0 : std::min<size_t>((256u << code) - (k % 3 == 0 ? 0u : 17u), 300);
-        for (size_t i = 0; i < length && start + i < Image + 65536; ++i) {
-            bank[start + i] = static_cast<uint8_t>(1 + (i * 37 + static_cast<size_t>(k)) % 255);
+        std::vector<uint8_t> wave;
+        for (size_t i = 0; i < length && 256 * start + i < 65536; ++i) {
+            wave.push_back(static_cast<uint8_t>(1 + (i * 37 + static_cast<size_t>(k)) % 255));
         }
-        const size_t at = Descriptors + 92 * static_cast<size_t>(k);
-        bank[at + 1] = static_cast<uint8_t>((start - Image) / 256);
-        bank[at + 2] = static_cast<uint8_t>(code);
-        bank[at + 3] = k % 2 == 0 ? 0x00 : 0x02;   // free-running or one-shot A
-        bank[at + 6 + 3] = k % 4 == 1 ? 0x06 : 0x00;  // swap B makes a one-shot A loop
+        bank.SetWave(static_cast<uint8_t>(start), wave);
+        // Free-running or one-shot A; a swap B makes a one-shot A loop.
+        bank.SetInstrument(k, static_cast<uint8_t>(start), static_cast<uint8_t>(code),
+                           k % 2 == 0 ? 0x00 : 0x02, k % 4 == 1 ? 0x06 : 0x00);
     }
-    return bank;
+    return bank.bytes;
+}
+
+Engine& ReleasedEngine() {
+    static const auto engine = std::make_unique<Engine>();
+    ReleaseSong(*engine);
+    return *engine;
 }
 
 int PlayLoadedSong(Engine& engine, int maxTicks, bool rowTrace) {

@@ -42,6 +42,10 @@ const std::string& WorkDir();
 // Writes the bytes as WorkDir()/name and returns the file's path.
 std::string WriteWorkFile(const char* name, const uint8_t* data, size_t size);
 
+// The engine a target works on, the same for the whole run, with its song released: a new one per
+// input (a megabyte of mixing scratch to clear) would cost fifty times a small input's own work.
+Engine& ReleasedEngine();
+
 // Plays the loaded song the way the mixer thread does (StartSong, ResetVoiceBank, SetTickRate(125),
 // then SequencerTick + MixBlock per block until songEnded), for at most maxTicks ticks. Only the first
 // blocks are mixed at their full length; later ones are cut short so that one input stays cheap (the

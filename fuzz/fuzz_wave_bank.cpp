@@ -2,24 +2,18 @@
 // loaded wave played.
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
 #include "fuzz/fuzz_support.h"
 #include "instruments/block_reader.h"
 #include "instruments/wave_bank.h"
 #include "song/engine.h"
-#include "song/song_loader.h"
 #include "synth/wave_table.h"
 
 using namespace trelmo;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const fuzz::FileList files{{"t.W", std::vector<uint8_t>(data, data + size)}};
-    // One engine for the whole run, its song released before each input: a new one per input (a
-    // megabyte of mixing scratch to clear) would cost fifty times the input's own work.
-    static const auto owned = std::make_unique<Engine>();
-    Engine& engine = *owned;
-    ReleaseSong(engine);
+    Engine& engine = fuzz::ReleasedEngine();
 
     const ByteView bytes{const_cast<uint8_t*>(data), size};
     const int16_t count = ReadS16Le(bytes, 0);

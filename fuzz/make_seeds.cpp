@@ -1,4 +1,4 @@
-// Writes the fuzz targets' hand-made seed inputs with the test song builders:
+// Writes the fuzz targets' hand-made seed inputs with the song writers:
 //   trelmo_make_seeds <fuzz/corpus folder>
 // The real files of the shared corpus are copied beside them by hand; the seeds are committed, so
 // this runs only when they are to be made again.
@@ -6,18 +6,19 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/ntg_builder.h"
-#include "tests/support/song_builder.h"
+#include "tools/writers/asif_writer.h"
+#include "tools/writers/ntg_writer.h"
+#include "tools/writers/save_file.h"
+#include "tools/writers/soundsmith_writer.h"
+#include "tools/writers/wave_bank_writer.h"
+#include "tools/writers/waves.h"
 
-using namespace trelmo::test;
+using namespace trelmo::writers;
 
 namespace {
 
 bool Save(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return false;
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && ok;
+    return SaveFile(path, bytes);
 }
 
 std::vector<uint8_t> Concat(const std::string& text, const std::vector<uint8_t>& bytes) {
@@ -57,11 +58,11 @@ NtgSongPlan TwoGroupSong() {
     song.firstGroup.push_back({.sample = NtgSquareWave(64), .volume = 100, .mode = 3});
     song.firstGroup.push_back({.sample = NtgSquareWave(300), .volume = 200, .mode = 0});
     song.secondGroup.push_back({.sample = {0x00, 0x00, 0x90, 0x00, 0x70}, .volume = 64, .mode = 255});
-    song.Row(0, 0, "C-4 01 00 E-4 42 C8 G-4 01 00 C-5 81 7D");
-    song.Row(0, 1, "--- 00 00 STP 00 00 --- 02 00 B-8 C1 00");
-    song.Row(0, 2, "D-3 80 00 --- 40 20 NXT 00 00 F#10 01 00");
-    song.Row(1, 0, "C-2 02 00 C-3 03 00 C-4 3F 00 C-5 01 FF");
-    song.Row(1, 63, "C-4 01 00 --- 00 00 --- 00 00 --- 00 00");
+    song.Row(0, 0, "C-4 01 00 | E-4 42 C8 | G-4 01 00 | C-5 81 7D");
+    song.Row(0, 1, "--- 00 00 | STP 00 00 | --- 02 00 | B-8 C1 00");
+    song.Row(0, 2, "D-3 80 00 | --- 40 20 | NXT 00 00 | F#10 01 00");
+    song.Row(1, 0, "C-2 02 00 | C-3 03 00 | C-4 3F 00 | C-5 01 FF");
+    song.Row(1, 63, "C-4 01 00 | --- 00 00 | --- 00 00 | --- 00 00");
     return song;
 }
 

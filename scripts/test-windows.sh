@@ -16,7 +16,7 @@ fail() {
   exit 1
 }
 
-for tool in i686-w64-mingw32-g++ x86_64-w64-mingw32-g++ i686-w64-mingw32-objdump x86_64-w64-mingw32-objdump python3; do
+for tool in i686-w64-mingw32-g++ x86_64-w64-mingw32-g++ i686-w64-mingw32-objdump x86_64-w64-mingw32-objdump c++; do
   command -v "$tool" >/dev/null || fail "$tool is missing (scripts/setup.sh installs it)"
 done
 wine64=/usr/lib/wine/wine64
@@ -71,7 +71,9 @@ echo "32-bit layouts: In_Module 152 bytes with outMod at 148, Out_Module 80 byte
 # ---- the songs ----
 
 ntg_song=$work/FIXTURE.NTG
-python3 windows/make_ntg_fixture.py "$ntg_song"
+c++ -std=c++20 -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Wshadow -Werror -I. \
+  -o "$work/make_ntg_fixture" tools/make_ntg_fixture.cpp tools/writers/*.cpp
+"$work/make_ntg_fixture" "$ntg_song"
 songs=("$echo_song" "$ntg_song")
 
 echo "-- reference render on Linux"

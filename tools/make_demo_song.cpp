@@ -18,12 +18,14 @@
 #include <string>
 #include <vector>
 
+#include "tools/writers/note_names.h"
+#include "tools/writers/ntg_writer.h"
+#include "tools/writers/save_file.h"
+
 namespace {
 
 constexpr int RowsPerPattern = 64;
 constexpr int MaxTracks = 14;
-constexpr size_t HeaderSize = 606;
-constexpr size_t RecordSize = 32;
 constexpr size_t PageSize = 256;
 constexpr double Pi = 3.14159265358979323846;
 // The player runs a sample at NoteFrequencyTable[note] x 51 bytes a second; note 49 ("C-4") plays
@@ -208,18 +210,11 @@ struct Song {
 };
 
 uint8_t NoteNumber(const std::string& text) {
-    static const char* const names[12] = {"C-", "C#", "D-", "D#", "E-", "F-", "F#", "G-", "G#", "A-", "A#", "B-"};
-    if (text == "STP") return 85;
-    if (text == "NXT") return 84;
-    for (int i = 0; i < 12; ++i) {
-        if (text.size() >= 3 && text.compare(0, 2, names[i]) == 0) {
-            const int octave = std::stoi(text.substr(2));
-            const int note = 1 + octave * 12 + i;
-            if (note < 1 || note > 107 || note == 84 || note == 85) Fail("note out of range: " + text);
-            return static_cast<uint8_t>(note);
-        }
-    }
-    Fail("not a note: " + text);
+    const uint8_t note = trelmo::writers::NoteByte(text);
+    if (text == "STP" || text == "NXT") return note;
+    if (note < 1 || note > 107 || note == 84 || note == 85 || text[0] == '$')
+        Fail("note out of range: " + text);
+    return note;
 }
 
 // ".", "C-4", "C-4v40", "v40", "t30", "STP", "C-4v40t30": note, then volume, then tempo.
@@ -357,11 +352,6 @@ void ApplyEchoes(Song& song) {
 
 // ---- the file --------------------------------------------------------------------------------
 
-void Put16(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
-    bytes[at] = static_cast<uint8_t>(value);
-    bytes[at + 1] = static_cast<uint8_t>(value >> 8);
-}
-
 uint8_t SampleByte(double value) {
     // Signed sample s is stored as s + 128; 0 would mean "no sample value", so s stays above -128.
     const long s = std::lround(std::clamp(value, -1.0, 1.0) * Peak);
@@ -369,69 +359,39 @@ uint8_t SampleByte(double value) {
 }
 
 std::vector<uint8_t> BuildFile(const Song& song) {
-    const size_t patternSize = RowsPerPattern * static_cast<size_t>(song.trackCount) * 3;
-    const size_t patternData = patternSize * song.patterns.size();
-    const size_t records = song.instruments.size();
-    size_t sampleArea = HeaderSize + patternData + RecordSize * records;
-    sampleArea = (sampleArea + PageSize - 1) / PageSize * PageSize;
-    size_t pages = 0;
-    for (const Instrument& instrument : song.instruments) pages += (instrument.wave.size() + PageSize - 1) / PageSize;
-
-    std::vector<uint8_t> bytes(sampleArea + pages * PageSize, 0);
-    const char signature[] = "\0\0FTA\0MO\0\0\0\0\0\0\0E";
-    std::copy(signature, signature + 16, bytes.begin());
-    Put16(bytes, 16, static_cast<uint32_t>(song.tempo));
-    Put16(bytes, 22, static_cast<uint32_t>(song.order.size()));
-    Put16(bytes, 26, 0);                                     // second group: none
-    Put16(bytes, 28, static_cast<uint32_t>(records));        // first group: every instrument
-    Put16(bytes, 34, static_cast<uint32_t>(pages));
-    Put16(bytes, 36, static_cast<uint32_t>(song.trackCount));  // every track uses the first group
-    Put16(bytes, 38, static_cast<uint32_t>(patternSize));
-    Put16(bytes, 40, static_cast<uint32_t>(song.trackCount));
-    Put16(bytes, 42, static_cast<uint32_t>(patternData));
-    Put16(bytes, 44, static_cast<uint32_t>(patternData >> 16));
-    for (int t = 0; t < song.trackCount; ++t) Put16(bytes, 64 + 2 * static_cast<size_t>(t), song.tracks[t].left ? 1 : 0);
-    for (size_t p = 0; p < song.order.size(); ++p) Put16(bytes, 94 + 2 * p, static_cast<uint32_t>(song.order[p]));
-
+    trelmo::writers::NtgSongPlan plan;
+    plan.tempo = static_cast<uint16_t>(song.tempo);
+    plan.trackCount = static_cast<uint16_t>(song.trackCount);
+    plan.firstGroupTracks = static_cast<uint16_t>(song.trackCount);  // every track uses the first group
+    plan.order.assign(song.order.begin(), song.order.end());
+    for (int t = 0; t < song.trackCount; ++t)
+        plan.channels[static_cast<size_t>(t)] = song.tracks[t].left ? 1 : 0;
+    for (const Instrument& instrument : song.instruments) {
+        trelmo::writers::NtgInstrumentPlan record;
+        for (double value : instrument.wave) record.sample.push_back(SampleByte(value));
+        record.volume = static_cast<uint8_t>(instrument.volume);
+        record.mode = instrument.loop ? 3 : 0;
+        record.name = instrument.name.substr(0, 16);
+        record.name.resize(16, ' ');
+        plan.firstGroup.push_back(record);
+    }
     for (size_t p = 0; p < song.patterns.size(); ++p) {
         for (int row = 0; row < RowsPerPattern; ++row) {
             for (int t = 0; t < song.trackCount; ++t) {
                 const Cell& cell = song.patterns[p][static_cast<size_t>(t)][static_cast<size_t>(row)];
-                const size_t at = HeaderSize + p * patternSize + (static_cast<size_t>(row) * static_cast<size_t>(song.trackCount) + static_cast<size_t>(t)) * 3;
                 const bool plays = cell.note != 0 && cell.note != 84 && cell.note != 85;
                 if (plays && song.tracks[t].instrument < 0) Fail("track " + std::to_string(t) + " has notes but no instrument");
                 const int instrument = plays ? song.tracks[t].instrument + 1 : 0;
-                int command = 0;
-                int parameter = 0;
-                if (cell.tempo >= 0) {
-                    command = 2;
-                    parameter = cell.tempo;
-                } else if (cell.volume >= 0) {
-                    command = 1;
-                    parameter = cell.volume;
-                }
-                bytes[at] = cell.note;
-                bytes[at + 1] = static_cast<uint8_t>(instrument | (command << 6));
-                bytes[at + 2] = static_cast<uint8_t>(parameter);
+                const int command = cell.tempo >= 0 ? 2 : cell.volume >= 0 ? 1 : 0;
+                const int parameter = cell.tempo >= 0 ? cell.tempo : cell.volume >= 0 ? cell.volume : 0;
+                plan.Cell(static_cast<int>(p), row, t, cell.note,
+                          trelmo::writers::NtgControl(instrument, command), static_cast<uint8_t>(parameter));
             }
         }
     }
-
-    size_t page = 0;
-    for (size_t i = 0; i < records; ++i) {
-        const Instrument& instrument = song.instruments[i];
-        const size_t record = HeaderSize + patternData + RecordSize * i;
-        for (size_t c = 0; c < 16; ++c) bytes[record + c] = c < instrument.name.size() ? static_cast<uint8_t>(instrument.name[c]) : ' ';
-        const size_t length = instrument.wave.size();
-        bytes[record + 16] = static_cast<uint8_t>(length);
-        bytes[record + 17] = static_cast<uint8_t>(length >> 8);
-        bytes[record + 18] = static_cast<uint8_t>(length >> 16);
-        Put16(bytes, record + 19, static_cast<uint32_t>(page));
-        bytes[record + 21] = static_cast<uint8_t>(instrument.volume);
-        bytes[record + 26] = instrument.loop ? 3 : 0;
-        for (size_t k = 0; k < length; ++k) bytes[sampleArea + page * PageSize + k] = SampleByte(instrument.wave[k]);
-        page += (length + PageSize - 1) / PageSize;
-    }
+    std::vector<uint8_t> bytes = trelmo::writers::BuildNtgSong(plan);
+    // The last sample's page is filled out, as every other one is.
+    bytes.resize((bytes.size() + PageSize - 1) / PageSize * PageSize, 0);
     return bytes;
 }
 
@@ -475,9 +435,7 @@ int main(int argc, char** argv) {
         ApplyEchoes(song);
         CheckHeadroom(song);
         const std::vector<uint8_t> bytes = BuildFile(song);
-        std::ofstream out(argv[2], std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        if (!out) Fail(std::string("cannot write ") + argv[2]);
+        if (!trelmo::writers::SaveFile(argv[2], bytes)) Fail(std::string("cannot write ") + argv[2]);
         if (argc == 4) WriteArray(bytes, argv[3]);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "make_demo_song: %s\n", error.what());

@@ -16,13 +16,15 @@
 #include <thread>
 
 #include "tests/cli/trelmo_runner.h"
-#include "tests/support/ntg_builder.h"
 #include "tests/support/song_player.h"
+#include "tools/writers/ntg_writer.h"
+#include "tools/writers/save_file.h"
 
 namespace trelmo::test {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace writers;
 constexpr int Rate = 44100;
 
 // Starts a program with standard output to output and standard error to log.
@@ -176,8 +178,8 @@ std::vector<int16_t> ShortSong(const std::string& path) {
         song.Cell(0, row, 0, static_cast<uint8_t>(49 + row * 7 % 12), NtgControl(1), 0);
         song.Cell(0, row, 1, static_cast<uint8_t>(37 + row * 5 % 11), NtgControl(1), 0);
     }
-    song.Row(0, 23, "NXT 00 00 NXT 00 00");
-    EXPECT_TRUE(WriteNtgFile(path, BuildNtgSong(song)));
+    song.Row(0, 23, "NXT 00 00 | NXT 00 00");
+    EXPECT_TRUE(SaveFile(path, BuildNtgSong(song)));
     return PlaySong(path, 44100 * 10).pcm;
 }
 

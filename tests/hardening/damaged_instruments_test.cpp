@@ -14,15 +14,17 @@
 #include "song/song_loader.h"
 #include "synth/wave_table.h"
 #include "tests/support/engine_test.h"
-#include "tests/support/song_builder.h"
 #include "tests/support/song_player.h"
+#include "tools/writers/asif_writer.h"
+#include "tools/writers/wave_bank_writer.h"
+#include "tools/writers/waves.h"
 
 namespace trelmo {
 namespace {
 
-using test::AsifBytes;
 using test::TempDir;
-using test::WaveBankBytes;
+using writers::AsifBytes;
+using writers::WaveBankBytes;
 
 class Damaged : public test::EngineTest {
   protected:
@@ -60,7 +62,7 @@ using DamagedFiles = Damaged;
 const std::string Bailing = "Invalid DOC DATA file.  Bailing.\n";
 
 TEST_F(DamagedBank, RefusedWhenTooShortForTheImageOrItsCount) {
-    const std::vector<int8_t> wave = test::SineCycle(64, 90);
+    const std::vector<int8_t> wave = writers::SineCycle(64, 90);
     std::vector<uint8_t> three = WaveBankBytes({{wave, true}, {wave, false}, {wave, true}});
     const size_t needed = 65570 + 92 * 2 + 12;  // the third instrument's descriptor pair ends here
     three.resize(needed);
@@ -121,7 +123,7 @@ constexpr size_t WaveSize = 74;
 constexpr size_t WaveData = 90;
 
 TEST_F(DamagedAsif, TruncatedHeadersAreRefusedWithTheirMessages) {
-    const std::vector<uint8_t> good = AsifBytes(test::SineCycle(32, 80), true);
+    const std::vector<uint8_t> good = AsifBytes(writers::SineCycle(32, 80), true);
     const std::string path = "FLUTE";
     std::string out = LoadAsif({'F', 'O', 'R'});
     EXPECT_EQ(out, "Error: file " + path + " missing FORM signature!\n");
@@ -138,7 +140,7 @@ TEST_F(DamagedAsif, TruncatedHeadersAreRefusedWithTheirMessages) {
 }
 
 TEST_F(DamagedAsif, LengthsPastTheEndAreCutToTheFile) {
-    const std::vector<uint8_t> good = AsifBytes(test::SineCycle(200, 80), true);
+    const std::vector<uint8_t> good = AsifBytes(writers::SineCycle(200, 80), true);
     ASSERT_EQ(good.size(), WaveData + 200);
 
     // A FORM length far beyond the file: the chunks are still walked up to the file's end.
@@ -175,7 +177,7 @@ TEST_F(DamagedAsif, EmptyWavesAndWavesWithoutAnInstrumentLoad) {
     EXPECT_EQ(engine.WaveTable[InstrumentSlot(engine, 3)].length, 0u);
 
     // The INST chunk renamed: the wave loads on its own and plays once, whatever the controls said.
-    std::vector<uint8_t> noInst = AsifBytes(test::SineCycle(40, 80), true);
+    std::vector<uint8_t> noInst = AsifBytes(writers::SineCycle(40, 80), true);
     noInst[12] = 'i';
     EXPECT_EQ(LoadAsif(noInst), "");
     ASSERT_TRUE(WaveSlotInUse(engine, InstrumentSlot(engine, 3)));
@@ -183,7 +185,7 @@ TEST_F(DamagedAsif, EmptyWavesAndWavesWithoutAnInstrumentLoad) {
     EXPECT_EQ(engine.WaveTable[InstrumentSlot(engine, 3)].flags, 0);
 
     // A size of 0x8000 or more reads as negative.
-    std::vector<uint8_t> negative = AsifBytes(test::SineCycle(40, 80), true);
+    std::vector<uint8_t> negative = AsifBytes(writers::SineCycle(40, 80), true);
     negative[WaveSize + 1] = 0x80;
     EXPECT_EQ(LoadAsif(negative), "Error: couldn't allocate RAM for wave (whoa... a 512k GS works!)\n");
     EXPECT_EQ(SlotsInUse(), 0);

@@ -14,15 +14,18 @@
 #include "synth/voice_bank.h"
 #include "synth/wave_table.h"
 #include "tests/support/engine_test.h"
-#include "tests/support/song_builder.h"
 #include "tests/support/song_player.h"
+#include "tools/writers/asif_writer.h"
+#include "tools/writers/note_names.h"
+#include "tools/writers/soundsmith_writer.h"
+#include "tools/writers/waves.h"
 
 namespace trelmo {
 namespace {
 
-using test::Note;
-using test::SoundSmithTune;
 using test::TempDir;
+using writers::NoteByte;
+using writers::SoundSmithTune;
 
 // Sequencer only: the bounds under test are all in what the sequencer reads, and mixing thousands
 // of blocks would only slow the test down.
@@ -45,7 +48,7 @@ SoundSmithTune OneNoteTune() {
 
 TEST_F(DamagedSoundSmith, SongLengthZeroPlaysOnePositionAndLongOnesStopAtTheTable) {
     TempDir dir;
-    dir.Write("I1", test::AsifBytes(test::SineCycle(64, 90), true));
+    dir.Write("I1", writers::AsifBytes(writers::SineCycle(64, 90), true));
     SoundSmithTune tune = OneNoteTune();
     tune.songLength = 0;
     const std::string zero = dir.Write("ZERO.MTP", tune.Bytes());
@@ -66,9 +69,8 @@ TEST_F(DamagedSoundSmith, SongLengthZeroPlaysOnePositionAndLongOnesStopAtTheTabl
 }
 
 TEST_F(DamagedSoundSmith, TruncatedFilesLoadWithTheMissingBytesAsZero) {
-    TempDir dir;
     // The shortest SoundSmith file there is: three bytes. Speed 0, length 0 (played as 1), no patterns.
-    const test::Rendering kov = test::PlaySong(engine, dir.Write("KOV.MTP", {'K', 'O', 'V'}), 64 * 2000);
+    const test::Rendering kov = test::PlaySong(engine, {'K', 'O', 'V'}, "KOV.MTP", 64 * 2000);
     EXPECT_EQ(engine.SongKind, SoundSmithSong);
     EXPECT_EQ(engine.SongBlock.size, 3u);
     EXPECT_TRUE(kov.ended);
@@ -81,13 +83,13 @@ TEST_F(DamagedSoundSmith, TruncatedFilesLoadWithTheMissingBytesAsZero) {
     tune.order = {0, 0, 0};
     std::vector<uint8_t> bytes = tune.Bytes();
     bytes.resize(471);
-    EXPECT_EQ(TicksToEnd(engine, dir.Write("CUT.MTP", bytes), 100000), 3u * 64u);
+    EXPECT_EQ(TicksToEnd(engine, bytes, "CUT.MTP", 100000), 3u * 64u);
     EXPECT_TRUE(NoNoteStarted(engine));
 }
 
 TEST_F(DamagedSoundSmith, PatternDataPastTheEndAndCellsPastTheirArrayAreEmpty) {
     TempDir dir;
-    dir.Write("I1", test::AsifBytes(test::SineCycle(64, 90), true));
+    dir.Write("I1", writers::AsifBytes(writers::SineCycle(64, 90), true));
 
     // The length field promises three patterns; the file ends inside the note array, so the note
     // of the first cell is there but its instrument byte is not: nothing may play.
@@ -108,13 +110,13 @@ TEST_F(DamagedSoundSmith, PatternDataPastTheEndAndCellsPastTheirArrayAreEmpty) {
     edge.patternDataLength = 900;
     edge.order = {1};
     std::vector<uint8_t> image = edge.Bytes();
-    image[600 + 896] = static_cast<uint8_t>(Note("C-4"));  // cell 896: track 0 of pattern 1
+    image[600 + 896] = static_cast<uint8_t>(NoteByte("C-4"));  // cell 896: track 0 of pattern 1
     image[600 + 900 + 896] = 0x10;
-    image[600 + 900] = static_cast<uint8_t>(Note("C-4"));  // effect byte of cell 0 = "note" of cell 900
+    image[600 + 900] = static_cast<uint8_t>(NoteByte("C-4"));  // effect byte of cell 0 = "note" of cell 900
     image[600 + 1800] = 0x10;                              // parameter of cell 0 = "effect" of cell 900
     test::PrepareSong(engine, dir.Write("EDGE.MTP", image));
     SequencerTick(engine);
-    EXPECT_EQ(engine.Player.tracks[0].lastNote, Note("C-4"));
+    EXPECT_EQ(engine.Player.tracks[0].lastNote, NoteByte("C-4"));
     EXPECT_EQ(engine.Player.tracks[4].lastNote, 60);
     EXPECT_EQ(engine.Player.tracks[4].instrument, -1);
 }
@@ -122,7 +124,7 @@ TEST_F(DamagedSoundSmith, PatternDataPastTheEndAndCellsPastTheirArrayAreEmpty) {
 TEST_F(DamagedSoundSmith, NameLengthAbove23IsTakenAs23) {
     TempDir dir;
     const std::string name = "ABCDEFGHIJKLMNOPQRSTUVW";  // 23 characters
-    dir.Write(name, test::AsifBytes(test::SineCycle(64, 90), true));
+    dir.Write(name, writers::AsifBytes(writers::SineCycle(64, 90), true));
     SoundSmithTune tune = OneNoteTune();
     tune.instruments = {{name + "XYZ0123456789", 77}};  // length byte 36; bytes 24 on are the volume
     std::vector<uint8_t> bytes = tune.Bytes();
@@ -143,7 +145,7 @@ TEST_F(DamagedSoundSmith, NameLengthAbove23IsTakenAs23) {
 
 TEST_F(DamagedSoundSmith, NotesAboveTheTablePlayItsHighestEntry) {
     TempDir dir;
-    dir.Write("I1", test::AsifBytes(test::SineCycle(64, 90), true));
+    dir.Write("I1", writers::AsifBytes(writers::SineCycle(64, 90), true));
     SoundSmithTune tune = OneNoteTune();
     tune.speedByte = 2;
     tune.Put(0, 0, 0, 120, 0x10, 0x00);  // a note byte the table does not reach

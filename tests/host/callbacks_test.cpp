@@ -14,9 +14,9 @@
 #include "song/song_loader.h"
 #include "synth/wave_table.h"
 #include "tests/host/fake_host.h"
-#include "tests/support/ntg_builder.h"
-#include "tests/support/song_builder.h"
 #include "tests/support/song_player.h"
+#include "tools/writers/ntg_writer.h"
+#include "tools/writers/soundsmith_writer.h"
 
 namespace trelmo {
 namespace {
@@ -139,8 +139,8 @@ TEST(GetFileInfo, TitleRules) {
 TEST(IsOurFile, DecidedByContentNotName) {
     TempDir dir;
     EXPECT_EQ(Module.IsOurFile(dir.Copy(EchoSong, "tune.dat").c_str()), 1);
-    test::NtgSongPlan ntg;
-    EXPECT_EQ(Module.IsOurFile(dir.Write("noise.txt", test::BuildNtgSong(ntg)).c_str()), 1);
+    writers::NtgSongPlan ntg;
+    EXPECT_EQ(Module.IsOurFile(dir.Write("noise.txt", writers::BuildNtgSong(ntg)).c_str()), 1);
     EXPECT_EQ(Module.IsOurFile(dir.Write("kov", {'K', 'O', 'V'}).c_str()), 1);
     EXPECT_EQ(Module.IsOurFile(dir.Write("FAKE.MTP", std::vector<uint8_t>(4000, 'x')).c_str()), 0);
     EXPECT_EQ(Module.IsOurFile(dir.Write("EMPTY.MTP", {}).c_str()), 0);
@@ -177,9 +177,9 @@ TEST(Play, CallsInOrderAndStopAfterTheThread) {
 
     // A NoiseTracker GS song shows its own track count.
     host.ClearLog();
-    test::NtgSongPlan ntg;
+    writers::NtgSongPlan ntg;
     ntg.trackCount = 6;
-    ASSERT_EQ(Module.Play(dir.Write("SIX.NTG", test::BuildNtgSong(ntg)).c_str()), 0);
+    ASSERT_EQ(Module.Play(dir.Write("SIX.NTG", writers::BuildNtgSong(ntg)).c_str()), 0);
     Module.Stop();
     for (const auto& call : host.Calls()) {
         if (call.name == "SetInfo") {
@@ -244,7 +244,7 @@ TEST(Play, PathsUpToThePlatformLimit) {
     longest += "/" + std::string(MaxPathLength - longest.size() - 1, 'S');
     ASSERT_EQ(longest.size(), MaxPathLength);
     {
-        test::SoundSmithTune tune;
+        writers::SoundSmithTune tune;
         const std::vector<uint8_t> bytes = tune.Bytes();
         std::ofstream out(longest, std::ios::binary);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));

@@ -1,7 +1,7 @@
 #include "tests/host/fake_host.h"
 
 #include "host/mixer_thread.h"
-#include "tests/support/song_builder.h"
+#include "tools/writers/soundsmith_writer.h"
 
 namespace trelmo::test {
 
@@ -206,7 +206,7 @@ std::vector<std::string> FakeHost::Problems() const {
 }
 
 std::string WriteShortSong(const TempDir& dir, const std::string& name) {
-    SoundSmithTune tune;
+    writers::SoundSmithTune tune;
     tune.speedByte = 1;
     return dir.Write(name, tune.Bytes());
 }

@@ -13,8 +13,8 @@
 #include "synth/mix_block.h"
 #include "synth/tick_timing.h"
 #include "tests/host/fake_host.h"
-#include "tests/support/ntg_builder.h"
 #include "tests/support/song_player.h"
+#include "tools/writers/ntg_writer.h"
 
 namespace trelmo {
 namespace {
@@ -126,9 +126,9 @@ TEST(RenderBlock, ATempoChangeSetsTheLengthOfItsOwnBlock) {
     TempDir dir;
     FakeHost host;
     host.Attach(Module);
-    test::NtgSongPlan song;
+    writers::NtgSongPlan song;
     song.tempo = 50;  // far slower than the 125 every song starts at
-    test::PrepareSong(PluginEngine, dir.Write("SLOW.NTG", test::BuildNtgSong(song)));
+    test::PrepareSong(PluginEngine, dir.Write("SLOW.NTG", writers::BuildNtgSong(song)));
     const uint32_t startLength = PluginEngine.TickLength;
     host.canWrite = static_cast<int>(startLength * 4);  // room for a block of the old length
     RenderBlock();

@@ -6,20 +6,20 @@
 #include <string>
 #include <vector>
 
-#include "instrument_test_files.h"
 #include "synth/wave_table.h"
 #include "tests/support/engine_test.h"
 #include "tests/support/song_player.h"
+#include "tests/support/temp_dir.h"
+#include "tools/writers/asif_writer.h"
 
 namespace trelmo {
 namespace {
 
-using testing_files::Bytes;
-using testing_files::Chunk;
-using testing_files::InstBody;
-using testing_files::TempDir;
-using testing_files::WaveBody;
-using testing_files::WriteFile;
+using Bytes = std::vector<uint8_t>;
+using test::TempDir;
+using writers::Chunk;
+using writers::InstBody;
+using writers::WaveBody;
 
 constexpr int16_t Position = 3;
 constexpr uint16_t Untouched = 99;
@@ -56,11 +56,12 @@ class Asif : public test::EngineTest {
     }
 };
 
+// Named chunks, so that the loader has names to step over.
 Bytes Inst(uint8_t controlA = 0x02, uint8_t controlB = 0x02) {
-    return Chunk("INST", InstBody(1, 1, controlA, controlB));
+    return Chunk("INST", InstBody(1, 1, controlA, controlB, "PIANO"));
 }
 Bytes Wave(const Bytes& wave) {
-    return Chunk("WAVE", WaveBody(wave));
+    return Chunk("WAVE", WaveBody(wave, -1, "W"));
 }
 
 TEST_F(Asif, RefusalsPrintTheirMessageAndLoadNothing) {
@@ -70,14 +71,14 @@ TEST_F(Asif, RefusalsPrintTheirMessageAndLoadNothing) {
               "Error: unable to load ASIF file MISSING\n");
     EXPECT_TRUE(NothingLoaded());
 
-    Bytes notForm = testing_files::Asif({Inst(), Wave({0x90})});
+    Bytes notForm = writers::Asif({Inst(), Wave({0x90})});
     notForm[0] = 'f';
     EXPECT_EQ(LoadBytes(notForm), "Error: file " + path + " missing FORM signature!\n");
     EXPECT_TRUE(NothingLoaded());
     EXPECT_EQ(LoadBytes(Bytes{'F', 'O'}), "Error: file " + path + " missing FORM signature!\n");
     EXPECT_EQ(LoadBytes(Bytes{}), "Error: file " + path + " missing FORM signature!\n");
 
-    Bytes notAsif = testing_files::Asif({Inst(), Wave({0x90})});
+    Bytes notAsif = writers::Asif({Inst(), Wave({0x90})});
     notAsif[11] = 'X';
     EXPECT_EQ(LoadBytes(notAsif), "Error: " + path + " is not an ASIF file.\n");
     EXPECT_TRUE(NothingLoaded());
@@ -85,29 +86,31 @@ TEST_F(Asif, RefusalsPrintTheirMessageAndLoadNothing) {
               "Error: " + path + " is not an ASIF file.\n");
 
     const std::string badCounts = "Error: waveCounts must be 1 for file " + path + "\n";
-    EXPECT_EQ(LoadBytes(testing_files::Asif({Chunk("INST", InstBody(2, 1, 2, 2)), Wave({0x90})})), badCounts);
+    EXPECT_EQ(LoadBytes(writers::Asif({Chunk("INST", InstBody(2, 1, 2, 2, "PIANO")), Wave({0x90})})),
+              badCounts);
     EXPECT_TRUE(NothingLoaded());
-    EXPECT_EQ(LoadBytes(testing_files::Asif({Wave({0x90}), Chunk("INST", InstBody(1, 0, 2, 2))})), badCounts);
+    EXPECT_EQ(LoadBytes(writers::Asif({Wave({0x90}), Chunk("INST", InstBody(1, 0, 2, 2, "PIANO"))})),
+              badCounts);
     EXPECT_TRUE(NothingLoaded());
     // An instrument record cut off by the end of the file reads its counts as 0.
-    EXPECT_EQ(LoadBytes(testing_files::Asif(
-                  {Wave({0x90}), Chunk("INST", Bytes{5, 'S', 'H', 'O', 'R', 'T', 1, 1})})),
-              badCounts);
+    EXPECT_EQ(
+        LoadBytes(writers::Asif({Wave({0x90}), Chunk("INST", Bytes{5, 'S', 'H', 'O', 'R', 'T', 1, 1})})),
+        badCounts);
     EXPECT_TRUE(NothingLoaded());
 
     const std::string noRam = "Error: couldn't allocate RAM for wave (whoa... a 512k GS works!)\n";
-    EXPECT_EQ(LoadBytes(testing_files::Asif({Inst(), Chunk("WAVE", WaveBody({0x90}, 0x8000))})), noRam);
+    EXPECT_EQ(LoadBytes(writers::Asif({Inst(), Chunk("WAVE", WaveBody({0x90}, 0x8000))})), noRam);
     EXPECT_TRUE(NothingLoaded());
-    EXPECT_EQ(LoadBytes(testing_files::Asif({Inst(), Chunk("WAVE", WaveBody({0x90}, 0xFFFF))})), noRam);
+    EXPECT_EQ(LoadBytes(writers::Asif({Inst(), Chunk("WAVE", WaveBody({0x90}, 0xFFFF))})), noRam);
     EXPECT_TRUE(NothingLoaded());
 
     // No wave at all: silently nothing.
-    EXPECT_EQ(LoadBytes(testing_files::Asif({Inst()})), "");
+    EXPECT_EQ(LoadBytes(writers::Asif({Inst()})), "");
     EXPECT_TRUE(NothingLoaded());
 }
 
 TEST_F(Asif, ZeroByteHoldsTheLastSampleToTheEndOfTheWave) {
-    EXPECT_EQ(LoadBytes(testing_files::Asif({Inst(), Wave({0x90, 0xA0, 0x00, 0x55})})), "");
+    EXPECT_EQ(LoadBytes(writers::Asif({Inst(), Wave({0x90, 0xA0, 0x00, 0x55})})), "");
     EXPECT_EQ(Loaded(), (std::vector<int>{0x10, 0x20, 0x20, 0x20}));
     const WaveSlot& first = engine.WaveTable[engine.InstrumentMap[Position]];
     EXPECT_EQ(first.loopStart, 0u);
@@ -117,16 +120,16 @@ TEST_F(Asif, ZeroByteHoldsTheLastSampleToTheEndOfTheWave) {
     FreeAllWaveSlots(engine);
 
     // A zero first: the lowest level, not silence.
-    LoadBytes(testing_files::Asif({Inst(), Wave({0x00, 0x40, 0x50})}));
+    LoadBytes(writers::Asif({Inst(), Wave({0x00, 0x40, 0x50})}));
     EXPECT_EQ(Loaded(), (std::vector<int>{-128, -128, -128}));
     FreeAllWaveSlots(engine);
 
-    LoadBytes(testing_files::Asif({Inst(), Wave({0xFF, 0x01, 0x80})}));
+    LoadBytes(writers::Asif({Inst(), Wave({0xFF, 0x01, 0x80})}));
     EXPECT_EQ(Loaded(), (std::vector<int>{0x7F, -0x7F, 0}));
     FreeAllWaveSlots(engine);
 
     // An empty wave is still an instrument, of length 0.
-    EXPECT_EQ(LoadBytes(testing_files::Asif({Inst(), Wave({})})), "");
+    EXPECT_EQ(LoadBytes(writers::Asif({Inst(), Wave({})})), "");
     ASSERT_NE(engine.InstrumentMap[Position], Untouched);
     EXPECT_TRUE(WaveSlotInUse(engine, engine.InstrumentMap[Position]));
     EXPECT_EQ(engine.WaveTable[engine.InstrumentMap[Position]].length, 0u);
@@ -140,55 +143,54 @@ TEST_F(Asif, LoopComesFromTheInstrumentsControlBytes) {
     } rows[] = {{0x03, 0x07, 1}, {0x07, 0x01, 1}, {0x06, 0x0C, 0},
                 {0x02, 0x02, 0}, {0x00, 0x00, 1}, {0x08, 0x08, 0}};
     for (const auto& row : rows) {
-        LoadBytes(testing_files::Asif({Inst(row.a, row.b), Wave({0x90, 0x91})}));
+        LoadBytes(writers::Asif({Inst(row.a, row.b), Wave({0x90, 0x91})}));
         ASSERT_EQ(Loaded().size(), 2u);
         EXPECT_EQ(engine.WaveTable[engine.InstrumentMap[Position]].flags, row.flags)
             << int{row.a} << "/" << int{row.b};
         FreeAllWaveSlots(engine);
     }
     // A wave without an instrument record plays once.
-    EXPECT_EQ(LoadBytes(testing_files::Asif({Wave({0x90, 0x91})})), "");
+    EXPECT_EQ(LoadBytes(writers::Asif({Wave({0x90, 0x91})})), "");
     EXPECT_EQ(Loaded(), (std::vector<int>{0x10, 0x11}));
     EXPECT_EQ(engine.WaveTable[engine.InstrumentMap[Position]].flags, 0);
 }
 
 TEST_F(Asif, ChunkWalkFindsTheFirstTagsExactlyAndWithoutPadBytes) {
     // An odd-length chunk is followed directly by the next tag.
-    LoadBytes(testing_files::Asif(
+    LoadBytes(writers::Asif(
         {Chunk("NAME", {3, 'A', 'B'}), Inst(0x06, 0x06), Chunk("ANNO", {1}), Wave({0x91, 0x92, 0x93})}));
     EXPECT_EQ(Loaded(), (std::vector<int>{0x11, 0x12, 0x13}));
     EXPECT_EQ(engine.WaveTable[engine.InstrumentMap[Position]].flags, 1);
     FreeAllWaveSlots(engine);
 
     // Order does not matter; only the first WAVE and the first INST count.
-    EXPECT_EQ(LoadBytes(testing_files::Asif({Wave({0x95}), Chunk("WAVE", WaveBody({0x96, 0x97})), Inst(0, 0),
-                                             Chunk("INST", InstBody(2, 2, 2, 2))})),
+    EXPECT_EQ(LoadBytes(writers::Asif({Wave({0x95}), Chunk("WAVE", WaveBody({0x96, 0x97})), Inst(0, 0),
+                                       Chunk("INST", InstBody(2, 2, 2, 2, "PIANO"))})),
               "");
     EXPECT_EQ(Loaded(), (std::vector<int>{0x15}));
     EXPECT_EQ(engine.WaveTable[engine.InstrumentMap[Position]].flags, 1);
     FreeAllWaveSlots(engine);
 
     // Tags are case-sensitive: "inst" with bad counts is skipped, "Wave" is no wave.
-    EXPECT_EQ(LoadBytes(testing_files::Asif({Chunk("inst", InstBody(2, 2, 0, 0)), Wave({0x98})})), "");
+    EXPECT_EQ(LoadBytes(writers::Asif({Chunk("inst", InstBody(2, 2, 0, 0, "PIANO")), Wave({0x98})})), "");
     EXPECT_EQ(Loaded(), (std::vector<int>{0x18}));
     FreeAllWaveSlots(engine);
-    EXPECT_EQ(LoadBytes(testing_files::Asif({Inst(), Chunk("Wave", WaveBody({0x98}))})), "");
+    EXPECT_EQ(LoadBytes(writers::Asif({Inst(), Chunk("Wave", WaveBody({0x98}))})), "");
     EXPECT_TRUE(NothingLoaded());
 
     // Chunks beyond the FORM length are not part of the file.
     const Bytes inst = Inst();
-    EXPECT_EQ(LoadBytes(testing_files::Asif({inst, Wave({0x98})}, static_cast<int64_t>(4 + inst.size()))),
-              "");
+    EXPECT_EQ(LoadBytes(writers::Asif({inst, Wave({0x98})}, static_cast<int64_t>(4 + inst.size()))), "");
     EXPECT_TRUE(NothingLoaded());
 }
 
 TEST_F(Asif, LengthsPointingPastTheFileAreCutShort) {
     // A wave that claims 100 bytes where the file holds 3: the 3 are the sample.
-    LoadBytes(testing_files::Asif({Inst(), Chunk("WAVE", WaveBody({0x90, 0xA0, 0xB0}, 100))}));
+    LoadBytes(writers::Asif({Inst(), Chunk("WAVE", WaveBody({0x90, 0xA0, 0xB0}, 100))}));
     EXPECT_EQ(Loaded(), (std::vector<int>{0x10, 0x20, 0x30}));
     FreeAllWaveSlots(engine);
     // The wave's bytes begin beyond the end of the file: an empty sample.
-    Bytes headerOnly = testing_files::Asif({Inst(), Chunk("WAVE", WaveBody({}, 40))});
+    Bytes headerOnly = writers::Asif({Inst(), Chunk("WAVE", WaveBody({}, 40))});
     headerOnly.resize(headerOnly.size() - 6);
     EXPECT_EQ(LoadBytes(headerOnly), "");
     ASSERT_NE(engine.InstrumentMap[Position], Untouched);
@@ -196,10 +198,10 @@ TEST_F(Asif, LengthsPointingPastTheFileAreCutShort) {
     FreeAllWaveSlots(engine);
 
     // Huge FORM and chunk lengths end the walk instead of wrapping around or running on.
-    EXPECT_EQ(LoadBytes(testing_files::Asif({Chunk("JUNK", {}), Inst(), Wave({0x90})}, 0xFFFFFFFF)), "");
+    EXPECT_EQ(LoadBytes(writers::Asif({Chunk("JUNK", {}), Inst(), Wave({0x90})}, 0xFFFFFFFF)), "");
     EXPECT_EQ(Loaded(), (std::vector<int>{0x10}));
     FreeAllWaveSlots(engine);
-    Bytes hugeChunk = testing_files::Asif({Chunk("JUNK", {1, 2}), Inst(), Wave({0x90})});
+    Bytes hugeChunk = writers::Asif({Chunk("JUNK", {1, 2}), Inst(), Wave({0x90})});
     hugeChunk[16] = hugeChunk[17] = hugeChunk[18] = hugeChunk[19] = 0xFF;
     EXPECT_EQ(LoadBytes(hugeChunk), "");
     EXPECT_TRUE(NothingLoaded());
@@ -207,13 +209,13 @@ TEST_F(Asif, LengthsPointingPastTheFileAreCutShort) {
     EXPECT_EQ(LoadBytes(hugeChunk), "");
     EXPECT_TRUE(NothingLoaded());
     // A chunk header cut by the end of the area is not read.
-    EXPECT_EQ(LoadBytes(testing_files::Asif({Inst(), Bytes{'W', 'A', 'V', 'E', 0, 0}})), "");
+    EXPECT_EQ(LoadBytes(writers::Asif({Inst(), Bytes{'W', 'A', 'V', 'E', 0, 0}})), "");
     EXPECT_TRUE(NothingLoaded());
 }
 
 TEST_F(Asif, FileNameMatchesUnderAnyCase) {
     TempDir dir;
-    WriteFile(dir / "Strings.Asif", testing_files::Asif({Inst(), Wave({0x90, 0x91})}));
+    dir.Write("Strings.Asif", writers::Asif({Inst(), Wave({0x90, 0x91})}));
     const SongFiles song{dir / "SONG.MTP"};
     EXPECT_EQ(LoadFrom(song, "STRINGS.ASIF"), "");
     EXPECT_EQ(Loaded(), (std::vector<int>{0x10, 0x11}));

@@ -8,22 +8,21 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "instrument_test_files.h"
 #include "instruments/find_file.h"
 #include "instruments/read_whole_file.h"
+#include "tests/support/temp_dir.h"
 
 namespace trelmo {
 namespace {
 
-using testing_files::Bytes;
-using testing_files::InDirectory;
-using testing_files::TempDir;
-using testing_files::WriteFile;
+using Bytes = std::vector<uint8_t>;
+using test::InDirectory;
+using test::TempDir;
 
 TEST(ReadWholeFile, ReadsEveryByteOrFails) {
     TempDir dir;
     const Bytes content{1, 0, 255, 7};
-    WriteFile(dir / "four", content);
+    dir.Write("four", content);
     FileBlock block = ReadWholeFile((dir / "four").c_str());
     ASSERT_TRUE(block.ok);
     EXPECT_EQ(Bytes(block.data, block.data + block.size), content);
@@ -32,7 +31,7 @@ TEST(ReadWholeFile, ReadsEveryByteOrFails) {
     EXPECT_EQ(block.data, nullptr);
 
     // An empty file is an empty block, not a failure.
-    WriteFile(dir / "empty", {});
+    dir.Write("empty", {});
     block = ReadWholeFile((dir / "empty").c_str());
     EXPECT_TRUE(block.ok);
     EXPECT_EQ(block.size, 0u);
@@ -98,9 +97,9 @@ TEST(FindFile, FolderEndsAtTheLastSeparatorOfEitherKind) {
 
 TEST(FindFile, ExactNameFirstThenAnyCaseSortedByteByByte) {
     TempDir dir;
-    WriteFile(dir / "Tune.W", {1});
-    WriteFile(dir / "TUNE.W", {2});
-    WriteFile(dir / "tune.w", {3});
+    dir.Write("Tune.W", {1});
+    dir.Write("TUNE.W", {2});
+    dir.Write("tune.w", {3});
     // The exact name wins even when another spelling sorts first.
     EXPECT_EQ(FindFileIgnoringCase(dir / "Tune.W"), dir / "Tune.W");
     // Otherwise the matching name that sorts first: upper-case letters come before lower-case ones.
@@ -108,7 +107,7 @@ TEST(FindFile, ExactNameFirstThenAnyCaseSortedByteByByte) {
     std::filesystem::remove(dir / "TUNE.W");
     EXPECT_EQ(FindFileIgnoringCase(dir / "tUNE.w"), dir / "Tune.W");
     // Only letters are folded, and the whole name must match.
-    WriteFile(dir / "A_B", {4});
+    dir.Write("A_B", {4});
     EXPECT_EQ(FindFileIgnoringCase(dir / "a_b"), dir / "A_B");
     EXPECT_EQ(FindFileIgnoringCase(dir / "A-B"), "");
     EXPECT_EQ(FindFileIgnoringCase(dir / "tune"), "");
@@ -119,7 +118,7 @@ TEST(FindFile, ExactNameFirstThenAnyCaseSortedByteByByte) {
     EXPECT_EQ(FindFileIgnoringCase(dir / "SUB.W"), "");
     // A folder that does not exist, and a path that names no file.
     EXPECT_EQ(FindFileIgnoringCase(dir / "nowhere/tune.w"), "");
-    EXPECT_EQ(FindFileIgnoringCase(dir.Path()), "");
+    EXPECT_EQ(FindFileIgnoringCase(dir.Path() + "/"), "");
     EXPECT_EQ(FindFileIgnoringCase(""), "");
     // Without a folder the current directory is searched, and the name is returned without one.
     InDirectory here(dir.Path());

@@ -7,19 +7,21 @@
 #include <string>
 #include <vector>
 
-#include "instrument_test_files.h"
+#include "instruments/read_whole_file.h"
 #include "song/engine.h"
 #include "synth/wave_table.h"
 #include "tests/support/engine_test.h"
+#include "tests/support/song_player.h"
+#include "tests/support/temp_dir.h"
+#include "tools/writers/wave_bank_writer.h"
 
 namespace trelmo {
 namespace {
 
-using testing_files::Bank;
-using testing_files::Bytes;
-using testing_files::InDirectory;
-using testing_files::TempDir;
-using testing_files::WriteFile;
+using Bank = writers::WaveBankImage;
+using Bytes = std::vector<uint8_t>;
+using test::InDirectory;
+using test::TempDir;
 
 // A small valid bank whose single instrument's wave is `marker` bytes long, so that a test can tell
 // which file was loaded.
@@ -36,6 +38,14 @@ class WaveBank : public test::EngineTest {
     std::string Load(const std::string& songPath, int16_t& result) {
         BankSearch search;
         result = LoadWaveBank(engine, SongFiles{songPath}, engine.messages, search);
+        return log.Take();
+    }
+
+    // What LoadWaveBank reported for bank, read as the bank of a song in memory.
+    std::string LoadBank(const Bytes& bank, int16_t& result) {
+        const test::Companions files{{"SONG.W", bank}};
+        BankSearch search;
+        result = LoadWaveBank(engine, test::FilesFrom("SONG.MTP", files), engine.messages, search);
         return log.Take();
     }
 
@@ -83,19 +93,19 @@ TEST_F(WaveBank, CandidatesAreTriedInOrderEachUnderAnyCase) {
     const std::string song = songs / "TUNE.MTP";
     EXPECT_EQ(BankFor(song), "");
 
-    WriteFile(elsewhere / "DOC.DATA", MarkedBank(5));
+    elsewhere.Write("DOC.DATA", MarkedBank(5));
     EXPECT_EQ(BankFor(song), "DOC.DATA");  // the current directory comes last
-    WriteFile(songs / "doc.data", MarkedBank(4));
+    songs.Write("doc.data", MarkedBank(4));
     EXPECT_EQ(BankFor(song), songs / "doc.data");  // the song's own folder first
-    WriteFile(songs / "TUNE.D", MarkedBank(3));
+    songs.Write("TUNE.D", MarkedBank(3));
     EXPECT_EQ(BankFor(song), songs / "TUNE.D");
     // Each candidate is matched under any case before the next one is tried.
-    WriteFile(songs / "tune.doc", MarkedBank(2));
+    songs.Write("tune.doc", MarkedBank(2));
     EXPECT_EQ(BankFor(song), songs / "tune.doc");
     // Each candidate is made from the base name, never from the previous candidate.
-    WriteFile(songs / "TUNE.W.DOC", MarkedBank(7));
+    songs.Write("TUNE.W.DOC", MarkedBank(7));
     EXPECT_EQ(BankFor(song), songs / "tune.doc");
-    WriteFile(songs / "TUNE.W", MarkedBank(1));
+    songs.Write("TUNE.W", MarkedBank(1));
     EXPECT_EQ(BankFor(song), songs / "TUNE.W");
 
     // LoadWaveBank reads the very file it names.
@@ -112,7 +122,7 @@ TEST_F(WaveBank, CandidatesAreTriedInOrderEachUnderAnyCase) {
 
     // A song in the current directory: DOC.DATA is tried once, as the bare name.
     std::filesystem::remove(songs / "TUNE.D");
-    WriteFile(elsewhere / "LOCAL.D", MarkedBank(6));
+    elsewhere.Write("LOCAL.D", MarkedBank(6));
     EXPECT_EQ(BankFor("local.mtp"), "LOCAL.D");
     EXPECT_EQ(BankFor("other.mtp"), "DOC.DATA");
     std::filesystem::remove(elsewhere / "DOC.DATA");
@@ -124,7 +134,7 @@ TEST_F(WaveBank, CandidatesAreTriedInOrderEachUnderAnyCase) {
 TEST_F(WaveBank, BaseNameLosesOnlyATrailingPeriodMTP) {
     TempDir dir;
     for (const char* name : {"tune.W", "TUNE.W", "A.MTP.W", "SONG.NTG.W", "X,MTP.W", "Y.MTPX.W"}) {
-        WriteFile(dir / name, MarkedBank(1));
+        dir.Write(name, MarkedBank(1));
     }
     EXPECT_EQ(BankFor(dir / "tune.mtp"), dir / "tune.W");
     EXPECT_EQ(BankFor(dir / "TUNE.MTP"), dir / "TUNE.W");
@@ -139,22 +149,22 @@ TEST_F(WaveBank, BaseNameLosesOnlyATrailingPeriodMTP) {
 TEST_F(WaveBank, RefusalsEndTheSearchWithTheirMessage) {
     TempDir dir;
     const std::string song = dir / "TUNE.MTP";
-    WriteFile(dir / "TUNE.DOC", MarkedBank(2));  // valid, but never reached after a refusal
+    dir.Write("TUNE.DOC", MarkedBank(2));  // valid, but never reached after a refusal
     int16_t result = 1;
 
     for (uint16_t slot = 0; slot < 16; ++slot) engine.InstrumentMap[slot] = 99;
     Bank tooMany(16, 0x90, 16);  // long enough for 16: refused for its count alone
-    WriteFile(dir / "TUNE.W", tooMany.bytes);
+    dir.Write("TUNE.W", tooMany.bytes);
     EXPECT_EQ(Load(song, result), "Invalid DOC DATA file.  Bailing.\n");
     EXPECT_EQ(result, 0);
     EXPECT_EQ(engine.InstrumentMap[0], 99);
     EXPECT_FALSE(WaveSlotInUse(engine, 0));
 
     // Shorter than count + wave image.
-    WriteFile(dir / "TUNE.W", Bytes(65537, 0));
+    dir.Write("TUNE.W", Bytes(65537, 0));
     EXPECT_EQ(Load(song, result), "Invalid DOC DATA file.  Bailing.\n");
     EXPECT_EQ(result, 0);
-    WriteFile(dir / "TUNE.W", Bytes{0, 0});
+    dir.Write("TUNE.W", Bytes{0, 0});
     EXPECT_EQ(Load(song, result), "Invalid DOC DATA file.  Bailing.\n");
 
     // One byte short of the last descriptor pair, then exactly long enough.
@@ -162,14 +172,13 @@ TEST_F(WaveBank, RefusalsEndTheSearchWithTheirMessage) {
     three.SetInstrument(0, 1, 0, 0, 0);
     three.SetInstrument(1, 2, 0, 0, 0);
     three.SetInstrument(2, 3, 0, 0, 0);
-    Bytes cut = three.bytes;
-    cut.pop_back();
+    const Bytes cut(three.bytes.begin(), three.bytes.end() - 1);
     ASSERT_EQ(three.bytes.size(), 65570u + 92 * 2 + 12);
-    WriteFile(dir / "TUNE.W", cut);
+    dir.Write("TUNE.W", cut);
     EXPECT_EQ(Load(song, result), "Invalid DOC DATA file.  Bailing.\n");
     EXPECT_EQ(result, 0);
     EXPECT_FALSE(WaveSlotInUse(engine, 0));
-    WriteFile(dir / "TUNE.W", three.bytes);
+    dir.Write("TUNE.W", three.bytes);
     EXPECT_EQ(Load(song, result), "DOC DATA file found with 3 insts.\n");
     EXPECT_EQ(result, 1);
     EXPECT_EQ(engine.InstrumentMap[2], 2);
@@ -177,24 +186,37 @@ TEST_F(WaveBank, RefusalsEndTheSearchWithTheirMessage) {
 
     // No instruments: accepted, nothing loaded, the map untouched; a negative count prints as such.
     engine.InstrumentMap[0] = 99;
-    WriteFile(dir / "TUNE.W", Bank(0).bytes);
+    dir.Write("TUNE.W", Bank(0).bytes);
     EXPECT_EQ(Load(song, result), "DOC DATA file found with 0 insts.\n");
     EXPECT_EQ(result, 1);
     EXPECT_EQ(engine.InstrumentMap[0], 99);
     EXPECT_FALSE(WaveSlotInUse(engine, 0));
-    WriteFile(dir / "TUNE.W", Bank(-2).bytes);
+    dir.Write("TUNE.W", Bank(-2).bytes);
     EXPECT_EQ(Load(song, result), "DOC DATA file found with -2 insts.\n");
     EXPECT_EQ(result, 1);
     EXPECT_FALSE(WaveSlotInUse(engine, 0));
 }
 
+// The banks the tests write carry exactly the samples they were given, in their own pages.
+TEST_F(WaveBank, WrittenBanksLoadTheirSamples) {
+    const std::vector<int8_t> first = {10, -20, 127, -127, 1};
+    std::vector<int8_t> second(300, -5);
+    second[299] = 99;
+    int16_t result = 0;
+    EXPECT_EQ(LoadBank(writers::WaveBankBytes({{first, true}, {second, false}}), result),
+              "DOC DATA file found with 2 insts.\n");
+    ASSERT_EQ(result, 1);
+    EXPECT_EQ(Samples(engine.InstrumentMap[0]), std::vector<int>(first.begin(), first.end()));
+    EXPECT_EQ(Samples(engine.InstrumentMap[1]), std::vector<int>(second.begin(), second.end()));
+    EXPECT_EQ(engine.WaveTable[engine.InstrumentMap[0]].flags, 1);
+    EXPECT_EQ(engine.WaveTable[engine.InstrumentMap[1]].flags, 0);
+}
+
 TEST_F(WaveBank, FifteenInstrumentsAreTheMost) {
-    TempDir dir;
     Bank full(15, 0x90);
     for (int k = 0; k < 15; ++k) full.SetInstrument(k, static_cast<uint8_t>(k), 0, 0, 0);
-    WriteFile(dir / "FULL.W", full.bytes);
     int16_t result = 0;
-    EXPECT_EQ(Load(dir / "FULL.MTP", result), "DOC DATA file found with 15 insts.\n");
+    EXPECT_EQ(LoadBank(full.bytes, result), "DOC DATA file found with 15 insts.\n");
     EXPECT_EQ(result, 1);
     for (int k = 0; k < 15; ++k) {
         EXPECT_EQ(engine.InstrumentMap[k], k);
@@ -203,7 +225,6 @@ TEST_F(WaveBank, FifteenInstrumentsAreTheMost) {
 }
 
 TEST_F(WaveBank, WavesEndAtAZeroByteTheirSizeOrTheFile) {
-    TempDir dir;
     Bank bank(6, 0x90);
     bank.SetWave(1, {0x90, 0xA0, 0x00, 0x55});
     bank.SetInstrument(0, 1, 7, 0x00, 0x00);  // a zero byte ends the wave
@@ -217,9 +238,8 @@ TEST_F(WaveBank, WavesEndAtAZeroByteTheirSizeOrTheFile) {
     bank.SetInstrument(4, 5, 0, 0x02, 0x02);
     bank.SetInstrument(5, 5, 0, 0x06, 0x06);  // shares the page of the wave before it
 
-    WriteFile(dir / "S.W", bank.bytes);
     int16_t result = 0;
-    EXPECT_EQ(Load(dir / "S.MTP", result), "DOC DATA file found with 6 insts.\n");
+    EXPECT_EQ(LoadBank(bank.bytes, result), "DOC DATA file found with 6 insts.\n");
     ASSERT_EQ(result, 1);
     for (int k = 0; k < 6; ++k) ASSERT_EQ(engine.InstrumentMap[k], k);
 
@@ -257,16 +277,14 @@ TEST_F(WaveBank, WavesEndAtAZeroByteTheirSizeOrTheFile) {
 TEST_F(WaveBank, AWaveRunningPastTheImageStopsAtTheFileEndAndSparesLaterDescriptors) {
     // The last page with a 32 KB size runs out of the wave image, over both descriptor pairs (all
     // non-zero here) and up to the end of the file.
-    TempDir dir;
     Bank bank(2, 0x90);
     for (size_t i = 65538; i < bank.bytes.size(); ++i) bank.bytes[i] = 0x11;
     bank.SetInstrument(0, 255, 7, 0x02, 0x02);
     bank.SetInstrument(1, 1, 8, 0x06, 0x06);  // size code 0 without a zero byte
     bank.SetWave(1, Bytes(255, 0x90));
     bank.bytes[2 + 256 + 255] = 0;
-    WriteFile(dir / "END.W", bank.bytes);
     int16_t result = 0;
-    EXPECT_EQ(Load(dir / "END.MTP", result), "DOC DATA file found with 2 insts.\n");
+    EXPECT_EQ(LoadBank(bank.bytes, result), "DOC DATA file found with 2 insts.\n");
     const size_t fileSize = 65570 + 92 + 12;
     EXPECT_EQ(engine.WaveTable[engine.InstrumentMap[0]].length, fileSize - (2 + 255 * 256));
     EXPECT_EQ(engine.WaveTable[engine.InstrumentMap[0]].flags, 0);
@@ -302,13 +320,12 @@ TEST_F(WaveBank, RealBanksLoadTheirInstruments) {
     };
     for (const RealBank& real : banks) {
         SCOPED_TRACE(real.file);
-        // A song that names this bank, in a folder of its own.
-        TempDir dir;
-        const Bytes raw = testing_files::ReadFile(corpus + "/" + real.file);
+        FileBlock file = ReadWholeFile((corpus + "/" + real.file).c_str());
+        const Bytes raw(file.data, file.data + file.size);
+        ReleaseFileBlock(file);
         ASSERT_GT(raw.size(), 65570u);
-        WriteFile(dir / "SONG.W", raw);
         int16_t result = 0;
-        const std::string printed = Load(dir / "SONG.MTP", result);
+        const std::string printed = LoadBank(raw, result);
         EXPECT_EQ(result, 1);
         EXPECT_EQ(printed, "DOC DATA file found with " + std::to_string(real.lengths.size()) + " insts.\n");
         for (size_t k = 0; k < real.lengths.size(); ++k) {

@@ -12,7 +12,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 cp "$corpus/soundsmith/ECHO.MTP" "$corpus/soundsmith/ECHO.W" "$demo" "$work/"
-python3 "$source/windows/make_ntg_fixture.py" "$work/FIXTURE.NTG"
+c++ -std=c++20 -I"$source" -o "$work/make_ntg_fixture" "$source/tools/make_ntg_fixture.cpp" "$source"/tools/writers/*.cpp
+"$work/make_ntg_fixture" "$work/FIXTURE.NTG"
 songs=("$work/ECHO.MTP" "$work/$(basename "$demo")" "$work/FIXTURE.NTG")
 # Every sixth corpus song that ends within a minute, in a fixed order.
 corpus_songs=$(ls "$source/fuzz/corpus/fuzz_song" | sort | sed "s|^|$source/fuzz/corpus/fuzz_song/|")

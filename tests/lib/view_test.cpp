@@ -8,12 +8,15 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/ntg_builder.h"
-#include "tests/support/song_builder.h"
+#include "tools/writers/note_names.h"
+#include "tools/writers/ntg_writer.h"
+#include "tools/writers/soundsmith_writer.h"
+#include "tools/writers/wave_bank_writer.h"
+#include "tools/writers/waves.h"
 
 namespace {
 
-using namespace trelmo::test;
+using namespace trelmo::writers;
 
 int GiveBank(void* user, const char* name, const void** data, size_t* size) {
     const auto* bank = static_cast<const std::vector<uint8_t>*>(user);
@@ -80,7 +83,7 @@ TEST_F(View, CellsOfBothKindsInOneForm) {
     const auto same = [](trelmo_cell a, trelmo_cell b) {
         return a.note == b.note && a.instrument == b.instrument && a.effect == b.effect && a.parameter == b.parameter;
     };
-    EXPECT_TRUE(same(at(0, 0, 14), {Note("C-4"), 1, 3, 0x40}));
+    EXPECT_TRUE(same(at(0, 0, 14), {NoteByte("C-4"), 1, 3, 0x40}));
     EXPECT_TRUE(same(at(0, 1, 14), {TRELMO_NOTE_STOP, 0, 0, 0}));
     EXPECT_TRUE(same(at(0, 2, 14), {0, 0, 0, 0})) << "a command cell's other bytes are never read";
     EXPECT_TRUE(same(at(5, 3, 14), {TRELMO_NOTE_BREAK, 0, 0, 0}));
@@ -88,12 +91,12 @@ TEST_F(View, CellsOfBothKindsInOneForm) {
     NtgSongPlan ntg;
     ntg.trackCount = 3;
     ntg.firstGroup.push_back({.sample = NtgSquareWave(32), .volume = 100, .mode = 3});
-    ntg.Row(0, 0, "C-4 41 20 NXT 00 00 STP 00 00");
+    ntg.Row(0, 0, "C-4 41 20 | NXT 00 00 | STP 00 00");
     ntg.Row(0, 1, "--- 82 7D");
     const std::vector<uint8_t> bytes = BuildNtgSong(ntg);
     ASSERT_EQ(trelmo_load_memory(engine, bytes.data(), bytes.size(), "TUNE.NTG", nullptr, nullptr), TRELMO_OK);
     ASSERT_EQ(trelmo_pattern_cells(engine, 0, cells.data(), cells.size()), 64 * 3);
-    EXPECT_TRUE(same(at(0, 0, 3), {Note("C-4"), 1, 1, 0x20}));
+    EXPECT_TRUE(same(at(0, 0, 3), {NoteByte("C-4"), 1, 1, 0x20}));
     EXPECT_TRUE(same(at(0, 1, 3), {TRELMO_NOTE_BREAK, 0, 0, 0}));
     EXPECT_TRUE(same(at(0, 2, 3), {TRELMO_NOTE_STOP, 0, 0, 0}));
     EXPECT_TRUE(same(at(1, 0, 3), {0, 2, 2, 0x7D}));

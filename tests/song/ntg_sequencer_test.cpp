@@ -16,10 +16,13 @@
 #include "synth/voice_bank.h"
 #include "synth/wave_table.h"
 #include "tests/support/engine_test.h"
-#include "tests/support/ntg_builder.h"
+#include "tests/support/song_player.h"
+#include "tools/writers/note_names.h"
+#include "tools/writers/ntg_writer.h"
 
 using namespace trelmo;
 using namespace trelmo::test;
+using namespace trelmo::writers;
 
 namespace {
 
@@ -46,7 +49,7 @@ class NtgSequencer : public EngineTest {
 using NtgTrace = NtgSequencer;
 
 uint32_t FrequencyOf(const char* note) {
-    return NotePitch(NtgNote(note)) * PitchToFrequency;
+    return NotePitch(NoteByte(note)) * PitchToFrequency;
 }
 
 NtgSongPlan SongWith(const std::vector<uint8_t>& volumes, uint16_t tracks = 1) {
@@ -63,7 +66,7 @@ TEST_F(NtgSequencer, PositionsLastSixtyFourRowsAtTheSongsTempo) {
     NtgSongPlan song = SongWith({64});
     song.tempo = 10;
     song.Row(0, 0, "C-4 01 00");
-    LoadNtgBytes(engine, BuildNtgSong(song));
+    PrepareSong(engine, BuildNtgSong(song), "SONG.NTG");
     EXPECT_EQ(PlayToEnd(63), 63);
     EXPECT_EQ(engine.Player.songEnded, 0);
     EXPECT_EQ(GetTickRate(engine), 7);  // the header's tempo replaced 125 on the first tick
@@ -77,7 +80,7 @@ TEST_F(NtgSequencer, PositionsLastSixtyFourRowsAtTheSongsTempo) {
         NtgSongPlan empty;
         empty.trackCount = 0;
         empty.songLength = lengths[i];
-        LoadNtgBytes(engine, BuildNtgSong(empty));
+        PrepareSong(engine, BuildNtgSong(empty), "SONG.NTG");
         EXPECT_EQ(PlayToEnd(20000, false), ticks[i]) << "song length " << lengths[i];
     }
 }
@@ -85,12 +88,12 @@ TEST_F(NtgSequencer, PositionsLastSixtyFourRowsAtTheSongsTempo) {
 TEST_F(NtgSequencer, OrderTableAndNextPatternCells) {
     NtgSongPlan song = SongWith({64}, 4);
     song.order = {2, 0, 1};
-    song.Row(2, 10, "C-4 01 00 --- 00 00 NXT 00 00 D-4 01 00");
+    song.Row(2, 10, "C-4 01 00 | --- 00 00 | NXT 00 00 | D-4 01 00");
     song.Row(0, 0, "E-4 01 00");
     song.Row(0, 63, "NXT 00 00");  // the same as the pattern's own end
     song.Row(1, 1, "F-4 01 00");
-    song.Row(1, 5, "--- 00 00 NXT 00 00");
-    LoadNtgBytes(engine, BuildNtgSong(song));
+    song.Row(1, 5, "--- 00 00 | NXT 00 00");
+    PrepareSong(engine, BuildNtgSong(song), "SONG.NTG");
     EXPECT_EQ(PlayToEnd(10), 10);
     EXPECT_TRUE(RowStarts(3));  // the row goes on after "NXT"
     EXPECT_EQ(engine.VoiceBank[3].frequency, FrequencyOf("D-4"));
@@ -113,7 +116,7 @@ TEST_F(NtgSequencer, VolumeStopAndNoteCommands) {
     const char* rows[] = {"C-4 41 C8", "C-4 41 64", "C-4 01 00", "--- 40 30", "C-4 02 00",
                           "STP 41 7F", "--- 00 00", "D-4 00 00", "C-4 C1 50"};
     for (int r = 0; r < 9; ++r) song.Row(0, r, rows[r]);
-    LoadNtgBytes(engine, BuildNtgSong(song));
+    PrepareSong(engine, BuildNtgSong(song), "SONG.NTG");
     const bool starts[] = {true, true, true, false, true, false, false, true, true};
     const int volumes[] = {200, 100, 127, 0x30, 60, 0, 0, 60, 127};
     for (int r = 0; r < 9; ++r) {
@@ -129,7 +132,7 @@ TEST_F(NtgSequencer, SetTempoActsOnItsOwnRow) {
     song.Row(0, 0, "--- 80 00");
     song.Row(0, 1, "C-4 81 7D");
     song.Row(0, 2, "--- 80 FF");
-    LoadNtgBytes(engine, BuildNtgSong(song));
+    PrepareSong(engine, BuildNtgSong(song), "SONG.NTG");
     const uint32_t lengths[] = {44100, 1696, 848};
     for (int r = 0; r < 3; ++r) {
         const bool started = RowStarts(0);
@@ -147,12 +150,12 @@ TEST_F(NtgSequencer, InstrumentsThatNameNoSampleSilenceTheTrack) {
     // names no record of this song.
     NtgSongPlan song = SongWith(std::vector<uint8_t>(20, 90), 2);
     song.firstGroupTracks = 1;
-    song.Row(0, 0, "C-4 40 50 C-4 00 00");  // no instrument yet: the volume still acts
-    song.Row(0, 1, "C-4 80 0A --- 00 00");  // and so does the tempo
-    song.Row(0, 2, "C-4 02 00 C-4 01 00");
-    song.Row(0, 3, "--- 03 00 C-4 3F 00");  // an instrument without a note only changes it
-    song.Row(0, 4, "--- 00 00 C-4 3F 00");
-    LoadNtgBytes(engine, BuildNtgSong(song));
+    song.Row(0, 0, "C-4 40 50 | C-4 00 00");  // no instrument yet: the volume still acts
+    song.Row(0, 1, "C-4 80 0A | --- 00 00");  // and so does the tempo
+    song.Row(0, 2, "C-4 02 00 | C-4 01 00");
+    song.Row(0, 3, "--- 03 00 | C-4 3F 00");  // an instrument without a note only changes it
+    song.Row(0, 4, "--- 00 00 | C-4 3F 00");
+    PrepareSong(engine, BuildNtgSong(song), "SONG.NTG");
     ASSERT_TRUE(WaveSlotInUse(engine, 16));
     ASSERT_EQ(engine.InstrumentMap[20], NoInstrumentSlot);
     EXPECT_FALSE(RowStarts(0));
@@ -181,8 +184,8 @@ TEST_F(NtgSequencer, TracksChooseTheirInstrumentGroup) {
         song.secondGroup[0].volume = 30;
         song.secondGroup[1].volume = 40;
         song.firstGroupTracks = firstGroupTracks[c];
-        song.Row(0, 0, "C-4 01 00 C-4 01 00 C-4 02 00");
-        LoadNtgBytes(engine, BuildNtgSong(song));
+        song.Row(0, 0, "C-4 01 00 | C-4 01 00 | C-4 02 00");
+        PrepareSong(engine, BuildNtgSong(song), "SONG.NTG");
         SequencerTick(engine);
         for (int k = 0; k < 3; ++k) {
             EXPECT_EQ(engine.VoiceBank[k].slot, engine.InstrumentMap[records[c][k]])
@@ -196,14 +199,14 @@ TEST_F(NtgSequencer, SidesHighNotesAndWideRows) {
     // 16 tracks: two more than there are voices. They are skipped, but a row is still 48 bytes.
     NtgSongPlan song = SongWith({64}, 16);
     song.channels = {0, 1, 0x8000};
-    std::string row0 = "--- 00 00 --- 00 00 --- 00 00";
-    for (int k = 3; k < 16; ++k) row0 += k == 13 ? " C-4 01 00" : " --- 00 00";
-    song.Row(0, 0, "C-4 01 00 C-4 01 00 C-4 01 00");
+    std::string row0 = "--- 00 00 | --- 00 00 | --- 00 00";
+    for (int k = 3; k < 16; ++k) row0 += k == 13 ? " | C-4 01 00" : " | --- 00 00";
+    song.Row(0, 0, "C-4 01 00 | C-4 01 00 | C-4 01 00");
     song.Row(0, 1, row0);
     song.Cell(0, 1, 0, 120, NtgControl(1), 0);
-    song.Cell(0, 1, 14, NtgNote("C-4"), NtgControl(1), 0x00);
+    song.Cell(0, 1, 14, NoteByte("C-4"), NtgControl(1), 0x00);
     song.Cell(0, 2, 0, 200, NtgControl(1), 0);
-    LoadNtgBytes(engine, BuildNtgSong(song));
+    PrepareSong(engine, BuildNtgSong(song), "SONG.NTG");
     SequencerTick(engine);
     EXPECT_EQ(engine.VoiceBank[0].channel, 0);
     EXPECT_EQ(engine.VoiceBank[1].channel, 0xFF);
@@ -219,11 +222,11 @@ TEST_F(NtgSequencer, DamagedPatternsPlayAsEmptyCells) {
     NtgSongPlan song = SongWith({64}, 2);
     song.order = {0, 60000, 1};
     song.patternSize = 65535;  // pattern 60000 starts ~3.9 GB in
-    song.Row(0, 0, "C-4 01 00 C-4 01 00");
-    song.Row(1, 0, "C-4 01 00 C-4 01 00");  // beyond the pattern data's length
+    song.Row(0, 0, "C-4 01 00 | C-4 01 00");
+    song.Row(1, 0, "C-4 01 00 | C-4 01 00");  // beyond the pattern data's length
     song.patternDataLength = 384;
     std::vector<uint8_t> bytes = BuildNtgSong(song);
-    LoadNtgBytes(engine, bytes);
+    PrepareSong(engine, bytes, "SONG.NTG");
     EXPECT_TRUE(RowStarts(1));
     EXPECT_EQ(PlayToEnd(63), 63);
     for (int r = 0; r < 128; ++r) EXPECT_FALSE(RowStarts(0)) << "row " << r;
@@ -235,18 +238,18 @@ TEST_F(NtgSequencer, DamagedPatternsPlayAsEmptyCells) {
     shortData.patternDataLength = 3;
     shortData.Row(0, 0, "C-4 01 00");
     bytes = BuildNtgSong(shortData);
-    bytes[609] = NtgNote("D-4");
+    bytes[609] = NoteByte("D-4");
     bytes[610] = NtgControl(1);
-    LoadNtgBytes(engine, bytes);
+    PrepareSong(engine, bytes, "SONG.NTG");
     EXPECT_TRUE(RowStarts(0));
     EXPECT_EQ(engine.VoiceBank[1].restartPending, 0);
 
     // The file ends in the middle of row 0's second cell: its missing bytes read as 0.
     NtgSongPlan cut = SongWith({}, 2);
-    cut.Row(0, 0, "C-4 41 40 D-4 41 40");
+    cut.Row(0, 0, "C-4 41 40 | D-4 41 40");
     bytes = BuildNtgSong(cut);
     bytes.resize(606 + 4);
-    LoadNtgBytes(engine, bytes);
+    PrepareSong(engine, bytes, "SONG.NTG");
     SequencerTick(engine);
     EXPECT_EQ(engine.VoiceBank[0].targetVolume, 0x40);
     EXPECT_EQ(engine.VoiceBank[1].targetVolume, 0);
@@ -267,12 +270,12 @@ TEST_F(NtgTrace, NoteNames) {
 TEST_F(NtgTrace, PrintsEveryRowWhenSwitchedOnAndNothingOtherwise) {
     NtgSongPlan song = SongWith({64}, 2);
     song.order = {0, 3};
-    song.Row(0, 5, "C-4 01 00 --- 00 00");
-    song.Row(3, 0, "STP 85 ff NXT 00 00");
+    song.Row(0, 5, "C-4 01 00 | --- 00 00");
+    song.Row(3, 0, "STP 85 ff | NXT 00 00");
     song.Cell(0, 6, 1, 0xF0, 0xC1, 0x0A);
     const std::vector<uint8_t> bytes = BuildNtgSong(song);
 
-    LoadNtgBytes(engine, bytes);
+    PrepareSong(engine, bytes, "SONG.NTG");
     engine.Player.rowTrace = 1;
     const int ticks = PlayToEnd(1000);
     const std::string trace = log.Take();
@@ -290,7 +293,7 @@ TEST_F(NtgTrace, PrintsEveryRowWhenSwitchedOnAndNothingOtherwise) {
     expected += "New blk 3 (position 1)\n[00] STP 85 ff NXT 00 00 \n";
     EXPECT_EQ(trace, expected);
 
-    LoadNtgBytes(engine, bytes);
+    PrepareSong(engine, bytes, "SONG.NTG");
     engine.Player.rowTrace = 0;
     EXPECT_EQ(PlayToEnd(1000), 65);
     EXPECT_EQ(log.Take(), "");

@@ -10,10 +10,12 @@
 #include "synth/tick_timing.h"
 #include "synth/wave_table.h"
 #include "tests/support/engine_test.h"
-#include "tests/support/ntg_builder.h"
+#include "tests/support/song_player.h"
+#include "tools/writers/ntg_writer.h"
 
 using namespace trelmo;
 using namespace trelmo::test;
+using namespace trelmo::writers;
 
 namespace {
 
@@ -66,7 +68,7 @@ TEST_F(NtgSong, SampleAreaStartsAfterRecordsOnAPageBoundary) {
         const size_t area = patternLength == 386 ? 1024 : 1280;
         ASSERT_EQ(bytes.size(), area + 4);
         for (size_t i = 1025; i < 1280 && patternLength == 387; ++i) bytes[i] = 0x55;
-        LoadNtgBytes(engine, bytes);
+        PrepareSong(engine, bytes, "SONG.NTG");
         EXPECT_EQ(RecordSample(0), (std::vector<int>{16, -16, 1, 127})) << "pattern length " << patternLength;
     }
 }
@@ -82,7 +84,7 @@ TEST_F(NtgSong, StartPagesCountWithinEachGroup) {
     ASSERT_EQ(layout.firstSampleArea, 768u);  // 606 + 4 x 32 = 734, padded
     ASSERT_EQ(bytes[768 + 256], 0x82);
     ASSERT_EQ(bytes[768 + 512 + 256], 0x84);
-    LoadNtgBytes(engine, bytes);
+    PrepareSong(engine, bytes, "SONG.NTG");
     EXPECT_EQ(RecordSample(0), std::vector<int>{1});
     EXPECT_EQ(RecordSample(1), std::vector<int>{2});
     EXPECT_EQ(RecordSample(2), std::vector<int>{3});
@@ -95,7 +97,7 @@ TEST_F(NtgSong, StartPagesCountWithinEachGroup) {
     shared.firstGroup = {{.sample = {0x90, 0x00, 0x70}, .startPage = 0}};
     shared.secondGroup = {{.sample = {0x90, 0x00, 0x70}, .startPage = 0}};
     shared.firstGroupPages = 0;
-    LoadNtgBytes(engine, BuildNtgSong(shared));
+    PrepareSong(engine, BuildNtgSong(shared), "SONG.NTG");
     EXPECT_EQ(RecordSample(0), (std::vector<int>{16, 16, -16}));
     EXPECT_EQ(RecordSample(1), (std::vector<int>{-112, -112, 112}));
 
@@ -104,7 +106,7 @@ TEST_F(NtgSong, StartPagesCountWithinEachGroup) {
     secondOnly.secondGroup = {{.sample = {0xA0, 0x60}}};
     const std::vector<uint8_t> secondBytes = BuildNtgSong(secondOnly, &layout);
     ASSERT_EQ(layout.secondSampleArea, 768u);
-    LoadNtgBytes(engine, secondBytes);
+    PrepareSong(engine, secondBytes, "SONG.NTG");
     EXPECT_EQ(RecordSample(0), (std::vector<int>{32, -32}));
 }
 
@@ -115,7 +117,7 @@ TEST_F(NtgSong, ModesLoopPointsAndDefaultVolumes) {
     song.trackCount = 0;
     for (int i = 0; i < 5; ++i)
         song.firstGroup.push_back({.sample = NtgSquareWave(10), .volume = volumes[i], .mode = modes[i]});
-    LoadNtgBytes(engine, BuildNtgSong(song));
+    PrepareSong(engine, BuildNtgSong(song), "SONG.NTG");
     for (int i = 0; i < 5; ++i) {
         const WaveSlot& slot = engine.WaveTable[InstrumentSlot(engine, i)];
         EXPECT_EQ(slot.flags, modes[i] > 2 ? 1 : 0) << "mode " << int{modes[i]};
@@ -131,7 +133,7 @@ TEST_F(NtgSong, RecordCountsBeyondTheMapAndNone) {
     NtgSongPlan many;
     many.trackCount = 0;
     for (int i = 0; i < 65; ++i) many.firstGroup.push_back({.sample = {static_cast<uint8_t>(0x81 + i)}});
-    LoadNtgBytes(engine, BuildNtgSong(many));
+    PrepareSong(engine, BuildNtgSong(many), "SONG.NTG");
     int used = 0;
     for (const WaveSlot& slot : engine.WaveTable) used += slot.inUse != 0 ? 1 : 0;
     EXPECT_EQ(used, 64);
@@ -155,7 +157,7 @@ TEST_F(NtgSong, HeaderValuesPointingPastTheFileAreCut) {
     song.firstGroup = {{.sample = std::vector<uint8_t>(70000, 0xA0)},
                        {.sample = {}, .startPage = 900, .lengthField = 100},
                        {.sample = {0x90, 0x90}, .lengthField = 0xFFFFFF}};
-    LoadNtgBytes(engine, BuildNtgSong(song));
+    PrepareSong(engine, BuildNtgSong(song), "SONG.NTG");
     EXPECT_EQ(engine.WaveTable[InstrumentSlot(engine, 0)].length, 65536u);
     EXPECT_EQ(engine.WaveTable[InstrumentSlot(engine, 1)].length, 0u);
     EXPECT_EQ(RecordSample(2), (std::vector<int>{16, 16}));
@@ -164,18 +166,18 @@ TEST_F(NtgSong, HeaderValuesPointingPastTheFileAreCut) {
     NtgSongPlan odd;
     odd.trackCount = 20;
     odd.songLength = 0;
-    LoadNtgBytes(engine, BuildNtgSong(odd));
+    PrepareSong(engine, BuildNtgSong(odd), "SONG.NTG");
     EXPECT_EQ(engine.Ntg.songLength, 1);
     EXPECT_EQ(engine.Ntg.playedTracks, 14);
     EXPECT_EQ(NtgTrackCount(engine), 20);
     odd.songLength = 300;
-    LoadNtgBytes(engine, BuildNtgSong(odd));
+    PrepareSong(engine, BuildNtgSong(odd), "SONG.NTG");
     EXPECT_EQ(engine.Ntg.songLength, 256);
 
     std::vector<uint8_t> stub = BuildNtgSong(NtgSongPlan{});
     stub.resize(16);
     stub[0] = 0xFF;
-    LoadNtgBytes(engine, stub);
+    PrepareSong(engine, stub, "SONG.NTG");
     EXPECT_EQ(engine.SongKind, NoiseTrackerSong);
     EXPECT_EQ(engine.Ntg.recordCount, 0u);
     EXPECT_EQ(engine.Ntg.songLength, 1);

@@ -14,15 +14,17 @@
 #include "synth/voice_bank.h"
 #include "synth/wave_table.h"
 #include "tests/support/engine_test.h"
-#include "tests/support/song_builder.h"
 #include "tests/support/song_player.h"
+#include "tools/writers/soundsmith_writer.h"
+#include "tools/writers/wave_bank_writer.h"
+#include "tools/writers/waves.h"
 
 namespace trelmo {
 namespace {
 
-using test::BankInstrument;
-using test::SoundSmithTune;
 using test::TempDir;
+using writers::BankInstrument;
+using writers::SoundSmithTune;
 
 int16_t Kind(const std::string& text, size_t size) {
     std::vector<uint8_t> bytes(text.begin(), text.end());
@@ -69,10 +71,10 @@ TEST_F(SongLoading, ReleasesThePreviousSongWhateverTheNextFileIs) {
     SoundSmithTune three;
     three.instruments = {{"A", 10}, {"B", 20}, {"C", 30}};
     const std::vector<BankInstrument> bank3 = {{{10, 20, 30}, false}, {{40, 50}, true}, {{60}, false}};
-    const test::Companions threeFiles{{"THREE.W", test::WaveBankBytes(bank3)}};
+    const test::Companions threeFiles{{"THREE.W", writers::WaveBankBytes(bank3)}};
     SoundSmithTune one;
     one.instruments = {{"A", 99}};
-    const test::Companions oneFiles{{"ONE.W", test::WaveBankBytes({{{1, 2, 3}, false}})}};
+    const test::Companions oneFiles{{"ONE.W", writers::WaveBankBytes({{{1, 2, 3}, false}})}};
 
     test::PrepareSong(engine, three.Bytes(), "THREE.MTP", threeFiles);
     EXPECT_EQ(engine.SongKind, SoundSmithSong);
@@ -114,7 +116,7 @@ TEST_F(SongLoading, AFailedLoadPlaysNothingAndNeverEnds) {
 
     // A song that played before leaves nothing behind that could sound.
     test::PrepareSong(engine, tune.Bytes(), "GOOD.MTP",
-                      {{"GOOD.W", test::WaveBankBytes({{test::SineCycle(64, 100), true}})}});
+                      {{"GOOD.W", writers::WaveBankBytes({{writers::SineCycle(64, 100), true}})}});
     EXPECT_TRUE(test::PlaySong(engine, 100000).ended);
     for (const std::string& path : {junk, dir.File("NONE.MTP")}) {
         test::PrepareSong(engine, path);

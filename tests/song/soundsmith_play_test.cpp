@@ -8,8 +8,11 @@
 #include "song/note_table.h"
 #include "synth/voice_bank.h"
 #include "tests/support/engine_test.h"
-#include "tests/support/song_builder.h"
 #include "tests/support/song_player.h"
+#include "tools/writers/note_names.h"
+#include "tools/writers/soundsmith_writer.h"
+#include "tools/writers/wave_bank_writer.h"
+#include "tools/writers/waves.h"
 
 namespace trelmo {
 namespace {
@@ -54,11 +57,11 @@ double MeasuredPeriod(const std::vector<int16_t>& pcm, size_t skip) {
 TEST_F(SoundSmithPlay, ANoteSoundsAtThePitchItsStepGives) {
     // A looping voice plays bytes 0 .. length - 2 and meets the last byte only as the blend partner,
     // so a 255-byte cycle followed by its own first byte loops seamlessly.
-    std::vector<int8_t> wave = test::SineCycle(255, 100);
+    std::vector<int8_t> wave = writers::SineCycle(255, 100);
     wave.push_back(wave[0]);
-    const test::Companions bank{{"PITCH.W", test::WaveBankBytes({{wave, true}})}};
+    const test::Companions bank{{"PITCH.W", writers::WaveBankBytes({{wave, true}})}};
     for (const char* name : {"C-4", "A-5", "E-7"}) {
-        test::SoundSmithTune tune;
+        writers::SoundSmithTune tune;
         tune.speedByte = 6;
         tune.instruments = {{"SINE", 127}};
         tune.stereo[0] = 1;  // left
@@ -67,7 +70,7 @@ TEST_F(SoundSmithPlay, ANoteSoundsAtThePitchItsStepGives) {
         const test::Rendering r = test::PlaySong(engine, 10'000'000);
         ASSERT_TRUE(r.ended);
 
-        const uint32_t step = FrequencyToStep(NotePitch(test::Note(name)) * 51u);
+        const uint32_t step = FrequencyToStep(NotePitch(writers::NoteByte(name)) * 51u);
         const double expected = 255.0 * 65536.0 / step;
         const double measured = MeasuredPeriod(r.pcm, 6 * 864 + 1000);
         EXPECT_NEAR(measured, expected, expected * 0.001) << name;

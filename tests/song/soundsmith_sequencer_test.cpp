@@ -12,13 +12,16 @@
 #include "synth/voice_bank.h"
 #include "synth/wave_table.h"
 #include "tests/support/engine_test.h"
-#include "tests/support/song_builder.h"
 #include "tests/support/song_player.h"
+#include "tools/writers/note_names.h"
+#include "tools/writers/soundsmith_writer.h"
+#include "tools/writers/wave_bank_writer.h"
+#include "tools/writers/waves.h"
 
 namespace trelmo {
 namespace {
 
-using test::Note;
+using writers::NoteByte;
 
 class SoundSmithSequencer : public test::EngineTest {
   protected:
@@ -27,9 +30,9 @@ class SoundSmithSequencer : public test::EngineTest {
         tune.speedByte = 15;
     }
     void Start() {
-        test::PrepareSong(
-            engine, tune.Bytes(), "TUNE.MTP",
-            {{"TUNE.W", test::WaveBankBytes({{test::SineCycle(64, 100), true}, {{10, 20, 30, 40}, false}})}});
+        test::PrepareSong(engine, tune.Bytes(), "TUNE.MTP",
+                          {{"TUNE.W", writers::WaveBankBytes({{writers::SineCycle(64, 100), true},
+                                                              {{10, 20, 30, 40}, false}})}});
     }
     // Ticks until the next row has been read.
     void ReadRow() {
@@ -43,12 +46,12 @@ class SoundSmithSequencer : public test::EngineTest {
     TrackState& Track(int t) { return engine.Player.tracks[t]; }
     uint32_t Freq(int t) { return engine.VoiceBank[t].frequency; }
     uint32_t PitchFreq(unsigned pitch) { return pitch * 51u; }
-    uint32_t NoteFreq(const std::string& name) { return NotePitch(Note(name)) * 51u; }
+    uint32_t NoteFreq(const std::string& name) { return NotePitch(NoteByte(name)) * 51u; }
     void ForgetRestarts() {
         for (Voice& v : engine.VoiceBank) v.restartPending = 0;
     }
 
-    test::SoundSmithTune tune;
+    writers::SoundSmithTune tune;
 };
 
 TEST_F(SoundSmithSequencer, SpeedSetsHowManyTicksARowLasts) {
@@ -67,11 +70,11 @@ TEST_F(SoundSmithSequencer, SpeedSetsHowManyTicksARowLasts) {
     EXPECT_EQ(engine.Player.tickCounter, 0);
     EXPECT_EQ(engine.Player.rowIndex, 1);
     EXPECT_EQ(engine.Player.rowOffset, 14);
-    EXPECT_EQ(Track(0).lastNote, Note("C-4"));
+    EXPECT_EQ(Track(0).lastNote, NoteByte("C-4"));
     Ticks(5);
-    EXPECT_EQ(Track(0).lastNote, Note("C-4"));
+    EXPECT_EQ(Track(0).lastNote, NoteByte("C-4"));
     SequencerTick(engine);
-    EXPECT_EQ(Track(0).lastNote, Note("D-4"));
+    EXPECT_EQ(Track(0).lastNote, NoteByte("D-4"));
     EXPECT_EQ(engine.Player.rowIndex, 2);
 
     // Speed 1, then 0: every tick reads a row.
@@ -187,7 +190,7 @@ TEST_F(SoundSmithSequencer, TonePortamentoGlidesToTheNoteAndStops) {
     ReadRow();
     ForgetRestarts();
     ReadRow();
-    EXPECT_EQ(Track(0).lastNote, Note("C-4"));
+    EXPECT_EQ(Track(0).lastNote, NoteByte("C-4"));
     EXPECT_EQ(engine.VoiceBank[0].restartPending, 0);
     EXPECT_EQ(engine.VoiceBank[3].restartPending, 1);  // the same note restarts and ends the glide
     EXPECT_EQ(Track(3).effect, 0);
@@ -280,12 +283,12 @@ TEST_F(SoundSmithSequencer, NoteCommandsSilenceOrEndThePattern) {
     Ticks(10);
     EXPECT_EQ(engine.Player.orderPosition, 0);
     SequencerTick(engine);  // row 10 ends the pattern, its other cells still read
-    EXPECT_EQ(Track(1).lastNote, Note("D-4"));
+    EXPECT_EQ(Track(1).lastNote, NoteByte("D-4"));
     EXPECT_EQ(engine.Player.rowIndex, 0);
     EXPECT_EQ(engine.Player.orderPosition, 1);
     EXPECT_EQ(engine.Player.rowOffset, 896);
     SequencerTick(engine);
-    EXPECT_EQ(Track(0).lastNote, Note("E-4"));
+    EXPECT_EQ(Track(0).lastNote, NoteByte("E-4"));
     Ticks(62);
     EXPECT_EQ(engine.Player.songEnded, 0);
     SequencerTick(engine);  // the last row of the last position
@@ -315,7 +318,7 @@ TEST_F(SoundSmithSequencer, InstrumentNibbleAndTheSidesOfTracks) {
     EXPECT_EQ(engine.VoiceBank[2].targetVolume, 0);
     EXPECT_EQ(engine.VoiceBank[2].restartPending, 0);
     SequencerTick(engine);
-    EXPECT_EQ(Track(0).lastNote, Note("D-4"));  // high nibble 0 keeps instrument 0
+    EXPECT_EQ(Track(0).lastNote, NoteByte("D-4"));  // high nibble 0 keeps instrument 0
     EXPECT_EQ(Track(0).instrument, 0);
     EXPECT_EQ(engine.VoiceBank[2].targetVolume, 0);  // the set volume is taken back at once
     SequencerTick(engine);

@@ -13,16 +13,19 @@
 #include "synth/voice_bank.h"
 #include "synth/wave_table.h"
 #include "tests/support/engine_test.h"
-#include "tests/support/song_builder.h"
 #include "tests/support/song_player.h"
+#include "tools/writers/asif_writer.h"
+#include "tools/writers/soundsmith_writer.h"
+#include "tools/writers/wave_bank_writer.h"
+#include "tools/writers/waves.h"
 
 namespace trelmo {
 namespace {
 
 using SoundSmithFile = test::EngineTest;
 
-using test::SoundSmithTune;
 using test::TempDir;
+using writers::SoundSmithTune;
 
 TEST_F(SoundSmithFile, BothMagicFormsShareTheLayout) {
     TempDir dir;
@@ -55,7 +58,7 @@ TEST_F(SoundSmithFile, WaveBankInstrumentsTakeTheSongsVolumes) {
     // Position 1 is empty; position 3 is named but the bank holds only three instruments.
     tune.instruments = {{"A", 100}, {"", 50}, {"C", 30}, {"D", 77}};
     tune.Row(0, 0, "C-4 20 00 | C-4 40 00 | C-4 30 00");
-    dir.Write("TUNE.W", test::WaveBankBytes({{{1, 2, 3}, false}, {{4, 5, 6}, false}, {{7, 8, 9}, false}}));
+    dir.Write("TUNE.W", writers::WaveBankBytes({{{1, 2, 3}, false}, {{4, 5, 6}, false}, {{7, 8, 9}, false}}));
     test::PrepareSong(engine, dir.Write("TUNE.MTP", tune.Bytes()));
 
     EXPECT_EQ(engine.InstrumentMap[0], 0);
@@ -82,8 +85,8 @@ TEST_F(SoundSmithFile, AsifInstrumentsAreLookedForBesideTheSong) {
     TempDir dir;
     SoundSmithTune tune;
     tune.instruments = {{"FLUTE", 90}, {"", 0}, {"MISSING", 10}, {"LOOPY", 40}};
-    dir.Write("FLUTE", test::AsifBytes({10, 20, 30, 40}, false));
-    dir.Write("LOOPY", test::AsifBytes({1, 2, 3}, true));
+    dir.Write("FLUTE", writers::AsifBytes({10, 20, 30, 40}, false));
+    dir.Write("LOOPY", writers::AsifBytes({1, 2, 3}, true));
     const std::string path = dir.Write("TUNE.MTP", tune.Bytes());
 
     test::PrepareSong(engine, path);
@@ -146,7 +149,7 @@ TEST_F(SoundSmithFile, DamagedSongsStayWithinTheirBytes) {
     beyond.instruments = {{"A", 100}};
     beyond.order = {0, 1};
     beyond.Row(0, 0, "C-4 10 00");
-    dir.Write("BEYOND.W", test::WaveBankBytes({{test::SineCycle(32, 90), true}}));
+    dir.Write("BEYOND.W", writers::WaveBankBytes({{writers::SineCycle(32, 90), true}}));
     r = test::PlaySong(engine, dir.Write("BEYOND.MTP", beyond.Bytes()), 10000000);
     EXPECT_TRUE(r.ended);
     EXPECT_EQ(r.ticks, 128u);
@@ -163,7 +166,7 @@ TEST_F(SoundSmithFile, DamagedSongsStayWithinTheirBytes) {
     cutBytes[6] = 0xFF;
     cutBytes[7] = 0xFF;
     cutBytes.resize(1200);
-    dir.Write("CUT.W", test::WaveBankBytes({{test::SineCycle(32, 90), true}}));
+    dir.Write("CUT.W", writers::WaveBankBytes({{writers::SineCycle(32, 90), true}}));
     r = test::PlaySong(engine, dir.Write("CUT.MTP", cutBytes), 10000000);
     EXPECT_TRUE(r.ended);
     EXPECT_EQ(r.ticks, 128u);

@@ -25,4 +25,16 @@ class EngineTest : public ::testing::Test, protected FreshEngine {
     MessageLog log;
 };
 
+// Runs each case twice: with the mixer's vector free runs where the processor has them, and
+// without. Instantiate with TRELMO_BOTH_MIX_PATHS(Suite).
+class BothMixPaths : public ::testing::TestWithParam<bool>, protected FreshEngine {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+};
+#define TRELMO_BOTH_MIX_PATHS(Suite)                  \
+    INSTANTIATE_TEST_SUITE_P(                         \
+        Paths, Suite, ::testing::Values(true, false), \
+        [](const ::testing::TestParamInfo<bool>& path) { return path.param ? "Vector" : "Plain"; })
+
 }  // namespace trelmo::test

@@ -5,8 +5,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 
 #include "song/engine.h"
@@ -16,35 +14,6 @@
 #include "synth/voice_bank.h"
 
 namespace trelmo::test {
-
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "trelmo-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        ADD_FAILURE() << "mkdtemp failed";
-    }
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-std::string TempDir::Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
-    const std::string path = File(name);
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    EXPECT_TRUE(out.good()) << "cannot write " << path;
-    return path;
-}
-
-std::string TempDir::Copy(const std::string& from, const std::string& name) const {
-    const std::string path = File(name);
-    std::error_code error;
-    std::filesystem::copy_file(from, path, std::filesystem::copy_options::overwrite_existing, error);
-    EXPECT_FALSE(error) << "cannot copy " << from << ": " << error.message();
-    return path;
-}
 
 namespace {
 
@@ -105,6 +74,18 @@ uint64_t TicksToEnd(Engine& engine, const std::string& path, uint64_t limit) {
 
 Rendering PlaySong(Engine& engine, const std::string& path, uint64_t maxFrames, bool keepPcm) {
     PrepareSong(engine, path);
+    return PlaySong(engine, maxFrames, keepPcm);
+}
+
+uint64_t TicksToEnd(Engine& engine, const std::vector<uint8_t>& song, const std::string& name,
+                    uint64_t limit) {
+    PrepareSong(engine, song, name);
+    return TicksToEnd(engine, limit);
+}
+
+Rendering PlaySong(Engine& engine, const std::vector<uint8_t>& song, const std::string& name,
+                   uint64_t maxFrames, bool keepPcm) {
+    PrepareSong(engine, song, name);
     return PlaySong(engine, maxFrames, keepPcm);
 }
 

@@ -1,5 +1,5 @@
-// Temporary song folders, songs loaded from memory and the mixer thread's playing loop, for tests
-// that play songs.
+// Songs loaded from a file or from memory, and the mixer thread's playing loop, for tests that
+// play songs.
 #pragma once
 
 #include <cstdint>
@@ -8,31 +8,13 @@
 #include <vector>
 
 #include "instruments/song_files.h"
+#include "tests/support/temp_dir.h"
 
 namespace trelmo {
 struct Engine;
 }
 
 namespace trelmo::test {
-
-// A private folder (mkdtemp) that is removed with everything in it when the object goes.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& Path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-    // Writes bytes as the file name in the folder and returns its path.
-    std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const;
-    // Copies an existing file into the folder under name and returns its path.
-    std::string Copy(const std::string& from, const std::string& name) const;
-
-  private:
-    std::string path_;
-};
 
 // A song's companion files by name, as a song loaded from memory finds them (case is ignored).
 using Companions = std::map<std::string, std::vector<uint8_t>>;
@@ -52,6 +34,9 @@ void PrepareSong(Engine& engine, const std::vector<uint8_t>& song, const std::st
 uint64_t TicksToEnd(Engine& engine, uint64_t limit);
 // Loads and starts the song at path (PrepareSong), then runs its sequencer alone.
 uint64_t TicksToEnd(Engine& engine, const std::string& path, uint64_t limit);
+// The same for a song in memory called name that needs no companion files.
+uint64_t TicksToEnd(Engine& engine, const std::vector<uint8_t>& song, const std::string& name,
+                    uint64_t limit);
 
 struct Rendering {
     std::vector<int16_t> pcm;  // interleaved stereo, left first; empty unless kept
@@ -65,6 +50,9 @@ struct Rendering {
 Rendering PlaySong(Engine& engine, uint64_t maxFrames, bool keepPcm = true);
 // Loads and starts the song at path (PrepareSong), then plays it.
 Rendering PlaySong(Engine& engine, const std::string& path, uint64_t maxFrames, bool keepPcm = true);
+// The same for a song in memory called name that needs no companion files.
+Rendering PlaySong(Engine& engine, const std::vector<uint8_t>& song, const std::string& name,
+                   uint64_t maxFrames, bool keepPcm = true);
 // The same on a newly created engine of its own: what a song sounds like when nothing played before.
 Rendering PlaySong(const std::string& path, uint64_t maxFrames, bool keepPcm = true);
 

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "synth/mix_block.h"
-#include "synth/mix_gather.h"
 #include "synth/synth.h"
 #include "synth/tick_timing.h"
 #include "synth/voice_bank.h"
@@ -109,18 +108,8 @@ uint32_t RandomBlockLength(std::mt19937& rng) {
     }
 }
 
-// Every case runs twice: with the vector free runs where the processor has them, and without.
-class MixBlockEquivalence : public ::testing::TestWithParam<bool>, protected test::FreshEngine {
-  protected:
-    void SetUp() override {
-        AllowGatherMixing(GetParam());
-        if (GetParam() && !GatherMixingAvailable()) GTEST_SKIP() << "no vector gathers on this processor";
-    }
-    void TearDown() override { AllowGatherMixing(true); }
-};
-
-INSTANTIATE_TEST_SUITE_P(Paths, MixBlockEquivalence, ::testing::Values(true, false),
-                         [](const ::testing::TestParamInfo<bool>& path) { return path.param ? "Vector" : "Plain"; });
+using MixBlockEquivalence = test::BothMixPaths;
+TRELMO_BOTH_MIX_PATHS(MixBlockEquivalence);
 
 TEST_P(MixBlockEquivalence, RandomVoiceStatesOverSeveralBlocks) {
     size_t audible = 0;

@@ -8,30 +8,22 @@
 
 #include "song/player_state.h"
 #include "song/song_loader.h"
-#include "synth/mix_gather.h"
 #include "synth/tick_timing.h"
 #include "synth/voice_bank.h"
 #include "synth/wave_table.h"
 #include "tests/support/engine_test.h"
 #include "tests/support/mix_comparison.h"
-#include "tests/support/ntg_builder.h"
-#include "tests/support/song_builder.h"
 #include "tests/support/song_player.h"
+#include "tools/writers/ntg_writer.h"
+#include "tools/writers/soundsmith_writer.h"
+#include "tools/writers/wave_bank_writer.h"
+#include "tools/writers/waves.h"
 
 namespace trelmo {
 namespace {
 
-class MixSong : public ::testing::TestWithParam<bool>, protected test::FreshEngine {
-  protected:
-    void SetUp() override {
-        AllowGatherMixing(GetParam());
-        if (GetParam() && !GatherMixingAvailable()) GTEST_SKIP() << "no vector gathers on this processor";
-    }
-    void TearDown() override { AllowGatherMixing(true); }
-};
-
-INSTANTIATE_TEST_SUITE_P(Paths, MixSong, ::testing::Values(true, false),
-                         [](const ::testing::TestParamInfo<bool>& path) { return path.param ? "Vector" : "Plain"; });
+using MixSong = test::BothMixPaths;
+TRELMO_BOTH_MIX_PATHS(MixSong);
 
 struct Played {
     uint64_t ticks = 0;
@@ -69,9 +61,9 @@ TEST_P(MixSong, EchoFromTheCorpusWithItsWaveBank) {
 // Fourteen tracks, each re-triggered every few rows with a different instrument and pitch, with
 // arpeggios, slides, volume effects, silences and tempo changes; looping and one-shot waves.
 TEST_P(MixSong, GeneratedSoundSmithSongOnAllFourteenTracks) {
-    std::vector<test::BankInstrument> bank;
-    bank.push_back({test::SineCycle(256, 120), true});
-    bank.push_back({test::SineCycle(32, 100), true});
+    std::vector<writers::BankInstrument> bank;
+    bank.push_back({writers::SineCycle(256, 120), true});
+    bank.push_back({writers::SineCycle(32, 100), true});
     std::vector<int8_t> noise(3000);
     uint32_t seed = 5;
     for (auto& b : noise) {
@@ -79,10 +71,10 @@ TEST_P(MixSong, GeneratedSoundSmithSongOnAllFourteenTracks) {
         b = static_cast<int8_t>(static_cast<int>((seed >> 16) % 255) - 127);
     }
     bank.push_back({noise, false});
-    bank.push_back({test::SineCycle(1024, 90), false});
-    bank.push_back({test::SineCycle(7, 127), true});
+    bank.push_back({writers::SineCycle(1024, 90), false});
+    bank.push_back({writers::SineCycle(7, 127), true});
 
-    test::SoundSmithTune tune;
+    writers::SoundSmithTune tune;
     for (int i = 0; i < 5; ++i) tune.instruments.push_back({"I" + std::to_string(i), static_cast<uint8_t>(80 + 30 * i)});
     tune.patternCount = 2;
     tune.order = {0, 1, 0, 1};
@@ -102,7 +94,7 @@ TEST_P(MixSong, GeneratedSoundSmithSongOnAllFourteenTracks) {
         tune.Put(p, 16, 13, 0, 0x0F, 0x06);  // tempo 125, speed 6
         tune.Put(p, 40, 13, 0, 0x0F, 0x84);  // tempo 150, speed 4
     }
-    test::PrepareSong(engine, tune.Bytes(), "GEN.MTP", {{"GEN.W", test::WaveBankBytes(bank)}});
+    test::PrepareSong(engine, tune.Bytes(), "GEN.MTP", {{"GEN.W", writers::WaveBankBytes(bank)}});
     ASSERT_EQ(engine.SongKind, SoundSmithSong);
     const Played played = PlayComparing(engine, "generated SoundSmith song");
     EXPECT_NE(engine.Player.songEnded, 0);
@@ -112,22 +104,23 @@ TEST_P(MixSong, GeneratedSoundSmithSongOnAllFourteenTracks) {
 
 // A NoiseTracker GS song: its samples come from the song file itself, with their own loop modes.
 TEST_P(MixSong, GeneratedNoiseTrackerSong) {
-    test::NtgSongPlan song;
+    writers::NtgSongPlan song;
     song.trackCount = 8;
     for (int t = 0; t < 8; ++t) song.channels[static_cast<size_t>(t)] = static_cast<uint16_t>(t % 2);
-    song.firstGroup.push_back({.sample = test::NtgSquareWave(64), .volume = 120, .mode = 3});
-    song.firstGroup.push_back({.sample = test::NtgSquareWave(4000), .volume = 90, .mode = 0});
-    song.firstGroup.push_back({.sample = test::NtgSquareWave(9), .volume = 200, .mode = 5});
+    song.firstGroup.push_back({.sample = writers::NtgSquareWave(64), .volume = 120, .mode = 3});
+    song.firstGroup.push_back({.sample = writers::NtgSquareWave(4000), .volume = 90, .mode = 0});
+    song.firstGroup.push_back({.sample = writers::NtgSquareWave(9), .volume = 200, .mode = 5});
     song.order = {0, 0};
     for (int row = 0; row < 64; ++row) {
         for (int t = 0; t < 8; ++t) {
             if ((row + t) % 3 != 0) continue;
             const auto note = static_cast<uint8_t>(1 + (row * 5 + t * 9) % 83);
             const int command = (row + t) % 7 == 0 ? 1 : 0;  // set volume now and then
-            song.Cell(0, row, t, note, test::NtgControl((row + t) % 3, command), static_cast<uint8_t>(row * 4));
+            song.Cell(0, row, t, note, writers::NtgControl((row + t) % 3, command),
+                      static_cast<uint8_t>(row * 4));
         }
     }
-    test::LoadNtgBytes(engine, test::BuildNtgSong(song));
+    test::PrepareSong(engine, writers::BuildNtgSong(song), "SONG.NTG");
     ASSERT_EQ(engine.SongKind, NoiseTrackerSong);
     const Played played = PlayComparing(engine, "generated NoiseTracker GS song");
     EXPECT_NE(engine.Player.songEnded, 0);

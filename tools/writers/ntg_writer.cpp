@@ -1,13 +1,12 @@
-#include "tests/support/ntg_builder.h"
+#include "tools/writers/ntg_writer.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <sstream>
 #include <stdexcept>
 
-#include "tests/support/song_player.h"
+#include "tools/writers/byte_order.h"
+#include "tools/writers/rows.h"
 
-namespace trelmo::test {
+namespace trelmo::writers {
 
 namespace {
 
@@ -15,24 +14,14 @@ constexpr uint32_t HeaderSize = 606;
 constexpr uint32_t PageSize = 256;
 constexpr uint32_t RecordSize = 32;
 
-void Put8(std::vector<uint8_t>& bytes, size_t offset, uint8_t value) {
-    if (bytes.size() <= offset) bytes.resize(offset + 1, 0);
-    bytes[offset] = value;
+void Put16(Bytes& bytes, size_t at, uint32_t value) {
+    PutLe(bytes, at, value, 2);
 }
-
-void Put16(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
-    Put8(bytes, offset, static_cast<uint8_t>(value));
-    Put8(bytes, offset + 1, static_cast<uint8_t>(value >> 8));
+void Put24(Bytes& bytes, size_t at, uint32_t value) {
+    PutLe(bytes, at, value, 3);
 }
-
-void Put24(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
-    Put16(bytes, offset, value);
-    Put8(bytes, offset + 2, static_cast<uint8_t>(value >> 16));
-}
-
-void Put32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
-    Put24(bytes, offset, value);
-    Put8(bytes, offset + 3, static_cast<uint8_t>(value >> 24));
+void Put32(Bytes& bytes, size_t at, uint32_t value) {
+    PutLe(bytes, at, value, 4);
 }
 
 uint32_t Pages(size_t length) {
@@ -69,27 +58,9 @@ void NtgSongPlan::Cell(int pattern, int row, int track, uint8_t note, uint8_t co
 }
 
 void NtgSongPlan::Row(int pattern, int row, const std::string& cells) {
-    std::istringstream in(cells);
-    std::string note;
-    std::string control;
-    std::string parameter;
-    for (int track = 0; in >> note >> control >> parameter; ++track) {
-        Cell(pattern, row, track, NtgNote(note), static_cast<uint8_t>(std::stoul(control, nullptr, 16)),
-             static_cast<uint8_t>(std::stoul(parameter, nullptr, 16)));
-    }
-}
-
-uint8_t NtgNote(const std::string& name) {
-    if (name == "---") return 0;
-    if (name == "NXT") return 84;
-    if (name == "STP") return 85;
-    static const char* const Names[12] = {"C-", "C#", "D-", "D#", "E-", "F-",
-                                          "F#", "G-", "G#", "A-", "A#", "B-"};
-    for (int i = 0; i < 12; ++i) {
-        if (name.compare(0, 2, Names[i]) == 0)
-            return static_cast<uint8_t>(std::stoi(name.substr(2)) * 12 + i + 1);
-    }
-    throw std::invalid_argument("not a note name: " + name);
+    int track = 0;
+    for (const CellBytes& cell : ParseRow(cells))
+        Cell(pattern, row, track++, cell.note, cell.first, cell.second);
 }
 
 std::vector<uint8_t> BuildNtgSong(const NtgSongPlan& song, NtgLayout* layout) {
@@ -153,6 +124,8 @@ std::vector<uint8_t> BuildNtgSong(const NtgSongPlan& song, NtgLayout* layout) {
             Put16(bytes, record + 19, pages[i]);
             Put8(bytes, record + 21, instrument.volume);
             Put8(bytes, record + 26, instrument.mode);
+            for (size_t c = 0; c < instrument.name.size() && c < 16; ++c)
+                Put8(bytes, record + c, static_cast<uint8_t>(instrument.name[c]));
             const size_t start = size_t{area} + size_t{PageSize} * pages[i];
             for (size_t b = 0; b < instrument.sample.size(); ++b)
                 Put8(bytes, start + b, instrument.sample[b]);
@@ -171,15 +144,4 @@ std::vector<uint8_t> NtgSquareWave(uint32_t length) {
     return wave;
 }
 
-bool WriteNtgFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && written;
-}
-
-void LoadNtgBytes(Engine& engine, const std::vector<uint8_t>& bytes) {
-    PrepareSong(engine, bytes, "SONG.NTG");
-}
-
-}  // namespace trelmo::test
+}  // namespace trelmo::writers
