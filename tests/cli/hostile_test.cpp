@@ -8,18 +8,27 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 
 #include "tests/cli/trelmo_runner.h"
-#include "tests/instruments/instrument_test_files.h"
+#include "tests/support/temp_dir.h"
+#include "tools/writers/save_file.h"
 
 namespace trelmo::test {
 namespace {
 
-using testing_files::Bytes;
-using testing_files::ReadFile;
-using testing_files::TempDir;
-using testing_files::WriteFile;
+using Bytes = std::vector<uint8_t>;
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const std::string& path, const Bytes& bytes) {
+    ASSERT_TRUE(writers::SaveFile(path, bytes)) << path;
+}
 using Names = std::vector<std::string>;
 const std::string Corpus = TRELMO_CORPUS_DIR;
 const std::string Trelmo = TRELMO_CLI_PATH;

@@ -9,13 +9,13 @@
 
 #include "cli/publish.h"
 #include "tests/cli/trelmo_runner.h"
-#include "tests/instruments/instrument_test_files.h"
+#include "tests/support/temp_dir.h"
 
 namespace trelmo::cli {
 namespace {
 
 using test::FolderEntries;
-using testing_files::TempDir;
+using test::TempDir;
 
 std::string Publishes(const std::string& target, const std::string& bytes, bool force) {
     OutputFile file;

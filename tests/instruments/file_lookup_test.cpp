@@ -54,8 +54,7 @@ TEST(ReadWholeFile, RefusesWhatIsNotARegularFileAndWhatIsTooLarge) {
     EXPECT_STREQ(FileErrorText(FileIsFifo), "is a FIFO (named pipe), not a file");
 
     // A sparse 8 GB file that starts like a song: refused at once, and its start still readable.
-    const std::string huge = dir / "huge.mtp";
-    WriteFile(huge, {'K', 'O', 'V', 1, 2, 3});
+    const std::string huge = dir.Write("huge.mtp", {'K', 'O', 'V', 1, 2, 3});
     ASSERT_EQ(truncate(huge.c_str(), off_t{8} << 30), 0);
     EXPECT_EQ(ReadWholeFile(huge.c_str()).error, FileTooLarge);
     FileBlock start = ReadFileStart(huge.c_str(), 4);
@@ -64,7 +63,7 @@ TEST(ReadWholeFile, RefusesWhatIsNotARegularFileAndWhatIsTooLarge) {
     ReleaseFileBlock(start);
 
     // The limit is inclusive; a file shorter than the start asked for gives what it has.
-    WriteFile(dir / "six", Bytes(6, 9));
+    dir.Write("six", Bytes(6, 9));
     EXPECT_TRUE(ReadWholeFile((dir / "six").c_str(), 6).ok);
     EXPECT_EQ(ReadWholeFile((dir / "six").c_str(), 5).error, FileTooLarge);
     start = ReadFileStart((dir / "six").c_str(), 16);
