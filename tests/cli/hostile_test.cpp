@@ -127,10 +127,10 @@ TEST(Hostile, InstrumentNamesStayInTheSongsFolderAndABankFromElsewhereIsNamed) {
     EXPECT_EQ(song["instruments"][0]["source"], "missing");
 
     WriteFile(dir / "DOC.DATA", ReadFile(Corpus + "/soundsmith/ECHO.W"));
-    EXPECT_NE(RunTrelmo({"info", "-q", "songs/TUNE.MTP"}, dir.Path()).out.find("wave bank    " + dir.Path() + "DOC.DATA (current folder)"),
+    EXPECT_NE(RunTrelmo({"info", "-q", "songs/TUNE.MTP"}, dir.Path()).out.find("wave bank    " + dir / "DOC.DATA (current folder)"),
               std::string::npos);
     EXPECT_NE(RunTrelmo({"render", "songs/TUNE.MTP", "-o", "t.raw"}, dir.Path()).err.find(
-                  "songs/TUNE.MTP: wave bank " + dir.Path() + "DOC.DATA from the current folder, not from beside the song"),
+                  "songs/TUNE.MTP: wave bank " + dir / "DOC.DATA from the current folder, not from beside the song"),
               std::string::npos);
 }
 
