@@ -148,6 +148,9 @@ int trelmo_load_memory(trelmo_engine* handle, const void* data, size_t size, con
 void trelmo_unload(trelmo_engine* handle) {
     if (handle == nullptr) return;
     trelmo::ReleaseSong(handle->engine);
+    // What the last song's load found (bank and instrument file names) goes with it.
+    handle->engine.origins = trelmo::InstrumentOrigins{};
+    handle->engine.files = trelmo::SongFiles{};
     handle->description = trelmo::lib::Description{};
     handle->passFrames = 0;
     handle->playhead = trelmo::lib::Playhead{};
