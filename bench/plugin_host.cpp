@@ -85,28 +85,17 @@ int RealTimeCanWrite() { return static_cast<int>(RealTimeBufferBytes - (RealTime
 int RealTimeIsPlaying() { return RealTimeWritten.load() > RealTimePlayed() ? 1 : 0; }
 int RealTimeTime() { return static_cast<int>(RealTimePlayed() / 176); }
 
-Out_Module RealTimeOutput = {
-    .version = 0x10,
-    .description = nullptr,
-    .id = 0,
-    .hMainWindow = nullptr,
-    .hDllInstance = nullptr,
-    .Config = nullptr,
-    .About = nullptr,
-    .Init = nullptr,
-    .Quit = nullptr,
-    .Open = OutOpen,
-    .Close = OutClose,
-    .Write = RealTimeWrite,
-    .CanWrite = RealTimeCanWrite,
-    .IsPlaying = RealTimeIsPlaying,
-    .Pause = OutPause,
-    .SetVolume = OutSetVolume,
-    .SetPan = OutSetPan,
-    .Flush = OutFlush,
-    .GetOutputTime = RealTimeTime,
-    .GetWrittenTime = OutGetWrittenTime,
-};
+// The null output with the calls that differ: it takes only what the buffer has room for.
+Out_Module MakeRealTimeOutput() {
+    Out_Module output = NullOutput;
+    output.Write = RealTimeWrite;
+    output.CanWrite = RealTimeCanWrite;
+    output.IsPlaying = RealTimeIsPlaying;
+    output.GetOutputTime = RealTimeTime;
+    return output;
+}
+
+Out_Module RealTimeOutput = MakeRealTimeOutput();
 
 // The player's side of the visualisation and DSP hooks: no visualisation, no DSP.
 void SaVsaInit(int, int) {}
