@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <map>
 #include <memory>
 #include <thread>
 
@@ -52,6 +54,8 @@ struct Report {
 
 struct Job {
     const SongArgument* song = nullptr;
+    std::string base;         // the output's name (for stems, the name their names are made from)
+    std::string earlierSong;  // an earlier song of the command that writes the same file, if any
     std::atomic<uint64_t> done{0};
     std::atomic<uint64_t> total{0};
     std::atomic<bool> finished{false};
@@ -158,6 +162,11 @@ void RenderSong(Job& job, const Plan& plan) {
     const SongArgument& song = *job.song;
     Report& report = job.report;
     report.failed = true;
+    if (!job.earlierSong.empty()) {
+        // Songs render at once and finish in any order: the song named first keeps the name.
+        report.complaints.push_back(job.base + ": is written by " + job.earlierSong + " earlier in this command; not overwritten");
+        return;
+    }
 
     // Every song gets an engine of its own: nothing of one song reaches the next.
     LoadedSong loaded;
@@ -219,8 +228,7 @@ void RenderSong(Job& job, const Plan& plan) {
     }
 
     std::vector<Output> outputs(options.stems ? tracks.size() : 1);
-    std::string base = !options.output.empty() ? options.output
-                       : (options.outDir.empty() ? "" : options.outDir + "/") + song.outputStem + "." + Extension(plan.format);
+    const std::string& base = job.base;
     if (options.stems) {
         const size_t dot = base.rfind('.');
         const size_t slash = base.rfind('/');
@@ -435,9 +443,18 @@ int RenderCommand(const RenderOptions& options) {
     const Plan plan{resolved, format, toStdout, start, end, static_cast<mode_t>(0666 & ~mask)};
 
     std::vector<std::unique_ptr<Job>> jobs;
+    std::map<std::string, const SongArgument*> outputs;  // by the output's path, made absolute
     for (const SongArgument& song : songs) {
         jobs.push_back(std::make_unique<Job>());
-        jobs.back()->song = &song;
+        Job& job = *jobs.back();
+        job.song = &song;
+        job.base = !options.output.empty() ? options.output
+                   : (options.outDir.empty() ? "" : options.outDir + "/") + song.outputStem + "." + Extension(format);
+        if (toStdout) continue;
+        std::error_code unknown;
+        const std::string key = std::filesystem::absolute(job.base, unknown).lexically_normal().string();
+        const auto [earlier, first] = outputs.emplace(key, &song);
+        if (!first) job.earlierSong = earlier->second->displayName;
     }
     unsigned threads = options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
     threads = static_cast<unsigned>(std::min<size_t>(threads, jobs.size()));
