@@ -10,10 +10,8 @@ namespace trelmo::writers {
 
 using Bytes = std::vector<uint8_t>;
 
-inline void Put8(Bytes& bytes, size_t at, uint32_t value) {
-    if (bytes.size() <= at) bytes.resize(at + 1, 0);
-    bytes[at] = static_cast<uint8_t>(value);
-}
+// Out of line: inlined into callers, GCC 12 at -O3 warns wrongly (-Warray-bounds) about the growth.
+void Put8(Bytes& bytes, size_t at, uint32_t value);
 inline void PutLe(Bytes& bytes, size_t at, uint32_t value, int size) {
     for (int i = 0; i < size; ++i) Put8(bytes, at + static_cast<size_t>(i), value >> (8 * i));
 }
