@@ -99,13 +99,13 @@ void DescribeNtg(const Engine& engine, Description& d) {
 }
 
 // Runs the sequencer alone over one pass: every tick is one block of TickLength frames.
-uint64_t MeasurePass(Engine& engine, bool& ends) {
+uint64_t MeasurePass(Engine& engine, uint64_t tickLimit, bool& ends) {
     StartSong(engine);
     ResetVoiceBank(engine);
     SetTickRate(engine, 125);
     uint64_t frames = 0;
     uint64_t ticks = 0;
-    while (engine.Player.songEnded == 0 && ticks < MaxTicksPerPass) {
+    while (engine.Player.songEnded == 0 && ticks < tickLimit) {
         SequencerTick(engine);
         frames += engine.TickLength;
         ++ticks;
@@ -143,7 +143,7 @@ void DescribeSong(trelmo_engine& handle) {
     d.info.instrument_count = static_cast<int>(d.instruments.size());
     d.info.instruments = d.instruments.data();
     bool ends = true;
-    handle.passFrames = MeasurePass(engine, ends);
+    handle.passFrames = MeasurePass(engine, handle.passTickLimit, ends);
     d.info.frames = handle.passFrames;
     d.info.ends = ends ? 1 : 0;
     ClearPlayState(engine);

@@ -45,6 +45,9 @@ struct trelmo_engine {
     uint32_t fadeMilliseconds = 0;
     trelmo::lib::Description description;
     uint64_t passFrames = 0;    // one pass through the order list
+    // Where measuring a pass gives up. Only the fuzz targets lower it: every edge of the sequencers
+    // is reached within a few thousand ticks, and a whole pass can be a hundred thousand.
+    uint64_t passTickLimit = trelmo::lib::MaxTicksPerPass;
     trelmo::lib::Playhead playhead;
 };
 
