@@ -91,6 +91,11 @@ public:
     }
 
     bool Ready() const { return ready_; }
+    // The server dies as a crashed one would, without a word to its clients.
+    void Crash() {
+        Finish(daemon_, SIGKILL);
+        daemon_ = -1;
+    }
     const std::vector<std::string>& Environment() const { return environment_; }
     const TempDir& Folder() const { return folder_; }
 
@@ -204,6 +209,43 @@ TEST(Play, TheSoundServerHearsExactlyTheRenderedSong) {
     // The song's end is played out, not cut off, and nothing follows it.
     EXPECT_GT(Correlation(recording, start + frames - Rate / 4, reference, frames - Rate / 4, Rate / 4, 0), 0.99);
     EXPECT_EQ(FirstSound(recording, start + frames + 64), recording.size() / 2);
+}
+
+TEST(Play, ASoundServerThatGoesAwayEndsPlayWithOneLineAndStatusOne) {
+    SoundServer server;
+    ASSERT_TRUE(server.Ready()) << "no PulseAudio daemon could be started (scripts/setup.sh installs it)";
+    const std::string song = server.Folder().File("SHORT.NTG");
+    ShortSong(song);
+    const std::string err = server.Folder().File("play.err");
+    const pid_t play = Spawn({TRELMO_CLI_PATH, "play", song, song, song}, server.Environment(), "/dev/null", err);
+    std::this_thread::sleep_for(1500ms);
+    server.Crash();
+    const auto crashed = std::chrono::steady_clock::now();
+    int status = 0;
+    pid_t done = 0;
+    while (done == 0 && std::chrono::steady_clock::now() - crashed < 20s) {
+        done = waitpid(play, &status, WNOHANG);
+        if (done == 0) std::this_thread::sleep_for(20ms);
+    }
+    const auto noticed = std::chrono::steady_clock::now() - crashed;
+    if (done == 0) Finish(play, SIGKILL);
+    ASSERT_EQ(done, play) << "play still waits for a sound server that is gone";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_LT(noticed, 8s);
+
+    std::ifstream in(err);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // One line of trelmo's own (the sound library may add lines of its own), and the songs still
+    // queued are not started.
+    std::vector<std::string> ours;
+    size_t started = 0;
+    for (const std::string& line : Lines(text)) {
+        if (line.rfind("trelmo:", 0) == 0) ours.push_back(line);
+        if (line.find("SHORT.NTG (0:02)") != std::string::npos) ++started;
+    }
+    ASSERT_EQ(ours.size(), 1u) << text;
+    EXPECT_EQ(ours[0], "trelmo: cannot play " + song + ": the sound device stopped taking samples");
+    EXPECT_EQ(started, 1u) << text;
 }
 
 // Runs trelmo in a terminal of its own, so that it reads single keys.
