@@ -9,6 +9,9 @@
 
 namespace trelmo::lib {
 
+static_assert(TRELMO_MAX_SONG_BYTES == SongFileLimit);
+static_assert(TRELMO_MAX_COMPANION_BYTES == WaveBankFileLimit && TRELMO_MAX_COMPANION_BYTES == AsifFileLimit);
+
 namespace {
 
 void ForwardMessage(void* context, const char* text) {
@@ -133,6 +136,10 @@ int trelmo_load_file(trelmo_engine* handle, const char* path) {
 int trelmo_load_memory(trelmo_engine* handle, const void* data, size_t size, const char* name,
                        trelmo_file_callback files, void* user) {
     if (handle == nullptr || (data == nullptr && size > 0)) return TRELMO_ERROR_ARGUMENT;
+    if (size > trelmo::SongFileLimit) {
+        trelmo_unload(handle);
+        return TRELMO_ERROR_TOO_LARGE;
+    }
     auto* copy = static_cast<uint8_t*>(std::malloc(size + 1));
     if (copy == nullptr) {
         trelmo_unload(handle);

@@ -33,6 +33,10 @@ extern "C" {
 #define TRELMO_SAMPLE_RATE 44100
 #define TRELMO_CHANNELS 2
 #define TRELMO_MAX_TRACKS 14
+/* The largest song file the library loads, and the largest wave bank or ASIF instrument file: far
+ * above any real one. Callers that read files themselves (a stream can be endless) stop there. */
+#define TRELMO_MAX_SONG_BYTES 67108864
+#define TRELMO_MAX_COMPANION_BYTES 16777216
 
 /* The version of the library that is running, such as "0.1.0". */
 TRELMO_API const char *trelmo_version(void);
@@ -82,7 +86,9 @@ typedef int (*trelmo_file_callback)(void *user, const char *name, const void **d
 
 /* Loads a song from memory. name is the song's file name (such as "ECHO.MTP"): a SoundSmith song's
  * wave bank is named after it. files may be NULL when there are no companion files. The bytes are
- * copied; the caller's buffer may go once this returns. */
+ * copied; the caller's buffer may go once this returns. More than TRELMO_MAX_SONG_BYTES is
+ * TRELMO_ERROR_TOO_LARGE, as for a file; a companion file larger than TRELMO_MAX_COMPANION_BYTES
+ * is not used. */
 TRELMO_API int trelmo_load_memory(trelmo_engine *engine, const void *data, size_t size, const char *name,
                                   trelmo_file_callback files, void *user);
 

@@ -156,6 +156,17 @@ TEST(Engines, SongsFromMemoryFindTheirFilesThroughTheCaller) {
     EXPECT_EQ(files.asked.size(), 4u + 9u);
     EXPECT_EQ(trelmo_length_frames(engine.e), 6635520u);
 
+    // The size limits hold for memory as for files: a bank beyond its limit is not used, and a song
+    // beyond its limit is refused.
+    files.bank = ReadFile(EchoBank);
+    files.bank.resize(TRELMO_MAX_COMPANION_BYTES + 1);
+    ASSERT_EQ(trelmo_load_memory(engine.e, song.data(), song.size(), "ECHO.MTP", ProvideBank, &files), TRELMO_OK);
+    EXPECT_EQ(trelmo_song_info_get(engine.e)->missing_count, 9);
+    std::vector<uint8_t> huge = song;
+    huge.resize(TRELMO_MAX_SONG_BYTES + 1);
+    EXPECT_EQ(trelmo_load_memory(engine.e, huge.data(), huge.size(), "ECHO.MTP", nullptr, nullptr), TRELMO_ERROR_TOO_LARGE);
+    EXPECT_EQ(trelmo_song_info_get(engine.e), nullptr);
+
     EXPECT_EQ(trelmo_load_memory(engine.e, "nonsense", 8, "X.MTP", nullptr, nullptr), TRELMO_ERROR_NOT_A_SONG);
     EXPECT_EQ(trelmo_song_info_get(engine.e), nullptr);
     int16_t frame[2];
