@@ -1,5 +1,6 @@
 #include "audacious/song_source.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -21,11 +22,34 @@ struct CompanionFolder {
     Index<char> data;  // the file last handed to the library, kept until it asks again
 };
 
+// Everything file holds from where it stands; false (and nothing) when that is more than limit bytes.
+// A stream (HTTP, a pipe) can be endless: reading it whole would hold the player and fill the memory.
+bool ReadAtMost(VFSFile &file, int64_t limit, Index<char> &bytes) {
+    bytes.clear();
+    int64_t filled = 0;
+    for (;;) {
+        if (filled == bytes.len()) {
+            if (filled > limit) {
+                bytes.clear();
+                return false;
+            }
+            // Doubling, up to one byte beyond the limit: enough to tell that there is more.
+            const int64_t grow = std::min(std::max<int64_t>(filled, 65536), limit + 1 - filled);
+            bytes.insert(static_cast<int>(filled), static_cast<int>(grow));
+        }
+        const int64_t got = file.fread(bytes.begin() + filled, 1, bytes.len() - filled);
+        if (got <= 0) break;
+        filled += got;
+    }
+    bytes.remove(static_cast<int>(filled), static_cast<int>(bytes.len() - filled));
+    return true;
+}
+
 bool ReadCompanion(CompanionFolder &companions, const char *uri) {
     // Opened rather than read with VFSFile::read_file, whose check for a missing file asks the
     // transport a question that HTTP cannot answer.
     VFSFile file(uri, "r");
-    companions.data = file ? file.read_all() : Index<char>();
+    if (!file || !ReadAtMost(file, TRELMO_MAX_COMPANION_BYTES, companions.data)) companions.data.clear();
     return companions.data.len() > 0;
 }
 
@@ -75,7 +99,8 @@ int LoadSong(trelmo_engine *engine, const char *uri, VFSFile &file) {
     }
     // is_our_file has read the first bytes; a stream that cannot seek back cannot be played.
     if (!file || (file.ftell() != 0 && file.fseek(0, VFS_SEEK_SET) != 0)) return TRELMO_ERROR_OPEN;
-    const Index<char> song = file.read_all();
+    Index<char> song;
+    if (!ReadAtMost(file, TRELMO_MAX_SONG_BYTES, song)) return TRELMO_ERROR_TOO_LARGE;
     if (song.len() == 0) return TRELMO_ERROR_READ;
     CompanionFolder companions;
     const char *slash = std::strrchr(uri, '/');

@@ -100,15 +100,39 @@ check "SoundSmith song (ECHO.MTP with ECHO.W) plays bit-identical to trelmo rend
 check "NoiseTracker GS song (DEMO.NTG) plays bit-identical to trelmo render" same_samples "$out/DEMO.wav" "$songs/DEMO.NTG" 0
 check "SoundSmith song without an extension is claimed and plays" same_samples "$out/SONG.wav" "$songs/ECHO.MTP" 0
 
-# A song that is not a local file: Audacious's VFS reads it, and its wave bank, over HTTP.
+# Songs that are not local files: Audacious's VFS reads them, and their wave banks, over HTTP. The
+# server also has an endless song: a SoundSmith header followed by zeros for as long as it is read.
 rm -f "$out"/*
-python3 -u -m http.server --bind 127.0.0.1 --directory "$songs" 0 >"$work/http.log" 2>&1 &
+python3 -u - "$songs" >"$work/http.log" 2>&1 <<'PY' &
+import functools, http.server, sys
+class Songs(http.server.SimpleHTTPRequestHandler):
+    def do_GET(self):
+        if self.path != "/ENDLESS.MTP":
+            return super().do_GET()
+        self.send_response(200)
+        self.end_headers()
+        self.wfile.write(open(sys.argv[1] + "/ECHO.MTP", "rb").read())
+        try:
+            while True:
+                self.wfile.write(bytes(1 << 20))
+        except OSError:
+            pass
+server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Songs, directory=sys.argv[1]))
+print(f"serving on port {server.server_address[1]} ", flush=True)
+server.serve_forever()
+PY
 helpers+=($!)
 port=""
 for _ in $(seq 100); do port=$(sed -n 's/.* port \([0-9]*\) .*/\1/p' "$work/http.log"); [ -n "$port" ] && break; sleep 0.1; done
-audacious_here "http://127.0.0.1:$port/ECHO.MTP"
+started=$SECONDS
+audacious_here "http://127.0.0.1:$port/ENDLESS.MTP" "http://127.0.0.1:$port/ECHO.MTP"
 check "SoundSmith song over HTTP, its bank read through the VFS, plays bit-identical" \
   same_samples "$out/ECHO.wav" "$songs/ECHO.MTP" 0
+refused() {  # an endless song is refused at the size limit, and the next song plays on
+  [ ! -e "$out/ENDLESS.wav" ] && grep -q "ENDLESS.MTP: the file is too large to be a song" "$work/log" &&
+    [ $((SECONDS - started)) -lt 120 ] || { echo "  after $((SECONDS - started)) s:"; grep ENDLESS "$work/log" | head -3; return 1; }
+}
+check "an endless song over HTTP is refused as too large, and the next one plays" refused
 
 # The playlist, then a seek: Audacious starts paused at the start of ECHO.MTP (its resume state).
 rm -f "$out"/*
