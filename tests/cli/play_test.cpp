@@ -220,32 +220,19 @@ TEST(Play, ASoundServerThatGoesAwayEndsPlayWithOneLineAndStatusOne) {
     const pid_t play = Spawn({TRELMO_CLI_PATH, "play", song, song, song}, server.Environment(), "/dev/null", err);
     std::this_thread::sleep_for(1500ms);
     server.Crash();
-    const auto crashed = std::chrono::steady_clock::now();
-    int status = 0;
-    pid_t done = 0;
-    while (done == 0 && std::chrono::steady_clock::now() - crashed < 20s) {
-        done = waitpid(play, &status, WNOHANG);
-        if (done == 0) std::this_thread::sleep_for(20ms);
-    }
-    const auto noticed = std::chrono::steady_clock::now() - crashed;
-    if (done == 0) Finish(play, SIGKILL);
-    ASSERT_EQ(done, play) << "play still waits for a sound server that is gone";
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
-    EXPECT_LT(noticed, 8s);
+    int status = -1;
+    for (int i = 0; i < 800 && waitpid(play, &status, WNOHANG) == 0; ++i) std::this_thread::sleep_for(10ms);
+    if (status == -1) Finish(play, SIGKILL);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "not ended with status 1 8 s after the crash";
 
+    // trelmo's own lines (the sound library may print some of its own): the queued songs never start.
     std::ifstream in(err);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    // One line of trelmo's own (the sound library may add lines of its own), and the songs still
-    // queued are not started.
     std::vector<std::string> ours;
-    size_t started = 0;
-    for (const std::string& line : Lines(text)) {
-        if (line.rfind("trelmo:", 0) == 0) ours.push_back(line);
-        if (line.find("SHORT.NTG (0:02)") != std::string::npos) ++started;
+    for (const std::string& line : Lines(std::string(std::istreambuf_iterator<char>(in), {}))) {
+        if (line.rfind("trelmo:", 0) == 0 || line.find("(0:02)") != std::string::npos) ours.push_back(line);
     }
-    ASSERT_EQ(ours.size(), 1u) << text;
-    EXPECT_EQ(ours[0], "trelmo: cannot play " + song + ": the sound device stopped taking samples");
-    EXPECT_EQ(started, 1u) << text;
+    EXPECT_EQ(ours, (std::vector<std::string>{song + " (0:02)", "trelmo: cannot play " + song +
+                                                                     ": the sound device stopped taking samples"}));
 }
 
 // Runs trelmo in a terminal of its own, so that it reads single keys.
