@@ -15,6 +15,7 @@
 #include "song/song_loader.h"
 #include "synth/tick_timing.h"
 #include "synth/voice_bank.h"
+#include "tools/writers/soundsmith_writer.h"
 #include "trelmo/trelmo.h"
 
 namespace {
@@ -43,6 +44,31 @@ void BM_SequencerTicks(benchmark::State& state) {
     state.counters["ticks_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_SequencerTicks)->Name("SequencerTick/song")->DenseRange(0, 3);
+
+// The slowest song to load: a SoundSmith song of 128 positions at speed 15 is 122,880 sequencer
+// ticks, which loading runs once to measure the song's length. Every cell starts a note with a
+// vibrato, so that every effect tick has work. (The fuzz target measures only the first ticks of a
+// pass; this is where a slow load would show.)
+void BM_LoadLongestSong(benchmark::State& state) {
+    writers::SoundSmithTune tune;
+    tune.speedByte = 0x0F;
+    tune.instruments = {{"I1", 64}};
+    tune.order.assign(128, 0);
+    for (int row = 0; row < 64; ++row) {
+        for (int track = 0; track < 14; ++track) tune.Put(0, row, track, static_cast<uint8_t>(30 + (row + track) % 40), 0x14, 0x46);
+    }
+    const std::vector<uint8_t> bytes = tune.Bytes();
+    trelmo_engine* engine = trelmo_create();
+    for (auto _ : state) {
+        if (trelmo_load_memory(engine, bytes.data(), bytes.size(), "LONGEST.MTP", nullptr, nullptr) != TRELMO_OK) {
+            state.SkipWithError("the song did not load");
+            break;
+        }
+    }
+    state.counters["song_min"] = static_cast<double>(trelmo_length_frames(engine)) / OutputRate / 60;
+    trelmo_destroy(engine);
+}
+BENCHMARK(BM_LoadLongestSong)->Name("Load/longest_song")->Unit(benchmark::kMillisecond);
 
 // A whole song pulled through the C API in blocks of 4096 frames, as a program that embeds the
 // library would render it.
