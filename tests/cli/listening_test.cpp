@@ -1,8 +1,7 @@
 // trelmo's listener options, run as a user would and checked against the library's own rendering:
 // stereo width, start and end, loops and fade, stems, tags, parallel renders, and the command line.
 #include <gtest/gtest.h>
-#include <sndfile.h>
-#include <unistd.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -11,21 +10,22 @@
 #include <fstream>
 #include <iterator>
 
+#include "tests/cli/trelmo_runner.h"
+#include "tests/support/temp_dir.h"
 #include "trelmo/trelmo.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using trelmo::test::ReadSound;
 constexpr size_t Rate = TRELMO_SAMPLE_RATE;
 
-struct Folder {
-    fs::path path;
+// A private folder holding ECHO.MTP and ECHO.W.
+struct Folder : trelmo::test::TempDir {
+    fs::path path{Path()};
     Folder() {
-        char name[] = "/tmp/trelmo-listening-XXXXXX";
-        path = mkdtemp(name);
-        for (const char* file : {"ECHO.MTP", "ECHO.W"}) fs::copy(fs::path(TRELMO_CORPUS_DIR) / "soundsmith" / file, path / file);
+        for (const char* file : {"ECHO.MTP", "ECHO.W"}) Copy(std::string(TRELMO_CORPUS_DIR) + "/soundsmith/" + file, file);
     }
-    ~Folder() { fs::remove_all(path); }
     std::string Read(const std::string& name) const {
         std::ifstream in(path / name, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -42,16 +42,6 @@ std::vector<int16_t> Samples(const std::string& bytes) {
     std::vector<int16_t> samples(bytes.size() / 2);
     std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
     return samples;
-}
-
-std::vector<int16_t> ReadSound(const fs::path& path) {
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (file == nullptr) return {};
-    std::vector<int16_t> pcm(static_cast<size_t>(info.frames * info.channels));
-    sf_readf_short(file, pcm.data(), info.frames);
-    sf_close(file);
-    return pcm;
 }
 
 // The whole song as the library renders it with its defaults (the plug-in's exact sound).
@@ -109,11 +99,11 @@ TEST(Listening, StemsAddUpToTheMixAndTheFirstIsItsTrackAlone) {
         char name[32];
         std::snprintf(name, sizeof name, "ECHO.track%02d.wav", track);
         if (!fs::exists(folder.path / "stems" / name)) continue;
-        const std::vector<int16_t> stem = ReadSound(folder.path / "stems" / name);
+        const std::vector<int16_t> stem = ReadSound(folder / ("stems/" + std::string(name))).pcm;
         ASSERT_EQ(stem.size(), reference.size()) << name;
         for (size_t i = 0; i < stem.size(); ++i) sum[i] += stem[i];
         if (stems++ == 0) {
-            EXPECT_TRUE(stem == ReadSound(folder.path / "solo1.wav")) << name;
+            EXPECT_TRUE(stem == ReadSound(folder / "solo1.wav").pcm) << name;
         }
     }
     EXPECT_GE(stems, 2);
