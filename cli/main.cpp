@@ -171,4 +171,3 @@ int main(int argc, char** argv) {
     if (aboutCommand->parsed()) return CheckedStdout(AboutCommand());
     return ExitUsage;
 }
-

@@ -138,8 +138,8 @@ int PlayCommand(const PlayOptions& options) {
         return ExitUsage;
     }
     uint64_t start = 0;
-    if (!options.start.empty() && !ParseTime(options.start, start)) {
-        Complain("--start: '" + options.start + "' is not a time (seconds, or minutes:seconds)");
+    if (!ParseTime("--start", options.start, start, error)) {
+        Complain(error);
         return ExitUsage;
     }
     CatchInterrupts();

@@ -31,7 +31,6 @@ namespace {
 
 // Frames rendered at a time: about a tenth of a second, so that Ctrl-C and the progress bar stay prompt.
 constexpr size_t ChunkFrames = 4096;
-constexpr uint32_t AllTracks = (1u << TRELMO_MAX_TRACKS) - 1;
 
 // What every song of the command shares.
 struct Plan {
@@ -398,12 +397,9 @@ int RenderCommand(const RenderOptions& options) {
     }
     uint64_t start = 0;
     uint64_t end = UINT64_MAX;
-    if (!options.start.empty() && !ParseTime(options.start, start)) {
-        Complain("--start: '" + options.start + "' is not a time (seconds, or minutes:seconds)");
-        return ExitUsage;
-    }
-    if (!options.end.empty() && !ParseTime(options.end, end)) {
-        Complain("--end: '" + options.end + "' is not a time (seconds, or minutes:seconds)");
+    std::string error;
+    if (!ParseTime("--start", options.start, start, error) || !ParseTime("--end", options.end, end, error)) {
+        Complain(error);
         return ExitUsage;
     }
     if (end <= start) {
@@ -415,7 +411,6 @@ int RenderCommand(const RenderOptions& options) {
         return ExitUsage;
     }
     SoundSettings sound = options.sound;
-    std::string error;
     if (!ResolveTracks(sound, error)) {
         Complain(error);
         return ExitUsage;

@@ -7,8 +7,6 @@ namespace trelmo::cli {
 
 namespace {
 
-constexpr uint32_t AllTracks = (1u << TRELMO_MAX_TRACKS) - 1;
-
 bool ParseTrack(const std::string& text, int& track) {
     if (text.empty() || text.size() > 2) return false;
     for (const char c : text) {
@@ -16,6 +14,23 @@ bool ParseTrack(const std::string& text, int& track) {
     }
     track = std::atoi(text.c_str());
     return track >= 1 && track <= TRELMO_MAX_TRACKS;
+}
+
+bool TimeFrames(const std::string& text, uint64_t& frames) {
+    const size_t colon = text.find(':');
+    const std::string minutesText = colon == std::string::npos ? "0" : text.substr(0, colon);
+    const std::string secondsText = colon == std::string::npos ? text : text.substr(colon + 1);
+    if (minutesText.empty() || secondsText.empty()) return false;
+    char* end = nullptr;
+    const unsigned long minutes = std::strtoul(minutesText.c_str(), &end, 10);
+    if (*end != '\0' || minutesText[0] == '-' || minutesText[0] == '+') return false;
+    const double seconds = std::strtod(secondsText.c_str(), &end);
+    if (*end != '\0' || !std::isfinite(seconds) || seconds < 0 || secondsText[0] == '+') return false;
+    if (colon != std::string::npos && seconds >= 60) return false;
+    const double total = (static_cast<double>(minutes) * 60 + seconds) * TRELMO_SAMPLE_RATE;
+    if (total > 1e15) return false;
+    frames = static_cast<uint64_t>(std::llround(total));
+    return true;
 }
 
 }  // namespace
@@ -60,21 +75,11 @@ bool ResolveTracks(SoundSettings& settings, std::string& error) {
     return true;
 }
 
-bool ParseTime(const std::string& text, uint64_t& frames) {
-    const size_t colon = text.find(':');
-    const std::string minutesText = colon == std::string::npos ? "0" : text.substr(0, colon);
-    const std::string secondsText = colon == std::string::npos ? text : text.substr(colon + 1);
-    if (minutesText.empty() || secondsText.empty()) return false;
-    char* end = nullptr;
-    const unsigned long minutes = std::strtoul(minutesText.c_str(), &end, 10);
-    if (*end != '\0' || minutesText[0] == '-' || minutesText[0] == '+') return false;
-    const double seconds = std::strtod(secondsText.c_str(), &end);
-    if (*end != '\0' || !std::isfinite(seconds) || seconds < 0 || secondsText[0] == '+') return false;
-    if (colon != std::string::npos && seconds >= 60) return false;
-    const double total = (static_cast<double>(minutes) * 60 + seconds) * TRELMO_SAMPLE_RATE;
-    if (total > 1e15) return false;
-    frames = static_cast<uint64_t>(std::llround(total));
-    return true;
+
+bool ParseTime(const char* option, const std::string& text, uint64_t& frames, std::string& error) {
+    if (text.empty() || TimeFrames(text, frames)) return true;
+    error = std::string(option) + ": '" + text + "' is not a time (seconds, or minutes:seconds)";
+    return false;
 }
 
 void ApplySettings(trelmo_engine* engine, const SoundSettings& settings) {

@@ -25,8 +25,13 @@ bool ResolveTracks(SoundSettings& settings, std::string& error);
 // "1,3,5-7" -> bits 0, 2, 4, 5, 6. Tracks count from 1 to TRELMO_MAX_TRACKS, as info shows them.
 bool ParseTrackList(const std::string& text, uint32_t& mask, std::string& error);
 
-// "83", "83.5", "1:23" or "1:23.5" -> frames, rounded to the nearest. False when it is none of these.
-bool ParseTime(const std::string& text, uint64_t& frames);
+// Every track, as a mute mask.
+constexpr uint32_t AllTracks = (1u << TRELMO_MAX_TRACKS) - 1;
+
+// The time an option such as --start gives: "83", "83.5", "1:23" or "1:23.5" -> frames, rounded to
+// the nearest; frames is left as it is when the option was not given (text empty). False with a
+// message naming the option when the text is not a time.
+bool ParseTime(const char* option, const std::string& text, uint64_t& frames, std::string& error);
 
 // Gives the engine the settings; they stay for the songs it loads later.
 void ApplySettings(trelmo_engine* engine, const SoundSettings& settings);

@@ -161,13 +161,16 @@ run_wine "$prefix" "$work/probe64.log" "$wine64" build-win64/windows/trelmo_test
   { cat "$work/probe64.log"; fail "wine64 cannot run the 64-bit test host"; }
 run_windows_host win64 "$prefix" "$wine64" build-win64 any "${!songs[@]}"
 
-echo "-- the same with wine's null display driver, where message boxes wait for a click (prefix $boxes_prefix)"
-if ! grep -qs '"Graphics"="null"' "$boxes_prefix/user.reg"; then
-  run_wine "$boxes_prefix" "$work/reg.log" "$wine64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f ||
-    { cat "$work/reg.log"; fail "could not select wine's null display driver"; }
+use_null_display() {  # use_null_display PREFIX LOG: wine's null display driver for the prefix
+  grep -qs '"Graphics"="null"' "$1/user.reg" && return 0
+  run_wine "$1" "$2" "$wine64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f ||
+    { cat "$2"; fail "could not select wine's null display driver"; }
   # The display driver is chosen when the prefix's wine server starts: wait until this one has ended.
-  WINEPREFIX=$boxes_prefix timeout 120 "$wineserver" -w || true
-fi
+  WINEPREFIX=$1 timeout 120 "$wineserver" -w || true
+}
+
+echo "-- the same with wine's null display driver, where message boxes wait for a click (prefix $boxes_prefix)"
+use_null_display "$boxes_prefix" "$work/reg.log"
 run_windows_host win64-boxes "$boxes_prefix" "$wine64" build-win64 shown 1
 
 # ---- the 32-bit DLL, the one Winamp loads, under wine32 ----
@@ -244,11 +247,7 @@ if [ -n "$wine32_runs" ]; then
 
   echo "-- the same with wine's null display driver, where message boxes wait for a click (prefix $boxes_prefix32)"
   make_prefix32 "$boxes_prefix32"
-  if ! grep -qs '"Graphics"="null"' "$boxes_prefix32/user.reg"; then
-    run_wine "$boxes_prefix32" "$work/reg32.log" "$wine64" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f ||
-      { cat "$work/reg32.log"; fail "could not select wine's null display driver"; }
-    WINEPREFIX=$boxes_prefix32 timeout 120 "$wineserver" -w || true
-  fi
+  use_null_display "$boxes_prefix32" "$work/reg32.log"
   run_windows_host win32-boxes "$boxes_prefix32" "$wine32" build-win32 shown 1
   echo "win32: the 32-bit DLL played both songs under wine32 ($wine32_runs) in $((SECONDS - started32)) s"
 fi
