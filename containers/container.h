@@ -1,0 +1,39 @@
+// What every container reader gives: the files that a disk image or an archive holds, listed
+// cheaply, then read one at a time. Every reader parses its bytes through
+// instruments/block_reader.h, never reads outside them, never loops on a damaged structure, and
+// never allocates more than a limit allows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace trelmo::containers {
+
+// The largest whole container accepted, and the most one entry may hold once unpacked.
+constexpr size_t MaxContainerBytes = size_t{64} << 20;
+constexpr size_t MaxEntryBytes = size_t{64} << 20;
+
+struct Entry {
+    std::string path;       // inner path, folders separated by '/', no leading '/': "BLUE.HELMET/INTRO/ECHO.MUS"
+    uint8_t fileType = 0;   // ProDOS file type ($D5 a SoundSmith song, ...); 0 where the container keeps none
+    uint16_t auxType = 0;
+    uint64_t size = 0;      // length of the data fork once unpacked, as the container states it
+    bool isVolume = false;  // the entry is a whole disk (a NuFX disk record): read it, then open it as a volume
+    std::string problem;    // why the entry cannot be read ("packed with Deflate, which is not supported"); empty if it can
+};
+
+class Container {
+public:
+    virtual ~Container() = default;
+    // Folders are not listed; a damaged entry is listed with its problem, or left out when nothing
+    // about it can be trusted (the rest of the container still lists).
+    virtual const std::vector<Entry>& Entries() const = 0;
+    // Reads entry index's data fork whole into out. False, with the reason in error, when it cannot
+    // be read or would hold more than limit bytes.
+    virtual bool Read(size_t index, size_t limit, std::vector<uint8_t>& out, std::string& error) const = 0;
+};
+
+}  // namespace trelmo::containers
