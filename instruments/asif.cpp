@@ -52,13 +52,22 @@ size_t AfterName(ByteView file, size_t chunk) {
 }  // namespace
 
 void LoadAsifInstrument(Synth& synth, const SongFiles& files, const MessageSink& messages, const std::string& name,
-                        int16_t index, std::string& found) {
+                        int16_t index, std::string& found, FilePlace* foundIn) {
     found.clear();
+    FilePlace place = FilePlace::BesideSong;
     // Song loaders pass positions 0..14; anything outside the map has nowhere to go.
     if (index < 0 || index >= InstrumentMapSize) return;
-    const std::string shown = CompanionPath(files, name);
+    // The song's folder first, then the caller's; messages name the file beside the song.
+    FilePlace places[2];
+    const int placeCount = CompanionPlaces(files, places);
+    FileBlock block{nullptr, 0, false};
+    for (int p = 0; p < placeCount && !block.ok; ++p) {
+        block = ReadCompanion(files, name, places[p], AsifFileLimit, found);
+        place = places[p];
+    }
+    if (foundIn != nullptr) *foundIn = place;
+    std::string shown = block.ok && place != FilePlace::BesideSong ? found : CompanionPath(files, name);
     const char* path = shown.c_str();
-    FileBlock block = ReadCompanion(files, name, FilePlace::BesideSong, AsifFileLimit, found);
     if (!block.ok) {
         found.clear();
         Report(messages, "Error: unable to load ASIF file %s\n", path);

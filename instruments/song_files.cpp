@@ -11,12 +11,41 @@ std::string SongFolder(const SongFiles& files) {
     return FolderOf(files.songPath);
 }
 
+std::string SongFileName(const SongFiles& files) {
+    return WithoutTypeSuffix(files.songPath.substr(SongFolder(files).size()));
+}
+
+int CompanionPlaces(const SongFiles& files, FilePlace places[2]) {
+    places[0] = FilePlace::BesideSong;
+    places[1] = FilePlace::InstrumentsFolder;
+    return files.instrumentsFolder.empty() ? 1 : 2;
+}
+
+namespace {
+
+std::string FolderPath(const std::string& folder) {
+    if (folder.empty()) return folder;
+    const char last = folder.back();
+    return last == '/' || last == '\\' ? folder : folder + '/';
+}
+
+std::string PlaceFolder(const SongFiles& files, FilePlace place) {
+    switch (place) {
+        case FilePlace::BesideSong: return SongFolder(files);
+        case FilePlace::InstrumentsFolder: return FolderPath(files.instrumentsFolder);
+        case FilePlace::CurrentFolder: break;
+    }
+    return std::string();
+}
+
+}  // namespace
+
 bool HasSeparateCurrentFolder(const SongFiles& files) {
     return files.reader == nullptr && !SongFolder(files).empty();
 }
 
-std::string CompanionPath(const SongFiles& files, const std::string& name) {
-    return SongFolder(files) + name;
+std::string CompanionPath(const SongFiles& files, const std::string& name, FilePlace place) {
+    return PlaceFolder(files, place) + name;
 }
 
 FileBlock ReadCompanion(const SongFiles& files, const std::string& name, FilePlace place, size_t limit,
@@ -24,9 +53,11 @@ FileBlock ReadCompanion(const SongFiles& files, const std::string& name, FilePla
     found.clear();
     // A song chooses these names: "../../private/X" or "/abs/path" must not reach other files.
     if (!IsPlainFileName(name)) return FileBlock{nullptr, 0, false};
-    if (files.reader == nullptr) {
+    // The caller's folder is on disk, whether or not the song is.
+    if (files.reader == nullptr || place == FilePlace::InstrumentsFolder) {
+        if (place == FilePlace::InstrumentsFolder && files.instrumentsFolder.empty()) return FileBlock{nullptr, 0, false};
         // Songs name their files as the IIgs knew them; on disk the case may differ.
-        const std::string path = (place == FilePlace::BesideSong ? SongFolder(files) : std::string()) + name;
+        const std::string path = PlaceFolder(files, place) + name;
         found = FindFileIgnoringCase(path);
         return found.empty() ? FileBlock{nullptr, 0, false} : ReadWholeFile(found.c_str(), limit);
     }

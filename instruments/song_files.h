@@ -14,18 +14,29 @@ namespace trelmo {
 using CompanionReader = bool (*)(void* context, const char* name, const void** data, size_t* size);
 
 enum class FilePlace {
-    BesideSong,     // in the song's own folder
-    CurrentFolder,  // in the process's current folder (a shared DOC.DATA only; on disk only)
+    BesideSong,         // in the song's own folder
+    InstrumentsFolder,  // in the folder the caller named for instruments (on disk)
+    CurrentFolder,      // in the process's current folder (a shared DOC.DATA only; on disk only)
 };
 
 struct SongFiles {
     std::string songPath;              // the song's path, or its name when it came from memory
     CompanionReader reader = nullptr;  // null: the files are on disk beside songPath
     void* context = nullptr;
+    // Chosen by the caller: a wave bank used before any lookup, and a folder searched after the
+    // song's own; empty when not chosen.
+    std::string bankPath{};
+    std::string instrumentsFolder{};
 };
 
 // The song's folder, ending in its separator; empty for a song from memory or without a folder.
 std::string SongFolder(const SongFiles& files);
+
+// The song's file name as the IIgs knew it: without its folder and without a ProDOS type suffix.
+std::string SongFileName(const SongFiles& files);
+
+// The places a companion file is looked for, in order: the song's folder, then the caller's.
+int CompanionPlaces(const SongFiles& files, FilePlace places[2]);
 
 // True when files can have a copy of name in the current folder that differs from the one beside
 // the song (on disk, for a song that names a folder).
@@ -38,7 +49,7 @@ bool HasSeparateCurrentFolder(const SongFiles& files);
 FileBlock ReadCompanion(const SongFiles& files, const std::string& name, FilePlace place, size_t limit,
                         std::string& found);
 
-// How a message names the companion file name: its path beside the song.
-std::string CompanionPath(const SongFiles& files, const std::string& name);
+// How a message names the companion file name: its path in place.
+std::string CompanionPath(const SongFiles& files, const std::string& name, FilePlace place = FilePlace::BesideSong);
 
 }  // namespace trelmo

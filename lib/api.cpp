@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "instruments/find_file.h"
 #include "lib/handle.h"
 #include "song/song_loader.h"
 
@@ -31,8 +32,11 @@ bool ReadFromCaller(void* context, const char* name, const void** data, size_t* 
 }
 
 // Every song starts from the state of a newly created engine, whatever the engine played before.
-int Load(trelmo_engine& handle, FileBlock file, const SongFiles& files) {
+int Load(trelmo_engine& handle, FileBlock file, SongFiles files) {
     Engine& engine = handle.engine;
+    handle.loadProblem.clear();
+    files.bankPath = handle.bankFile;
+    files.instrumentsFolder = handle.instrumentsFolder;
     ReleaseSong(engine);
     for (WaveSlot& slot : engine.WaveTable) slot = WaveSlot{};
     ClearPlayState(engine);
@@ -45,6 +49,12 @@ int Load(trelmo_engine& handle, FileBlock file, const SongFiles& files) {
     if (engine.SongKind == NoSong) {
         trelmo_unload(&handle);
         return TRELMO_ERROR_NOT_A_SONG;
+    }
+    if (!engine.origins.bankProblem.empty()) {
+        std::string problem = handle.bankFile + ": " + engine.origins.bankProblem;
+        trelmo_unload(&handle);
+        handle.loadProblem = std::move(problem);
+        return TRELMO_ERROR_BANK;
     }
     DescribeSong(handle);
     Rewind(handle);
@@ -93,6 +103,7 @@ const char* trelmo_status_message(int status) {
         case TRELMO_ERROR_TOO_LARGE: return "the file is too large to be a song";
         case TRELMO_ERROR_NOT_A_FILE: return "not a regular file";
         case TRELMO_ERROR_PATH: return "the path is too long";
+        case TRELMO_ERROR_BANK: return "the wave bank chosen cannot be used";
         default: return "unknown error";
     }
 }
@@ -116,6 +127,7 @@ void trelmo_set_message_callback(trelmo_engine* handle, trelmo_message_callback 
 
 int trelmo_load_file(trelmo_engine* handle, const char* path) {
     if (handle == nullptr || path == nullptr) return TRELMO_ERROR_ARGUMENT;
+    handle->loadProblem.clear();
     const size_t length = std::strlen(path);
     if (length > trelmo::MaxPathLength) {
         trelmo_unload(handle);
@@ -136,6 +148,7 @@ int trelmo_load_file(trelmo_engine* handle, const char* path) {
 int trelmo_load_memory(trelmo_engine* handle, const void* data, size_t size, const char* name,
                        trelmo_file_callback files, void* user) {
     if (handle == nullptr || (data == nullptr && size > 0)) return TRELMO_ERROR_ARGUMENT;
+    handle->loadProblem.clear();
     if (size > trelmo::SongFileLimit) {
         trelmo_unload(handle);
         return TRELMO_ERROR_TOO_LARGE;
@@ -161,6 +174,37 @@ void trelmo_unload(trelmo_engine* handle) {
     handle->description = trelmo::lib::Description{};
     handle->passFrames = 0;
     handle->playhead = trelmo::lib::Playhead{};
+}
+
+static int SetPath(trelmo_engine* handle, const char* path, std::string trelmo_engine::*field) {
+    if (handle == nullptr || (path != nullptr && std::strlen(path) > trelmo::MaxPathLength)) return TRELMO_ERROR_ARGUMENT;
+    handle->*field = path != nullptr ? path : "";
+    return TRELMO_OK;
+}
+
+int trelmo_set_bank_file(trelmo_engine* handle, const char* path) {
+    return SetPath(handle, path, &trelmo_engine::bankFile);
+}
+
+int trelmo_set_instruments_folder(trelmo_engine* handle, const char* path) {
+    return SetPath(handle, path, &trelmo_engine::instrumentsFolder);
+}
+
+const char* trelmo_load_problem(trelmo_engine* handle) {
+    return handle != nullptr ? handle->loadProblem.c_str() : "";
+}
+
+int trelmo_match_file_name(const char* wanted, const char* const* names, size_t count) {
+    if (wanted == nullptr || names == nullptr) return -1;
+    trelmo::FileNameChoice choice(wanted);
+    int index = -1;
+    for (size_t i = 0; i < count && i <= INT32_MAX; ++i) {
+        if (names[i] != nullptr && choice.Better(names[i])) {
+            choice.Take(names[i]);
+            index = static_cast<int>(i);
+        }
+    }
+    return index;
 }
 
 int trelmo_detect(const void* data, size_t size) {

@@ -27,10 +27,22 @@ std::string NtgName(const Engine& engine, uint32_t record) {
     return name;
 }
 
-void AddInstrument(const Engine& engine, Description& d, int mapIndex, std::string name, int source, std::string file) {
+int FoundByOf(FoundBy how) {
+    switch (how) {
+        case FoundBy::Name: return TRELMO_FOUND_BY_NAME;
+        case FoundBy::SecondLook: return TRELMO_FOUND_BY_SECOND_LOOK;
+        case FoundBy::Position: return TRELMO_FOUND_BY_POSITION;
+        case FoundBy::Caller: return TRELMO_FOUND_BY_CALLER;
+    }
+    return TRELMO_FOUND_BY_NAME;
+}
+
+void AddInstrument(const Engine& engine, Description& d, int mapIndex, std::string name, int source, std::string file,
+                   FoundBy how = FoundBy::Name) {
     trelmo_instrument instrument{};
     instrument.number = mapIndex + 1;
     instrument.source = source;
+    instrument.found_by = source == TRELMO_SOURCE_MISSING ? TRELMO_FOUND_BY_NAME : FoundByOf(how);
     const int slot = InstrumentSlot(engine, mapIndex);
     if (source != TRELMO_SOURCE_MISSING && WaveSlotInUse(engine, slot)) {
         const WaveSlot& wave = engine.WaveTable[slot];
@@ -58,6 +70,13 @@ void DescribeSoundSmith(const Engine& engine, Description& d) {
     d.bankFile = origins.bank.file;
     info.bank_used = origins.bankUsed ? 1 : 0;
     info.bank_in_current_folder = origins.bank.currentFolder ? 1 : 0;
+    if (origins.byPosition) {
+        // Stripped names: the positions the bank fills play its instruments, and have no name to show.
+        for (int i = 0; i < origins.bank.instruments && i < SoundSmithInstrumentCount; ++i) {
+            AddInstrument(engine, d, i, std::string(), TRELMO_SOURCE_BANK, origins.bank.file, FoundBy::Position);
+        }
+        return;
+    }
     std::string missingAsif;
     for (int i = 0; i < SoundSmithInstrumentCount; ++i) {
         if (!SoundSmithInstrumentNamed(engine, i)) continue;
@@ -71,12 +90,19 @@ void DescribeSoundSmith(const Engine& engine, Description& d) {
             ++info.missing_count;
             if (!origins.bankUsed) missingAsif += (missingAsif.empty() ? "" : ", ") + name;
         }
-        AddInstrument(engine, d, i, name, source, file);
+        AddInstrument(engine, d, i, name, source, file, origins.bankUsed ? origins.bank.foundBy : origins.asifFoundBy[i]);
     }
     if (info.missing_count > 0) {
-        // A bank that was used names its instruments itself; otherwise every bank name was tried
-        // first and then the instruments' own files.
-        d.lookedFor = origins.bankUsed ? origins.bank.file : origins.bank.lookedFor + ", " + missingAsif;
+        // A bank that was used names its instruments itself; otherwise every name tried, in the
+        // order tried: the bank's names, the instruments' own files, the names songs carry on disks.
+        if (origins.bankUsed) {
+            d.lookedFor = origins.bank.file;
+        } else {
+            d.lookedFor = origins.bank.lookedFor;
+            for (const std::string& more : {missingAsif, origins.bank.secondLookFor}) {
+                if (!more.empty()) d.lookedFor += (d.lookedFor.empty() ? "" : ", ") + more;
+            }
+        }
         if (!origins.bankUsed && !origins.bank.unreadable.empty()) d.lookedFor += "; " + origins.bank.unreadable;
     }
 }

@@ -49,6 +49,10 @@ struct trelmo_engine {
     // is reached within a few thousand ticks, and a whole pass can be a hundred thousand.
     uint64_t passTickLimit = trelmo::lib::MaxTicksPerPass;
     trelmo::lib::Playhead playhead;
+    // Chosen by the caller for later loads; empty when not chosen.
+    std::string bankFile;
+    std::string instrumentsFolder;
+    std::string loadProblem;  // why the last load failed, when its status alone does not say
 };
 
 namespace trelmo::lib {

@@ -79,29 +79,66 @@ int SoundSmithOrder(const Engine& engine, int position) {
     return ReadU8(engine.SongBlock, OrderOffset + static_cast<size_t>(position));
 }
 
+namespace {
+
+bool AllNamesStripped(const Engine& engine) {
+    for (int i = 0; i < SoundSmithInstrumentCount; ++i) {
+        if (NameLength(engine, i) != 0) return false;
+    }
+    return true;
+}
+
+// Every named instrument is its own ASIF file; true when at least one gave samples.
+bool LoadAsifInstruments(Engine& engine) {
+    InstrumentOrigins& origins = engine.origins;
+    bool any = false;
+    for (int i = 0; i < SoundSmithInstrumentCount; ++i) {
+        if (NameLength(engine, i) == 0) continue;
+        FilePlace place = FilePlace::BesideSong;
+        LoadAsifInstrument(engine, engine.files, engine.messages, SoundSmithInstrumentName(engine, i),
+                           static_cast<int16_t>(i), origins.asifFile[i], &place);
+        origins.asifFoundBy[i] = place == FilePlace::InstrumentsFolder ? FoundBy::Caller : FoundBy::Name;
+        SetDefaultVolume(engine, i);
+        any = any || WaveSlotInUse(engine, InstrumentSlot(engine, i));
+    }
+    return any;
+}
+
+// The bank's instruments go to the song's named positions. A song whose names were all stripped
+// (games did that to their music) still played with its bank: each position takes the bank's
+// instrument at the same position.
+void MapBankInstruments(Engine& engine) {
+    InstrumentOrigins& origins = engine.origins;
+    origins.byPosition = AllNamesStripped(engine);
+    for (int i = 0; i < SoundSmithInstrumentCount; ++i) {
+        if (NameLength(engine, i) != 0 || (origins.byPosition && i < origins.bank.instruments)) {
+            SetDefaultVolume(engine, i);
+        } else {
+            engine.InstrumentMap[i] = NoInstrumentSlot;
+            FreeWaveSlot(engine, static_cast<int16_t>(NoInstrumentSlot));  // a bank never fills it; be sure
+        }
+    }
+}
+
+}  // namespace
+
 void LoadSoundSmithSong(Engine& engine) {
     const uint32_t length = ReadU16Le(engine.SongBlock, PatternLengthOffset);
     InstrumentOrigins& origins = engine.origins;
     origins = InstrumentOrigins{};
-    origins.bankUsed = LoadWaveBank(engine, engine.files, engine.messages, origins.bank) == 1;
-    if (origins.bankUsed) {
-        for (int i = 0; i < SoundSmithInstrumentCount; ++i) {
-            if (NameLength(engine, i) != 0) {
-                SetDefaultVolume(engine, i);
-            } else {
-                engine.InstrumentMap[i] = NoInstrumentSlot;
-                FreeWaveSlot(engine, static_cast<int16_t>(NoInstrumentSlot));  // a bank never fills it; be sure
-            }
-        }
+    if (!engine.files.bankPath.empty()) {
+        // The caller knows the bank: no lookup at all, and a bank that cannot be used stops the load.
+        origins.bankUsed = LoadChosenBank(engine, engine.files.bankPath, engine.messages, origins.bank,
+                                          origins.bankProblem) == 1;
     } else {
-        // Without a bank every named instrument is its own ASIF file beside the song.
-        for (int i = 0; i < SoundSmithInstrumentCount; ++i) {
-            if (NameLength(engine, i) == 0) continue;
-            LoadAsifInstrument(engine, engine.files, engine.messages, SoundSmithInstrumentName(engine, i),
-                               static_cast<int16_t>(i), origins.asifFile[i]);
-            SetDefaultVolume(engine, i);
+        origins.bankUsed = LoadWaveBank(engine, engine.files, engine.messages, origins.bank) == 1;
+        // Without a bank every named instrument is its own ASIF file; a song that finds neither
+        // looks once more for a bank under the names songs carry on their disks.
+        if (!origins.bankUsed && !LoadAsifInstruments(engine)) {
+            origins.bankUsed = LoadSecondLookBank(engine, engine.files, engine.messages, origins.bank) == 1;
         }
     }
+    if (origins.bankUsed) MapBankInstruments(engine);
     engine.SoundSmith.patternDataLength = length;
     engine.SoundSmith.noteArray = PatternDataOffset;
     engine.SoundSmith.effectArray = PatternDataOffset + length;

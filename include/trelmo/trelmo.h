@@ -52,7 +52,8 @@ typedef enum trelmo_status {
     TRELMO_ERROR_NO_SONG = -6,     /* the engine has no song loaded */
     TRELMO_ERROR_TOO_LARGE = -7,   /* the file is larger than any song, bank or instrument can be */
     TRELMO_ERROR_NOT_A_FILE = -8,  /* the path names a folder, a device, a pipe or the like */
-    TRELMO_ERROR_PATH = -9         /* the path is longer than the system allows */
+    TRELMO_ERROR_PATH = -9,        /* the path is longer than the system allows */
+    TRELMO_ERROR_BANK = -10        /* the wave bank chosen with trelmo_set_bank_file cannot be used */
 } trelmo_status;
 
 /* A short English sentence for a status, such as "not a SoundSmith or NoiseTracker GS song". */
@@ -78,10 +79,11 @@ TRELMO_API void trelmo_set_message_callback(trelmo_engine *engine, trelmo_messag
 TRELMO_API int trelmo_load_file(trelmo_engine *engine, const char *path);
 
 /* Supplies a companion file of a song loaded from memory: name is the file name the song asks for
- * ("ECHO.W", "ECHO.DOC", "ECHO.D", "DOC.DATA", or an instrument's ASIF name). Match it without
- * regard to case. Return 1 and set *data and *size to the file's bytes (they need only stay valid
- * until the callback returns to the library again or the load ends: the library copies them), or
- * return 0 when there is no such file. */
+ * ("ECHO.W", "ECHO.DOC", "ECHO.D", "DOC.DATA", an instrument's ASIF name, or for a song that finds
+ * none of these one of the names songs carry on their disks: "ECHO.WAVE", "WAVE", "WAVEBANK" ...).
+ * Match it as trelmo_match_file_name does. Return 1 and set *data and *size to the file's bytes
+ * (they need only stay valid until the callback returns to the library again or the load ends: the
+ * library copies them), or return 0 when there is no such file. */
 typedef int (*trelmo_file_callback)(void *user, const char *name, const void **data, size_t *size);
 
 /* Loads a song from memory. name is the song's file name (such as "ECHO.MTP"): a SoundSmith song's
@@ -91,6 +93,31 @@ typedef int (*trelmo_file_callback)(void *user, const char *name, const void **d
  * is not used. */
 TRELMO_API int trelmo_load_memory(trelmo_engine *engine, const void *data, size_t size, const char *name,
                                   trelmo_file_callback files, void *user);
+
+/* Where a SoundSmith song's instruments come from, when the caller knows better than the names.
+ * Each applies to every later load until changed; NULL or "" clears it. Both return TRELMO_OK, or
+ * TRELMO_ERROR_ARGUMENT for a null engine or a path longer than the system allows.
+ *
+ * trelmo_set_bank_file: the wave bank to use, before any lookup. A load whose song is a SoundSmith
+ * song fails with TRELMO_ERROR_BANK when this file cannot be read or is no bank of 1 to 15
+ * instruments (trelmo_load_problem tells why).
+ *
+ * trelmo_set_instruments_folder: a folder searched for wave banks and ASIF files, by the same names
+ * and rules, after the song's own folder (also for songs loaded from memory). */
+TRELMO_API int trelmo_set_bank_file(trelmo_engine *engine, const char *path);
+TRELMO_API int trelmo_set_instruments_folder(trelmo_engine *engine, const char *path);
+
+/* Why the last load failed with TRELMO_ERROR_BANK, naming the file and the reason; "" otherwise
+ * (never NULL, for a null engine too). */
+TRELMO_API const char *trelmo_load_problem(trelmo_engine *engine);
+
+/* Which of the names the engine looks a companion file up by stands for wanted: the index of the
+ * name in names[0 .. count - 1], or -1 when none does. The same bytes win; otherwise a name that
+ * differs only in the case of its ASCII letters, or carries a ProDOS type suffix of '#' and six
+ * hex digits ("GOLF.WAVE#060000", as Apple II extraction tools name files), and of several such
+ * names the one that sorts first byte by byte. A trelmo_file_callback that serves files from a
+ * listing answers with this rule, so that every player finds the same files. */
+TRELMO_API int trelmo_match_file_name(const char *wanted, const char *const *names, size_t count);
 
 /* Releases the song; the engine then holds none. */
 TRELMO_API void trelmo_unload(trelmo_engine *engine);
@@ -109,6 +136,14 @@ typedef enum trelmo_source {
     TRELMO_SOURCE_SONG = 3     /* carried in the song file itself (NoiseTracker GS) */
 } trelmo_source;
 
+/* How an instrument's file was found. */
+typedef enum trelmo_found_by {
+    TRELMO_FOUND_BY_NAME = 0,        /* by the names the song gives: its bank after it, DOC.DATA, its ASIF files */
+    TRELMO_FOUND_BY_SECOND_LOOK = 1, /* a bank under a name songs carry on their disks (ECHO.MUS beside ECHO.WAVE) */
+    TRELMO_FOUND_BY_POSITION = 2,    /* the song's names were stripped: the bank's instrument at the same position */
+    TRELMO_FOUND_BY_CALLER = 3       /* the bank or instruments folder the caller chose */
+} trelmo_found_by;
+
 typedef struct trelmo_instrument {
     int number;         /* 1-based, as the song's cells name it */
     const char *name;   /* as stored in the song, up to its first NUL; may hold any other byte */
@@ -119,6 +154,7 @@ typedef struct trelmo_instrument {
     uint32_t loop_end;
     int loops;          /* 1 when the sample loops */
     int volume;         /* the song's default volume for the instrument */
+    int found_by;       /* a trelmo_found_by; TRELMO_FOUND_BY_NAME for a missing instrument */
 } trelmo_instrument;
 
 typedef struct trelmo_song_info {
