@@ -30,6 +30,12 @@ struct SongArgument {
 // when the demo song cannot be written out.
 std::vector<SongArgument> SongArguments(const std::vector<std::string>& paths);
 
+// Where a SoundSmith song's instruments come from when the user knows better than the names.
+struct InstrumentChoice {
+    std::string bank;         // --bank: the wave bank, used before any lookup
+    std::string instruments;  // --instruments: a folder searched after the song's own
+};
+
 struct RenderOptions {
     std::vector<std::string> songs;
     std::string output;     // -o: a file, "-" for standard output, empty for the default names
@@ -38,6 +44,7 @@ struct RenderOptions {
     bool force = false;
     bool quiet = false;
     bool strict = false;    // songs with missing instruments fail
+    InstrumentChoice choice;
     SoundSettings sound;
     std::string start;      // --start, --end: the stretch to render, as times
     std::string end;
@@ -49,6 +56,7 @@ struct PlayOptions {
     std::vector<std::string> songs;
     bool quiet = false;
     bool strict = false;
+    InstrumentChoice choice;
     SoundSettings sound;
     std::string start;
 };
@@ -57,6 +65,7 @@ struct InfoOptions {
     std::vector<std::string> songs;
     bool json = false;
     bool quiet = false;
+    InstrumentChoice choice;
     int loops = 1;          // the length is reported for this many passes
 };
 

@@ -35,6 +35,17 @@ const char* SourceName(int source) {
     }
 }
 
+// How the instrument's file was found; null for samples carried by the song or never found.
+const char* FoundByName(const trelmo_instrument& in) {
+    if (in.source != TRELMO_SOURCE_BANK && in.source != TRELMO_SOURCE_ASIF) return nullptr;
+    switch (in.found_by) {
+        case TRELMO_FOUND_BY_SECOND_LOOK: return "second look";
+        case TRELMO_FOUND_BY_POSITION: return "position";
+        case TRELMO_FOUND_BY_CALLER: return "caller";
+        default: return "name";
+    }
+}
+
 void PrintJson(const std::string& file, const trelmo_song_info& facts, uint64_t frames, const std::string& bankPath,
                const std::string& error, bool last) {
     std::printf("  {\n    \"file\": %s,\n", JsonString(file).c_str());
@@ -55,9 +66,11 @@ void PrintJson(const std::string& file, const trelmo_song_info& facts, uint64_t 
     std::printf("    \"instruments\": [");
     for (int i = 0; i < facts.instrument_count; ++i) {
         const trelmo_instrument& in = facts.instruments[i];
-        std::printf("%s\n      {\"number\": %d, \"name\": %s, \"source\": %s, \"file\": %s, \"length\": %u, "
-                    "\"loops\": %s, \"loopStart\": %u, \"loopEnd\": %u, \"volume\": %d}",
+        const char* found = FoundByName(in);
+        std::printf("%s\n      {\"number\": %d, \"name\": %s, \"source\": %s, \"foundBy\": %s, \"file\": %s, "
+                    "\"length\": %u, \"loops\": %s, \"loopStart\": %u, \"loopEnd\": %u, \"volume\": %d}",
                     i == 0 ? "" : ",", in.number, JsonString(in.name).c_str(), JsonString(SourceName(in.source)).c_str(),
+                    found != nullptr ? JsonString(found).c_str() : "null",
                     in.file[0] == '\0' ? "null" : JsonString(in.file).c_str(), in.length, in.loops ? "true" : "false",
                     in.loop_start, in.loop_end, in.volume);
     }
@@ -87,15 +100,17 @@ void PrintText(const std::string& file, const trelmo_song_info& facts, uint64_t 
                 loops > 1 ? (", " + std::to_string(loops) + " loops").c_str() : "", facts.ends != 0 ? "" : ", never ends");
     std::printf("  instruments  %d\n", facts.instrument_count);
     if (facts.instrument_count > 0) {
-        std::printf("    %3s  %-23s  %-7s  %7s  %-13s  %s\n", "#", "name", "source", "length", "loop", "volume");
+        std::printf("    %3s  %-23s  %-7s  %-11s  %7s  %-13s  %s\n", "#", "name", "source", "found by", "length", "loop",
+                    "volume");
     }
     for (int i = 0; i < facts.instrument_count; ++i) {
         const trelmo_instrument& in = facts.instruments[i];
         char loop[32] = "no";
         if (in.loops) std::snprintf(loop, sizeof loop, "%u-%u", in.loop_start, in.loop_end);
         if (in.source == TRELMO_SOURCE_MISSING) std::snprintf(loop, sizeof loop, "-");
-        std::printf("    %3d  %-23s  %-7s  %7u  %-13s  %d", in.number, Printable(in.name).c_str(), SourceName(in.source), in.length,
-                    loop, in.volume);
+        const char* found = FoundByName(in);
+        std::printf("    %3d  %-23s  %-7s  %-11s  %7u  %-13s  %d", in.number, Printable(in.name).c_str(),
+                    SourceName(in.source), found != nullptr ? found : "-", in.length, loop, in.volume);
         if (in.source == TRELMO_SOURCE_ASIF || in.source == TRELMO_SOURCE_MISSING) std::printf("  %s", Printable(in.file).c_str());
         std::printf("\n");
     }
@@ -115,7 +130,7 @@ int InfoCommand(const InfoOptions& options) {
         LoadedSong song;
         trelmo_set_loops(song.Engine(), options.loops);
         std::string error;
-        song.Load(songs[i].path, messages, error);
+        song.Load(songs[i].path, messages, error, options.choice);
         // A song that never ends is still described; it only cannot be rendered.
         const bool described = song.Described();
         if (!described) {

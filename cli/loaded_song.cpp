@@ -32,8 +32,11 @@ LoadedSong::~LoadedSong() {
     trelmo_destroy(engine_);
 }
 
-bool LoadedSong::Load(const std::string& path, std::FILE* messages, std::string& error) {
+bool LoadedSong::Load(const std::string& path, std::FILE* messages, std::string& error,
+                      const InstrumentChoice& choice) {
     trelmo_set_message_callback(engine_, messages != nullptr ? PrintMessage : nullptr, messages);
+    trelmo_set_bank_file(engine_, choice.bank.c_str());
+    trelmo_set_instruments_folder(engine_, choice.instruments.c_str());
     errno = 0;
     const int status = trelmo_load_file(engine_, path.c_str());
     const int reason = errno;
@@ -47,6 +50,7 @@ bool LoadedSong::Load(const std::string& path, std::FILE* messages, std::string&
         return true;
     }
     error = trelmo_status_message(status);
+    if (status == TRELMO_ERROR_BANK) error = std::string("wave bank ") + trelmo_load_problem(engine_);
     if ((status == TRELMO_ERROR_OPEN || status == TRELMO_ERROR_READ) && reason != 0) {
         error = std::string(status == TRELMO_ERROR_OPEN ? "cannot open: " : "cannot read: ") + std::strerror(reason);
     }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/cli.h"
 #include "trelmo/trelmo.h"
 
 namespace trelmo::cli {
@@ -17,7 +18,8 @@ public:
 
     // Loads the song at path; the loaders' messages go to messages (null: nowhere). False with the
     // reason ("cannot open: No such file or directory", ...) when it cannot be played.
-    bool Load(const std::string& path, std::FILE* messages, std::string& error);
+    bool Load(const std::string& path, std::FILE* messages, std::string& error,
+              const InstrumentChoice& choice = InstrumentChoice{});
 
     trelmo_engine* Engine() const { return engine_; }
     // True when a song was loaded and can be described (also when Load refused to play it).

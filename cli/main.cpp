@@ -88,6 +88,14 @@ void AddSoundOptions(CLI::App* command, SoundSettings& sound, bool forEver) {
     command->add_option("--solo", sound.solo, "Play only these tracks (a list as for --mute)");
 }
 
+// Where a SoundSmith song's instruments are, when the names do not say; shared by every command.
+void AddInstrumentOptions(CLI::App* command, InstrumentChoice& choice) {
+    command->add_option("--bank", choice.bank, "Use this wave bank for SoundSmith songs, before any lookup");
+    command->add_option("--instruments", choice.instruments,
+                        "Also look for wave banks and ASIF files in this folder, after the song's own")
+        ->check(CLI::ExistingDirectory);
+}
+
 }  // namespace
 
 }  // namespace trelmo::cli
@@ -117,6 +125,7 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1u, 256u));
     renderCommand->add_flag("--force", render.force, "Overwrite existing files");
     renderCommand->add_flag("--strict", render.strict, "Refuse songs whose instruments are missing");
+    AddInstrumentOptions(renderCommand, render.choice);
     renderCommand->add_flag("-q,--quiet", render.quiet, "No progress, no summary, no loading messages");
 
     PlayOptions play;
@@ -126,6 +135,7 @@ int main(int argc, char** argv) {
     AddSoundOptions(playCommand, play.sound, true);
     playCommand->add_flag("-q,--quiet", play.quiet, "No status line, no loading messages");
     playCommand->add_flag("--strict", play.strict, "Skip songs whose instruments are missing");
+    AddInstrumentOptions(playCommand, play.choice);
     playCommand->footer("Keys: space pause, left/right 5 s back/ahead, down/up 30 s back/ahead, 1-9 0 - = [ ]\n"
                         "mute tracks 1 to 14, a all tracks on again, n next song, q quit.");
 
@@ -136,6 +146,7 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 1000));
     infoCommand->add_flag("--json", info.json, "Write JSON: an array with one object per song");
     infoCommand->add_flag("-q,--quiet", info.quiet, "Leave out the loading messages");
+    AddInstrumentOptions(infoCommand, info.choice);
 
     CLI::App* aboutCommand = app.add_subcommand("about", "Show the plug-in's About text");
 

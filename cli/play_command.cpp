@@ -163,7 +163,7 @@ int PlayCommand(const PlayOptions& options) {
         const SongArgument& song = songs[i];
         LoadedSong loaded;
         ApplySettings(loaded.Engine(), sound);
-        if (!loaded.Load(song.path, options.quiet ? nullptr : stdout, error)) {
+        if (!loaded.Load(song.path, options.quiet ? nullptr : stdout, error, options.choice)) {
             Complain(song.displayName + ": " + error);
             result = ExitSongFailed;
             continue;

@@ -173,7 +173,7 @@ void RenderSong(Job& job, const Plan& plan) {
     std::string error;
     {
         MessageBuffer messages(!options.quiet);
-        const bool ok = loaded.Load(song.path, messages.Stream(), error);
+        const bool ok = loaded.Load(song.path, messages.Stream(), error, options.choice);
         report.messages = messages.Take();
         if (!ok) {
             report.complaints.push_back(song.displayName + ": " + error);
@@ -216,7 +216,7 @@ void RenderSong(Job& job, const Plan& plan) {
             SoundSettings settings = options.sound;
             settings.muteMask = AllTracks & ~playing;
             ApplySettings(prefixes.back()->Engine(), settings);
-            if (!prefixes.back()->Load(song.path, nullptr, error)) {
+            if (!prefixes.back()->Load(song.path, nullptr, error, options.choice)) {
                 report.complaints.push_back(song.displayName + ": " + error);
                 return;
             }
