@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include <libaudcore/audstrings.h>
 #include <libaudcore/index.h>
@@ -60,13 +62,13 @@ int SupplyCompanion(void *user, const char *name, const void **data, size_t *siz
         companions.entries = VFSFile::read_folder(companions.folder.c_str(), error);
         companions.listed = true;
     }
-    bool found = false;
-    for (const String &entry : companions.entries) {
-        if (strcmp_nocase(SongFileName(entry).c_str(), name) == 0) {
-            found = ReadCompanion(companions, entry);
-            break;
-        }
-    }
+    // The library's rule picks the entry (case, type suffixes), as it does on a local disk.
+    std::vector<std::string> names;
+    for (const String &entry : companions.entries) names.push_back(SongFileName(entry));
+    std::vector<const char *> pointers;
+    for (const std::string &entryName : names) pointers.push_back(entryName.c_str());
+    const int chosen = trelmo_match_file_name(name, pointers.data(), pointers.size());
+    bool found = chosen >= 0 && ReadCompanion(companions, companions.entries[chosen]);
     if (companions.entries.len() == 0) {
         std::string spellings[3] = {name, name, name};
         for (char &c : spellings[1]) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

@@ -1,13 +1,12 @@
 // What the player page needs around the C API in WebAssembly, where JavaScript can neither hand the
 // library a callback nor read its structures by field name:
 // - the files dropped with a song are registered here first, and loading answers the library's
-//   requests for companion files from them (names matched without regard to case);
+//   requests for companion files from them (names matched by the library's rule);
 // - the loaders' messages are kept for the page to show;
 // - the song's description is flattened into 32-bit slots in an order engine.js names;
 // - 64-bit frame counts travel as doubles (exact up to 2^53 frames, some 6000 years of sound).
 // The module imports nothing: it is compiled once and instantiated both on the page and in the
 // audio worklet.
-#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -30,25 +29,17 @@ std::vector<DroppedFile> Files;
 std::string Messages;
 std::string UsedNames;
 
-bool SameName(const std::string& a, const char* b) {
-    const size_t length = std::strlen(b);
-    if (a.size() != length) return false;
-    for (size_t i = 0; i < length; ++i) {
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
-
+// The library's rule picks the file (case, type suffixes), as it does on a disk.
 int FindFile(void*, const char* name, const void** data, size_t* size) {
-    for (DroppedFile& file : Files) {
-        if (!SameName(file.name, name)) continue;
-        file.used = true;
-        *data = file.bytes.data();
-        *size = file.bytes.size();
-        return 1;
-    }
-    return 0;
+    std::vector<const char*> names;
+    for (const DroppedFile& file : Files) names.push_back(file.name.c_str());
+    const int chosen = trelmo_match_file_name(name, names.data(), names.size());
+    if (chosen < 0) return 0;
+    DroppedFile& file = Files[static_cast<size_t>(chosen)];
+    file.used = true;
+    *data = file.bytes.data();
+    *size = file.bytes.size();
+    return 1;
 }
 
 void KeepMessage(void*, const char* message) { Messages += message; }
