@@ -67,6 +67,21 @@ TEST(BadInput, EachProblemIsOneLineAndTheOtherSongsStillRender) {
     EXPECT_EQ(FolderEntries(folder.File("out")), (std::vector<std::string>{"ECHO.wav", "LONELY.wav"}));
 }
 
+// A bank the user names must be usable: a folder or a 10-byte file is one line with its reason.
+TEST(BadInput, AnUnusableBankIsOneLineAndNothingIsWritten) {
+    TempDir folder;
+    folder.Copy(Corpus + "/wild/ECHO.MUS", "ECHO.MUS");
+    folder.Write("TEN.W", std::vector<uint8_t>(10, 1));
+    mkdir(folder.File("banks").c_str(), 0777);
+    for (const char* bank : {"banks", "TEN.W"}) {
+        TrelmoRun run = RunTrelmo({"render", "-q", "--bank", bank, "-o", "out.wav", "ECHO.MUS"}, folder.Path());
+        EXPECT_EQ(run.status, 1);
+        ASSERT_EQ(Lines(run.err).size(), 1u) << run.err;
+        EXPECT_TRUE(Contains(run.err, std::string("trelmo: ECHO.MUS: wave bank ") + bank + ": ")) << run.err;
+    }
+    EXPECT_EQ(FolderEntries(folder.Path()), (std::vector<std::string>{"ECHO.MUS", "TEN.W", "banks"}));
+}
+
 TEST(BadInput, CommandLineMistakesAreUsageErrors) {
     TempDir folder;
     const std::vector<std::vector<std::string>> mistakes = {

@@ -40,5 +40,14 @@ for song in "${songs[@]}"; do
   cmp -s "$work/$stem.plugin.pcm" "$work/together/$stem.raw" ||
     { echo "$name: trelmo render after other songs differs from the plug-in"; failed=1; }
 done
-echo "${#songs[@]} songs compared with the plug-in"
+# The same song as its disk names it (ECHO.MUS beside ECHO.WAVE) plays exactly as ECHO.MTP with ECHO.W.
+mkdir "$work/wild"
+cp "$corpus/wild/ECHO.MUS" "$corpus/wild/ECHO.WAVE" "$work/wild/"
+"$host" --drain-bytes 1048576 "$plugin" "$work/wild/ECHO.MUS" "$work/wild.plugin.pcm" >"$work/wild.log" 2>&1 ||
+  { echo "the player stand-in failed on wild/ECHO.MUS:"; tail -n 5 "$work/wild.log"; failed=1; }
+"$trelmo" render -q --format raw -o "$work/wild.raw" "$work/wild/ECHO.MUS"
+for pcm in "$work/wild.plugin.pcm" "$work/wild.raw"; do
+  cmp -s "$work/ECHO.plugin.pcm" "$pcm" || { echo "ECHO.MUS with ECHO.WAVE differs from ECHO.MTP ($pcm)"; failed=1; }
+done
+echo "${#songs[@]} songs compared with the plug-in, and ECHO.MUS as its disk names it"
 exit $failed
