@@ -1,0 +1,211 @@
+#include "containers/zip_archive.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <utility>
+
+namespace trelmo::containers {
+namespace {
+
+// More entries than any song collection holds; a hostile central directory stops here.
+constexpr size_t MaxListedEntries = 65536;
+constexpr size_t ReadBlock = 64 * 1024;
+
+struct ArchiveFree {
+    void operator()(archive* reader) const { archive_read_free(reader); }
+};
+using Reader = std::unique_ptr<archive, ArchiveFree>;
+
+std::string ReaderError(archive* reader, const char* fallback) {
+    const char* text = archive_error_string(reader);
+    return text != nullptr && *text != 0 ? text : fallback;
+}
+
+// Keeps the pathname inside the archive: no leading '/', no "." or "..", no empty components.
+std::string InnerPath(const std::string& name) {
+    std::string path;
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find('/', start);
+        if (end == std::string::npos) end = name.size();
+        const std::string component = name.substr(start, end - start);
+        if (!component.empty() && component != "." && component != "..") {
+            if (!path.empty()) path += '/';
+            path += component;
+        }
+        start = end + 1;
+    }
+    return path;
+}
+
+// The original name a gzip header may carry (flag FNAME), read through the bounds-checked reader.
+std::string GzipStoredName(ByteView bytes) {
+    const uint8_t flags = ReadU8(bytes, 3);
+    size_t pos = 10;
+    if ((flags & 0x04) != 0) pos += 2 + size_t{ReadU16Le(bytes, 10)};  // FEXTRA
+    if ((flags & 0x08) == 0) return {};
+    std::string name;
+    for (; pos < bytes.size && ReadU8(bytes, pos) != 0 && name.size() < 255; ++pos) {
+        name += static_cast<char>(ReadU8(bytes, pos));
+    }
+    const size_t slash = name.find_last_of("/\\");
+    return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+class ZipArchive final : public Container {
+public:
+    ZipArchive(std::vector<uint8_t> bytes, bool gzip) : bytes_(std::move(bytes)), gzip_(gzip) {}
+
+    // Lists the entries; false, with libarchive's reason, when not even one header can be read.
+    bool List(const std::string& name, std::string& error) {
+        Reader reader = Open();
+        if (!reader) {
+            error = "cannot start libarchive";
+            return false;
+        }
+        archive_entry* header = nullptr;
+        for (size_t ordinal = 0; ordinal < MaxListedEntries; ++ordinal) {
+            const int status = archive_read_next_header(reader.get(), &header);
+            if (status == ARCHIVE_EOF) break;
+            if (status != ARCHIVE_OK && status != ARCHIVE_WARN) {
+                if (ordinal == 0) {
+                    error = ReaderError(reader.get(), "not a zip or gzip file");
+                    return false;
+                }
+                break;  // what was listed before the damage stays listed
+            }
+            if (archive_entry_filetype(header) != AE_IFREG) continue;
+            Entry entry;
+            const bool raw = archive_format(reader.get()) == ARCHIVE_FORMAT_RAW;
+            if (raw) {
+                entry.path = InnerPath(GzipStoredName(View()));
+                if (entry.path.empty()) {
+                    entry.path = InnerPath(name);
+                    const size_t dot = entry.path.size() >= 3 ? entry.path.size() - 3 : std::string::npos;
+                    if (dot != std::string::npos && (entry.path.compare(dot, 3, ".gz") == 0 || entry.path.compare(dot, 3, ".GZ") == 0)) {
+                        entry.path.resize(dot);
+                    }
+                }
+                // The gzip trailer states the unpacked length (modulo 4 GB).
+                if (bytes_.size() >= 18) entry.size = ReadU32Le(View(), bytes_.size() - 4);
+            } else {
+                const char* path = archive_entry_pathname_utf8(header);
+                if (path == nullptr) path = archive_entry_pathname(header);
+                entry.path = InnerPath(path != nullptr ? path : "");
+                if (archive_entry_size_is_set(header)) entry.size = static_cast<uint64_t>(archive_entry_size(header));
+            }
+            if (entry.path.empty()) entry.path = "UNNAMED." + std::to_string(entries_.size() + 1);
+            if (archive_entry_is_encrypted(header)) {
+                entry.problem = "it is encrypted, which is not supported";
+            } else if (entry.size > MaxEntryBytes) {
+                entry.problem = "it claims " + std::to_string(entry.size) + " bytes, more than the limit of " +
+                                std::to_string(MaxEntryBytes);
+            }
+            entries_.push_back(std::move(entry));
+            ordinals_.push_back(ordinal);
+        }
+        return true;
+    }
+
+    const std::vector<Entry>& Entries() const override { return entries_; }
+
+    bool Read(size_t index, size_t limit, std::vector<uint8_t>& out, std::string& error) const override {
+        out.clear();
+        if (index >= entries_.size()) {
+            error = "no such entry";
+            return false;
+        }
+        const Entry& entry = entries_[index];
+        if (!entry.problem.empty()) {
+            error = entry.problem;
+            return false;
+        }
+        // A raw gzip stream's stated length wraps at 4 GB, so only the bytes themselves can say.
+        if (!gzip_ && entry.size > limit) {
+            error = "it holds " + std::to_string(entry.size) + " bytes, more than the limit of " + std::to_string(limit);
+            return false;
+        }
+        Reader reader = Open();
+        archive_entry* header = nullptr;
+        for (size_t ordinal = 0; reader && ordinal <= ordinals_[index]; ++ordinal) {
+            const int status = archive_read_next_header(reader.get(), &header);
+            if (status != ARCHIVE_OK && status != ARCHIVE_WARN) {
+                error = ReaderError(reader.get(), "the archive is damaged");
+                return false;
+            }
+        }
+        if (!reader) {
+            error = "cannot start libarchive";
+            return false;
+        }
+        std::vector<uint8_t> block(ReadBlock);
+        for (;;) {
+            const la_ssize_t got = archive_read_data(reader.get(), block.data(), block.size());
+            if (got == 0) break;
+            if (got < 0) {
+                if (got == ARCHIVE_WARN) continue;
+                out.clear();
+                error = ReaderError(reader.get(), "the archive is damaged");
+                return false;
+            }
+            const size_t count = static_cast<size_t>(got);
+            if (count > limit - out.size()) {
+                out.clear();
+                error = "it unpacks to more than the limit of " + std::to_string(limit) + " bytes";
+                return false;
+            }
+            out.insert(out.end(), block.begin(), block.begin() + got);
+        }
+        return true;
+    }
+
+private:
+    ByteView View() const { return ByteView{const_cast<uint8_t*>(bytes_.data()), bytes_.size()}; }
+
+    Reader Open() const {
+        Reader reader(archive_read_new());
+        if (!reader) return reader;
+        if (gzip_) {
+            archive_read_support_filter_gzip(reader.get());
+            archive_read_support_format_tar(reader.get());
+            archive_read_support_format_raw(reader.get());
+        } else {
+            archive_read_support_format_zip(reader.get());
+        }
+        if (archive_read_open_memory(reader.get(), bytes_.data(), bytes_.size()) != ARCHIVE_OK) reader.reset();
+        return reader;
+    }
+
+    std::vector<uint8_t> bytes_;
+    bool gzip_;
+    std::vector<Entry> entries_;
+    std::vector<size_t> ordinals_;  // each entry's place among all of libarchive's headers
+};
+
+}  // namespace
+
+bool LooksLikeZip(ByteView bytes) {
+    return ReadU8(bytes, 0) == 'P' && ReadU8(bytes, 1) == 'K' &&
+           ((ReadU8(bytes, 2) == 3 && ReadU8(bytes, 3) == 4) || (ReadU8(bytes, 2) == 5 && ReadU8(bytes, 3) == 6));
+}
+
+bool LooksLikeGzip(ByteView bytes) { return ReadU8(bytes, 0) == 0x1F && ReadU8(bytes, 1) == 0x8B && bytes.size >= 18; }
+
+std::unique_ptr<Container> OpenZipArchive(std::vector<uint8_t> bytes, const std::string& name, std::string& error) {
+    if (bytes.size() > MaxContainerBytes) {
+        error = "the archive is larger than " + std::to_string(MaxContainerBytes) + " bytes";
+        return nullptr;
+    }
+    const ByteView view{bytes.data(), bytes.size()};
+    const bool gzip = LooksLikeGzip(view);
+    if (!gzip && !LooksLikeZip(view)) {
+        error = "not a zip or gzip file";
+        return nullptr;
+    }
+    auto container = std::make_unique<ZipArchive>(std::move(bytes), gzip);
+    if (!container->List(name, error)) return nullptr;
+    return container;
+}
+
+}  // namespace trelmo::containers
