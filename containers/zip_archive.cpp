@@ -105,6 +105,11 @@ public:
             entries_.push_back(std::move(entry));
             ordinals_.push_back(ordinal);
         }
+        // A gzip file of a few zero blocks reads as an empty tar archive: then it is one file.
+        if (gzip_ && !rawOnly_ && entries_.empty() && archive_format(reader.get()) != ARCHIVE_FORMAT_RAW) {
+            rawOnly_ = true;
+            return List(name, error);
+        }
         return true;
     }
 
@@ -168,7 +173,7 @@ private:
         if (!reader) return reader;
         if (gzip_) {
             archive_read_support_filter_gzip(reader.get());
-            archive_read_support_format_tar(reader.get());
+            if (!rawOnly_) archive_read_support_format_tar(reader.get());
             archive_read_support_format_raw(reader.get());
         } else {
             archive_read_support_format_zip(reader.get());
@@ -179,6 +184,7 @@ private:
 
     std::vector<uint8_t> bytes_;
     bool gzip_;
+    bool rawOnly_ = false;
     std::vector<Entry> entries_;
     std::vector<size_t> ordinals_;  // each entry's place among all of libarchive's headers
 };

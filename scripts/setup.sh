@@ -16,6 +16,8 @@ packages=(
   audacious audacious-plugins audacious-dev dbus-daemon
   emscripten chromium-headless-shell
   sox bash-completion
+  # zip and gzip files are read through libarchive; nulib2 makes and checks the NuFX test archives.
+  libarchive-dev nulib2
 )
 # The browser test's driver comes from npm; Debian's Node and npm serve when no other Node is present.
 command -v npm >/dev/null || packages+=(nodejs npm)
