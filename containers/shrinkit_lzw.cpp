@@ -158,7 +158,8 @@ bool UnpackShrinkIt(ByteView packed, ShrinkItMethod method, size_t length, std::
     const uint16_t storedCrc = lzw1 ? ReadU16Le(packed, 0) : 0;
     const uint8_t delimiter = ReadU8(packed, headerSize - 1);
     size_t pos = headerSize;
-    out.reserve(std::min(length, packed.size * 64));  // grows further only as real chunks unpack
+    // Reserved for what typical data unpacks to; the rest grows only as real chunks unpack.
+    out.reserve(std::min(length, ChunkSize + packed.size * 4));
 
     // The table is large: keep it off the stack.
     auto table = std::make_unique<LzwTable>();

@@ -81,7 +81,7 @@ public:
             if (raw) {
                 entry.path = InnerPath(GzipStoredName(View()));
                 if (entry.path.empty()) {
-                    entry.path = InnerPath(name);
+                    entry.path = InnerPath(name.substr(name.find_last_of('/') + 1));  // npos + 1 is 0
                     const size_t dot = entry.path.size() >= 3 ? entry.path.size() - 3 : std::string::npos;
                     if (dot != std::string::npos && (entry.path.compare(dot, 3, ".gz") == 0 || entry.path.compare(dot, 3, ".GZ") == 0)) {
                         entry.path.resize(dot);

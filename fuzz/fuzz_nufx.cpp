@@ -1,10 +1,10 @@
-// Any bytes as a NuFX archive (bare or behind a Binary II header), every record read, and the same
-// bytes straight into both ShrinkIt decompressors with a length taken from the input.
-#include <cstddef>
-#include <cstdint>
+// Any bytes as a NuFX archive (bare or behind a Binary II header) and as a Binary II archive, every
+// entry read; then the same bytes straight into both ShrinkIt decompressors, with a length taken
+// from the input.
 #include <string>
 #include <vector>
 
+#include "containers/binary_ii.h"
 #include "containers/nufx_archive.h"
 #include "containers/shrinkit_lzw.h"
 #include "fuzz/fuzz_support.h"
@@ -12,21 +12,20 @@
 using namespace trelmo;
 using namespace trelmo::containers;
 
-// Small enough to keep each input quick, large enough for several 4 KB chunks and tables that fill.
+// Small enough to keep each input quick, large enough for many 4 KB chunks and tables that fill.
 constexpr size_t FuzzLimit = 1 << 20;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string error;
-    auto archive = OpenNufxArchive(std::vector<uint8_t>(data, data + size), error);
-    if (archive) {
-        const auto& entries = archive->Entries();
-        for (size_t i = 0; i < entries.size(); ++i) {
+    for (auto open : {OpenNufxArchive, OpenBinaryII}) {
+        const auto archive = open(std::vector<uint8_t>(data, data + size), error);
+        for (size_t i = 0; archive && i < archive->Entries().size(); ++i) {
+            const Entry& entry = archive->Entries()[i];
             std::vector<uint8_t> out;
             const bool read = archive->Read(i, FuzzLimit, out, error);
-            fuzz::Require(read ? out.size() == entries[i].size : out.empty() && !error.empty(),
+            fuzz::Require(read ? out.size() == entry.size : out.empty() && !error.empty(),
                           "an entry reads whole at its stated size, or not at all with a reason");
-            fuzz::Require(read || entries[i].problem.empty() || error == entries[i].problem,
-                          "a listed problem is the reason given");
+            fuzz::Require(read || entry.problem.empty() || error == entry.problem, "a listed problem is the reason given");
         }
     }
     const ByteView packed{const_cast<uint8_t*>(data), size};
