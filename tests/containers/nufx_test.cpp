@@ -211,9 +211,8 @@ TEST(ContainersHostile, DamagedRecordsAreSkippedAndNothingReachesBeyondTheLimits
     test::TempDir dir;
     dir.Write("ECHO.MUS", Slurp(Wild + "ECHO.MUS"));
     const Bytes made = Shell("cd " + Quote(dir.Path()) + " && " + Nulib2("-a song.shk ECHO.MUS >/dev/null && cat song.shk"));
-    const size_t attributes = made[54] | made[55] << 8;
-    const size_t threads = 48 + attributes + (made[48 + attributes - 2] | made[48 + attributes - 1] << 8);
-    const size_t data = threads + 16 * made[58];
+    const size_t attributes = ReadU16Le(ByteView{const_cast<uint8_t*>(made.data()), made.size()}, 54);
+    const size_t threads = 48 + attributes + made[48 + attributes - 2], data = threads + 16 * size_t{made[58]};
     for (uint32_t claim : {0xFFFFFFFFu, 60u << 20}) {
         Bytes bytes = made;
         for (size_t t = threads; t < data; t += 16) {
