@@ -148,8 +148,7 @@ public:
         for (;;) {
             const la_ssize_t got = archive_read_data(reader.get(), block.data(), block.size());
             if (got == 0) break;
-            if (got < 0) {
-                if (got == ARCHIVE_WARN) continue;
+            if (got < 0) {  // a warning too: retrying could repeat it for ever
                 out.clear();
                 error = ReaderError(reader.get(), "the archive is damaged");
                 return false;
