@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "tools/writers/asif_writer.h"
+#include "tools/writers/disk_image_writer.h"
 #include "tools/writers/ntg_writer.h"
+#include "tools/writers/prodos_writer.h"
 #include "tools/writers/save_file.h"
 #include "tools/writers/soundsmith_writer.h"
 #include "tools/writers/wave_bank_writer.h"
@@ -108,6 +110,28 @@ int main(int argc, char** argv) {
     ok &= Save(root + "/fuzz_host_files/unc", Concat("\\\\SERVER\\MUSIC\\SONG.NTG", BuildNtgSong(TwoGroupSong())));
     ok &= Save(root + "/fuzz_host_files/relative", Concat("MUSIC\\SONG.MTP", {'K', 'O', 'V'}));
     ok &= Save(root + "/fuzz_host_files/trailing-backslash", Concat("C:\\DIR\\", {'S', 'O', 'N', 'G', 'O'}));
+    // Small volumes, so that mutations stay cheap: every storage type, folders, lower-case names.
+    ProdosVolumeWriter small("Seeds", 64);
+    const int folder = small.AddFolder(small.AddFolder(0, "Music"), "Deep");
+    small.AddFile(0, "SEED", std::vector<uint8_t>(300, 0x41));
+    small.AddFile(folder, "Song.Mtp", std::vector<uint8_t>(5000, 0x42), {.fileType = 0xD5, .auxType = 7});
+    std::vector<uint8_t> holes(9000, 0);
+    holes[8999] = 1;
+    small.AddFile(folder, "SPARSE", holes, {.sparse = true});
+    small.AddFile(0, "FORKS", std::vector<uint8_t>(700, 0x43), {.extended = true, .resourceFork = {1, 2, 3}});
+    ok &= Save(root + "/fuzz_prodos/written-small.po", small.Image());
+    ok &= Save(root + "/fuzz_prodos/written-small.2mg", TwoImgBytes(small.Image(), {.zeroDataLength = true}));
+    ok &= Save(root + "/fuzz_prodos/written-small.dc42", DiskCopyBytes(small.Image()));
+    ProdosVolumeWriter tree("TREE", 280);
+    std::vector<uint8_t> sparseTree(140000, 0);
+    sparseTree[139999] = 1;
+    tree.AddFile(0, "BIG", sparseTree, {.sparse = true});
+    ok &= Save(root + "/fuzz_prodos/written-tree.do", DosOrderBytes(tree.Image()));
+    ProdosVolumeWriter loop("LOOP", 32);
+    const ProdosVolumeWriter::Placed self = loop.AddFile(0, "SELF", std::vector<uint8_t>(2000, 0x44));
+    loop.SetPointer(self.keyBlock, 1, self.keyBlock);
+    loop.SetNextBlock(loop.FolderBlocks(0).back(), 2);
+    ok &= Save(root + "/fuzz_prodos/written-loops.po", loop.Image());
     if (!ok) std::fprintf(stderr, "some seeds could not be written\n");
     return ok ? 0 : 1;
 }
