@@ -246,7 +246,9 @@ bool ProdosVolume::Read(size_t index, size_t limit, std::vector<uint8_t>& out, s
     const ByteView all{const_cast<uint8_t*>(bytes_.data()), bytes_.size()};
     auto blockView = [&](uint16_t block) { return SubView(all, offset_ + size_t{block} * ProdosBlockSize, ProdosBlockSize); };
 
-    std::vector<uint8_t> data(fork.eof, 0);
+    // Written in place, so that a caller that reads file after file into one vector reuses its room.
+    std::vector<uint8_t>& data = out;
+    data.assign(fork.eof, 0);
     const size_t blocks = (size_t{fork.eof} + ProdosBlockSize - 1) / ProdosBlockSize;
     // Copies the data block of the file's block number k; zero is a hole, left as zeros.
     auto copy = [&](size_t k, uint16_t block) {
@@ -281,10 +283,10 @@ bool ProdosVolume::Read(size_t index, size_t limit, std::vector<uint8_t>& out, s
         }
     }
     if (!whole) {
+        out.clear();
         error = problem;
         return false;
     }
-    out = std::move(data);
     return true;
 }
 
