@@ -103,6 +103,7 @@ std::unique_ptr<ProdosVolume> ProdosVolume::Open(std::vector<uint8_t> bytes, siz
     volume->volumeName_ = EntryName(header, ReadU16Le(header, VolumeCaseFlagsAt));
     volume->directoryBlocks_.assign(volume->blockCount_, false);
     volume->ListFolder(VolumeKeyBlock, volume->volumeName_, 0);
+    volume->directoryBlocks_ = {};
     return volume;
 }
 
@@ -149,16 +150,14 @@ void ProdosVolume::ListFolder(uint16_t keyBlock, const std::string& prefix, int 
                 ++skipped;
                 continue;
             }
-            if (entries_.size() >= MaxProdosEntries) {
-                AddNote("the volume has more than " + std::to_string(MaxProdosEntries) + " files; the rest are not listed");
-                return;
-            }
+            if (Full()) return;
             const std::string path = prefix + "/" + name;
             if (storage == Folder) {
                 ListFolder(ReadU16Le(entry, KeyPointerAt), path, depth + 1);
-                if (entries_.size() >= MaxProdosEntries) return;
+                if (full_) return;
             } else {
-                AddFileEntry(entry.data, path);
+                listingBytes_ += path.size();
+                AddFileEntry(entry, path);
             }
         }
         block = ReadU16Le(view, 2);
@@ -168,8 +167,15 @@ void ProdosVolume::ListFolder(uint16_t keyBlock, const std::string& prefix, int 
     }
 }
 
-void ProdosVolume::AddFileEntry(const uint8_t* entryBytes, const std::string& path) {
-    const ByteView entry{const_cast<uint8_t*>(entryBytes), MinEntryLength};
+bool ProdosVolume::Full() {
+    if (!full_ && (entries_.size() >= MaxProdosEntries || listingBytes_ >= MaxProdosListingBytes)) {
+        full_ = true;
+        AddNote("the volume lists more than " + std::to_string(entries_.size()) + " files; the rest are not listed");
+    }
+    return full_;
+}
+
+void ProdosVolume::AddFileEntry(ByteView entry, const std::string& path) {
     const uint8_t storage = static_cast<uint8_t>(ReadU8(entry, 0) >> 4);
     Entry listed;
     listed.path = path;

@@ -6,7 +6,8 @@
 // A damaged or hostile volume is read as far as it can be trusted: a directory chain or folder that
 // points back is followed only once, a file whose blocks lie beyond the volume, are used twice, or
 // that claims more bytes than the whole volume holds is listed with its problem, and an entry
-// whose name is no ProDOS name is left out. What was cut short is told in Notes().
+// whose name is no ProDOS name is left out. The listing is bounded (MaxProdosEntries entries,
+// MaxProdosListingBytes of paths, MaxProdosFolderDepth levels). What was cut short is told in Notes().
 #pragma once
 
 #include <cstddef>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "containers/container.h"
+#include "instruments/block_reader.h"
 
 namespace trelmo::containers {
 
@@ -24,6 +26,7 @@ constexpr size_t ProdosBlockSize = 512;
 // they keep a hostile volume's listing small.
 constexpr int MaxProdosFolderDepth = 64;
 constexpr size_t MaxProdosEntries = 100000;
+constexpr size_t MaxProdosListingBytes = size_t{16} << 20;  // the listed paths, all together
 
 class ProdosVolume : public Container {
 public:
@@ -52,12 +55,15 @@ public:
 private:
     ProdosVolume() = default;
     void ListFolder(uint16_t keyBlock, const std::string& prefix, int depth);
-    void AddFileEntry(const uint8_t* entry, const std::string& path);
+    void AddFileEntry(ByteView entry, const std::string& path);
+    bool Full();
 
     std::vector<uint8_t> bytes_;
     size_t offset_ = 0;
     size_t blockCount_ = 0;  // blocks that both the header claims and the bytes hold
-    std::vector<bool> directoryBlocks_;  // blocks already read as directory blocks
+    std::vector<bool> directoryBlocks_;  // blocks already read as directory blocks, while listing
+    size_t listingBytes_ = 0;
+    bool full_ = false;
     std::string volumeName_;
     std::vector<Entry> entries_;
     std::vector<Fork> forks_;  // one per entry
