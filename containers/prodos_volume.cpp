@@ -167,6 +167,14 @@ void ProdosVolume::ListFolder(uint16_t keyBlock, const std::string& prefix, int 
     }
 }
 
+void ProdosVolume::AddNote(std::string note) {
+    if (notes_.size() < MaxProdosNotes) {
+        notes_.push_back(std::move(note));
+    } else if (notes_.size() == MaxProdosNotes) {
+        notes_.push_back("more of the volume is damaged than these notes tell");
+    }
+}
+
 bool ProdosVolume::Full() {
     if (!full_ && (entries_.size() >= MaxProdosEntries || listingBytes_ >= MaxProdosListingBytes)) {
         full_ = true;

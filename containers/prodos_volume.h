@@ -26,6 +26,7 @@ constexpr size_t ProdosBlockSize = 512;
 // they keep a hostile volume's listing small.
 constexpr int MaxProdosFolderDepth = 64;
 constexpr size_t MaxProdosEntries = 100000;
+constexpr size_t MaxProdosNotes = 100;
 constexpr size_t MaxProdosListingBytes = size_t{16} << 20;  // the listed paths, all together
 
 class ProdosVolume : public Container {
@@ -42,7 +43,8 @@ public:
     // while listing, one sentence each.
     const std::string& VolumeName() const { return volumeName_; }
     const std::vector<std::string>& Notes() const { return notes_; }
-    void AddNote(std::string note) { notes_.push_back(std::move(note)); }
+    // Adds a note; past MaxProdosNotes of them, one last note says that there are more.
+    void AddNote(std::string note);
 
     // Where a data fork lies: its storage type (1 seedling, 2 sapling, 3 tree), key block and length.
     struct Fork {
