@@ -28,11 +28,13 @@ Bytes RealImage() {
 Bytes HardDisk() {
     writers::ProdosVolumeWriter writer("HARD.DISK", 65535);
     for (int f = 0; f < 20; ++f) {
-        const int folder = writer.AddFolder(0, "FOLDER." + std::to_string(f));
+        std::string folderName = "FOLDER.";  // appended: GCC 12 warns wrongly about literal + string at -O3
+        const int folder = writer.AddFolder(0, folderName += std::to_string(f));
         for (int i = 0; i < 50; ++i) {
             Bytes data(28000 + static_cast<size_t>((f * 50 + i) % 8) * 1000, static_cast<uint8_t>(i));
             if (i % 10 == 0) std::copy_n("SONGOK", 6, data.begin());
-            writer.AddFile(folder, "FILE." + std::to_string(i), data);
+            std::string name = "FILE.";
+            writer.AddFile(folder, name += std::to_string(i), data);
         }
     }
     return writers::TwoImgBytes(writer.Image());

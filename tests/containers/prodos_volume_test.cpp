@@ -48,6 +48,12 @@ std::map<std::string, std::string> ReadEverything(const Container& volume) {
     return read;
 }
 
+// Appended, not prefixed: GCC 12 warns wrongly (-Wrestrict) about a literal + std::to_string at -O3.
+std::string Numbered(char letter, int n) {
+    std::string name(1, letter);
+    return name += std::to_string(n);
+}
+
 std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 std::string Notes(const Container& volume) {
@@ -103,10 +109,10 @@ struct Sample {
         int folder = music;
         std::string path = "Music/";
         for (int depth = 0; depth < 20; ++depth) {
-            folder = writer.AddFolder(folder, "D" + std::to_string(depth));
-            path += "D" + std::to_string(depth) + "/";
+            folder = writer.AddFolder(folder, Numbered('D', depth));
+            path += Numbered('D', depth) + "/";
         }
-        for (int i = 0; i < 30; ++i) Add(folder, path, "F" + std::to_string(i), Pattern(10 + static_cast<size_t>(i), 8));
+        for (int i = 0; i < 30; ++i) Add(folder, path, Numbered('F', i), Pattern(10 + static_cast<size_t>(i), 8));
     }
 };
 
