@@ -124,15 +124,26 @@ void DescribeNtg(const Engine& engine, Description& d) {
     }
 }
 
-// Runs the sequencer alone over one pass: every tick is one block of TickLength frames.
-uint64_t MeasurePass(Engine& engine, uint64_t tickLimit, bool& ends) {
+// Runs the sequencer alone over one pass: every tick is one block of TickLength frames. Notes
+// where each position starts: with the pass for the first, else with the tick that reads its
+// first row (where the song's place first shows it).
+uint64_t MeasurePass(Engine& engine, uint64_t tickLimit, bool& ends, std::vector<uint64_t>& starts) {
     StartSong(engine);
     ResetVoiceBank(engine);
     SetTickRate(engine, 125);
+    if (!starts.empty()) starts[0] = 0;
     uint64_t frames = 0;
     uint64_t ticks = 0;
     while (engine.Player.songEnded == 0 && ticks < tickLimit) {
+        const int position = engine.Player.orderPosition;
+        const int row = engine.Player.rowIndex;
         SequencerTick(engine);
+        // Every row read moves the row on or the position on.
+        const bool rowRead = engine.Player.rowIndex != row || engine.Player.orderPosition != position;
+        if (rowRead && row == 0 && position >= 0 && static_cast<size_t>(position) < starts.size() &&
+            starts[static_cast<size_t>(position)] == NotReached) {
+            starts[static_cast<size_t>(position)] = frames;
+        }
         frames += engine.TickLength;
         ++ticks;
     }
@@ -169,7 +180,8 @@ void DescribeSong(trelmo_engine& handle) {
     d.info.instrument_count = static_cast<int>(d.instruments.size());
     d.info.instruments = d.instruments.data();
     bool ends = true;
-    handle.passFrames = MeasurePass(engine, handle.passTickLimit, ends);
+    d.positionStarts.assign(static_cast<size_t>(std::max(d.info.positions, 0)), NotReached);
+    handle.passFrames = MeasurePass(engine, handle.passTickLimit, ends, d.positionStarts);
     d.info.frames = handle.passFrames;
     d.info.ends = ends ? 1 : 0;
     ClearPlayState(engine);

@@ -24,7 +24,12 @@ struct Description {
     std::string lookedFor;
     std::vector<std::string> names;
     std::vector<std::string> files;
+    // The frame of one pass at which each order-list position starts; NotReached when the pass
+    // never gets there (a damaged song measured up to its limit).
+    std::vector<uint64_t> positionStarts;
 };
+
+constexpr uint64_t NotReached = UINT64_MAX;
 
 // Where rendering stands: the block of the current tick and how much of it has been handed out.
 struct Playhead {

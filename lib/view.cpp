@@ -138,6 +138,23 @@ int trelmo_order_pattern(trelmo_engine* handle, int position) {
     return trelmo::lib::OrderPattern(handle->engine, position);
 }
 
+int trelmo_order_position_frame(trelmo_engine* handle, int position, uint64_t* frame) {
+    if (frame == nullptr) return TRELMO_ERROR_ARGUMENT;
+    if (!HasSong(handle)) return TRELMO_ERROR_NO_SONG;
+    const std::vector<uint64_t>& starts = handle->description.positionStarts;
+    if (position < 0 || static_cast<size_t>(position) >= starts.size() ||
+        starts[static_cast<size_t>(position)] == trelmo::lib::NotReached) {
+        return TRELMO_ERROR_ARGUMENT;
+    }
+    // Every pass takes the same frames: the pass being played is the one that holds the playhead
+    // (the last one once the song has ended). A song that never ends has only its first.
+    const uint64_t passFrames = handle->passFrames;
+    uint64_t pass = passFrames == 0 || handle->description.info.ends == 0 ? 0 : handle->playhead.position / passFrames;
+    if (handle->loops != 0) pass = std::min<uint64_t>(pass, static_cast<uint64_t>(handle->loops - 1));
+    *frame = pass * passFrames + starts[static_cast<size_t>(position)];
+    return TRELMO_OK;
+}
+
 int trelmo_pattern_cells(trelmo_engine* handle, int pattern, trelmo_cell* cells, size_t capacity) {
     if (!HasSong(handle)) return TRELMO_ERROR_NO_SONG;
     const int tracks = trelmo::lib::ViewTracks(*handle);

@@ -237,6 +237,13 @@ TRELMO_API int trelmo_get_place(trelmo_engine *engine, trelmo_place *place);
 /* The pattern played at an order-list position (0 .. positions - 1), or -1 for any other. */
 TRELMO_API int trelmo_order_pattern(trelmo_engine *engine, int position);
 
+/* The frame at which an order-list position starts in the pass being played (the pass that holds
+ * trelmo_position; the last pass after the end): the first frame whose place (trelmo_get_place) is
+ * that position, which is the start of the pass for position 0 and otherwise the tick that reads
+ * the position's first row. trelmo_seek to it is exact, as every seek is. TRELMO_ERROR_ARGUMENT for
+ * a position out of range, one that a damaged song never reaches, or a NULL frame. */
+TRELMO_API int trelmo_order_position_frame(trelmo_engine *engine, int position, uint64_t *frame);
+
 /* One cell of a pattern, in the same terms for both kinds of song. */
 #define TRELMO_NOTE_STOP (-1)  /* the cell silences its track */
 #define TRELMO_NOTE_BREAK (-2) /* the pattern ends after this row */

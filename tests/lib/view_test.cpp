@@ -74,6 +74,42 @@ TEST_F(View, PlaceFollowsTheRowsThroughABreakToTheEnd) {
     EXPECT_EQ(trelmo_order_pattern(engine, 2), -1);
 }
 
+TEST_F(View, EachPositionStartsWhereThePlaceFirstShowsItInEveryPass) {
+    LoadBreakSong();
+    ASSERT_EQ(trelmo_set_loops(engine, 2), TRELMO_OK);
+    const uint64_t pass = trelmo_song_info_get(engine)->frames;
+    // Frame by frame: where the place turns to each position, and what the jump answers meanwhile.
+    std::vector<uint64_t> seen, answered;
+    int16_t frame[2];
+    trelmo_place place{};
+    for (uint64_t at = 0; trelmo_render(engine, frame, 1) == 1; ++at) {
+        ASSERT_EQ(trelmo_get_place(engine, &place), TRELMO_OK);
+        if (seen.size() == 2 * (at / pass) + static_cast<uint64_t>(place.position)) {
+            seen.push_back(at);
+            uint64_t start = 0;
+            ASSERT_EQ(trelmo_order_position_frame(engine, place.position, &start), TRELMO_OK);
+            answered.push_back(start);
+        }
+    }
+    ASSERT_EQ(seen.size(), 4u) << "two positions in each of two passes";
+    EXPECT_EQ(seen[0], 0u);
+    EXPECT_EQ(seen[2], pass);
+    EXPECT_EQ(answered, seen);
+    uint64_t start = 0;
+    ASSERT_EQ(trelmo_order_position_frame(engine, 1, &start), TRELMO_OK);
+    EXPECT_EQ(start, seen[3]) << "after the end: the last pass";
+    ASSERT_EQ(trelmo_seek(engine, seen[1]), TRELMO_OK);
+    ASSERT_EQ(trelmo_order_position_frame(engine, 1, &start), TRELMO_OK);
+    EXPECT_EQ(start, seen[1]) << "back in the first pass";
+    ASSERT_EQ(trelmo_render(engine, frame, 1), 1u);
+    ASSERT_EQ(trelmo_get_place(engine, &place), TRELMO_OK);
+    EXPECT_EQ(std::pair(place.position, place.row), std::pair(1, 0)) << "the jump lands on the position's first row";
+    EXPECT_EQ(trelmo_order_position_frame(engine, 2, &start), TRELMO_ERROR_ARGUMENT);
+    EXPECT_EQ(trelmo_order_position_frame(engine, -1, &start), TRELMO_ERROR_ARGUMENT);
+    trelmo_unload(engine);
+    EXPECT_EQ(trelmo_order_position_frame(engine, 0, &start), TRELMO_ERROR_NO_SONG);
+}
+
 TEST_F(View, CellsOfBothKindsInOneForm) {
     LoadBreakSong();
     std::vector<trelmo_cell> cells(TRELMO_PATTERN_ROWS * TRELMO_MAX_TRACKS);
