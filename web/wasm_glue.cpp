@@ -1,7 +1,10 @@
 // What the player page needs around the C API in WebAssembly, where JavaScript can neither hand the
 // library a callback nor read its structures by field name:
-// - the files dropped with a song are registered here first, and loading answers the library's
-//   requests for companion files from them (names matched by the library's rule);
+// - the companion files the page has for a song are registered here first, each under the very name
+//   the library asked for (the page picks the file that answers a name by the library's own rule,
+//   trelmo_match_file_name: web/page/companions.js), and loading
+//   answers the library's requests from them; every name asked is kept, in order, so that the page
+//   can go and find the ones it does not have yet;
 // - the loaders' messages are kept for the page to show;
 // - the song's description is flattened into 32-bit slots in an order engine.js names;
 // - 64-bit frame counts travel as doubles (exact up to 2^53 frames, some 6000 years of sound).
@@ -19,27 +22,24 @@
 
 namespace {
 
-struct DroppedFile {
+struct CompanionFile {
     std::string name;
     std::vector<uint8_t> bytes;
-    bool used = false;
 };
 
-std::vector<DroppedFile> Files;
+std::vector<CompanionFile> Files;
+std::vector<std::string> Asked;
 std::string Messages;
-std::string UsedNames;
 
-// The library's rule picks the file (case, type suffixes), as it does on a disk.
 int FindFile(void*, const char* name, const void** data, size_t* size) {
-    std::vector<const char*> names;
-    for (const DroppedFile& file : Files) names.push_back(file.name.c_str());
-    const int chosen = trelmo_match_file_name(name, names.data(), names.size());
-    if (chosen < 0) return 0;
-    DroppedFile& file = Files[static_cast<size_t>(chosen)];
-    file.used = true;
-    *data = file.bytes.data();
-    *size = file.bytes.size();
-    return 1;
+    Asked.emplace_back(name);
+    for (const CompanionFile& file : Files) {
+        if (file.name != name) continue;
+        *data = file.bytes.data();
+        *size = file.bytes.size();
+        return 1;
+    }
+    return 0;
 }
 
 void KeepMessage(void*, const char* message) { Messages += message; }
@@ -52,26 +52,28 @@ int32_t Pointer(const void* p) { return static_cast<int32_t>(reinterpret_cast<ui
 GLUE_EXPORT void web_files_clear() { Files.clear(); }
 
 GLUE_EXPORT int web_file_add(const char* name, const uint8_t* data, size_t size) {
-    Files.push_back(DroppedFile{name, std::vector<uint8_t>(data, data + size)});
+    Files.push_back(CompanionFile{name, std::vector<uint8_t>(data, data + size)});
     return static_cast<int>(Files.size());
 }
 
 // Loads a song with the registered companion files; returns a trelmo_status.
 GLUE_EXPORT int web_load(trelmo_engine* engine, const void* data, size_t size, const char* name) {
     Messages.clear();
-    for (DroppedFile& file : Files) file.used = false;
+    Asked.clear();
     trelmo_set_message_callback(engine, KeepMessage, nullptr);
-    const int status = trelmo_load_memory(engine, data, size, name, FindFile, nullptr);
-    UsedNames.clear();
-    for (const DroppedFile& file : Files) {
-        if (file.used) UsedNames += file.name + "\n";
-    }
-    return status;
+    return trelmo_load_memory(engine, data, size, name, FindFile, nullptr);
 }
 
-// The last load's messages, and the companion files it took (one name a line).
+// The last load's messages, and the companion names it asked for (count, then each in order).
 GLUE_EXPORT const char* web_messages() { return Messages.c_str(); }
-GLUE_EXPORT const char* web_used_files() { return UsedNames.c_str(); }
+GLUE_EXPORT int web_asked_count() { return static_cast<int>(Asked.size()); }
+GLUE_EXPORT const char* web_asked_name(int index) {
+    return index >= 0 && static_cast<size_t>(index) < Asked.size() ? Asked[static_cast<size_t>(index)].c_str() : "";
+}
+
+// The library's size limits, so that the page reads no more than the library would take.
+GLUE_EXPORT double web_max_song_bytes() { return TRELMO_MAX_SONG_BYTES; }
+GLUE_EXPORT double web_max_companion_bytes() { return TRELMO_MAX_COMPANION_BYTES; }
 
 // The song's description in slots; returns the number of slots, 0 without a song.
 GLUE_EXPORT int web_info(trelmo_engine* engine, int32_t* out) {
@@ -120,4 +122,10 @@ GLUE_EXPORT double web_position(trelmo_engine* engine) { return static_cast<doub
 
 GLUE_EXPORT int web_seek(trelmo_engine* engine, double frame) {
     return trelmo_seek(engine, frame <= 0 ? 0 : static_cast<uint64_t>(frame));
+}
+
+// The frame at which an order position starts in the pass being played; -1 when there is none.
+GLUE_EXPORT double web_position_frame(trelmo_engine* engine, int position) {
+    uint64_t frame = 0;
+    return trelmo_order_position_frame(engine, position, &frame) == TRELMO_OK ? static_cast<double>(frame) : -1.0;
 }

@@ -1,230 +1,177 @@
-// The player page: the playlist, the transport, the options and the song's view. The page keeps one
-// engine of its own for what it shows and saves (the song's facts, its patterns, WAV files); the
-// audio worklet keeps another that plays. Both run the same WebAssembly module, compiled once here.
-import { Engine, instantiate, SAMPLE_RATE } from './engine.js';
-import { filesFromDrop, filesFromInput, readSong, songsAmong } from './files.js';
+// The player page: what it shows and how its controls, links and keys reach the player. The parts:
+// state.js (what the page knows, kept settings), audio.js (the audio graph), playlist.js and
+// companions.js (songs and the files they ask for), player.js (the transport), keys.js, media.js
+// (the system's media controls), view.js (the tracker view), wav.js; the worklet plays.
+import { prepareAudio, setVolume } from './audio.js';
+import { Engine, instantiate } from './engine.js';
+import { filesFromDrop, filesFromInput, songsAmong } from './files.js';
+import { wireKeys } from './keys.js';
+import { wireMediaSession } from './media.js';
+import * as player from './player.js';
+import { addDemo, addFileSongs, addUrls } from './playlist.js';
+import { formatTime, loadSettings, on, parseTime, saveSettings, state } from './state.js';
 import { SongView } from './view.js';
 import { MAX_WAV_FRAMES, renderWav } from './wav.js';
 
 const $ = (id) => document.getElementById(id);
-const SEEK_STEP_FRAMES = 5 * SAMPLE_RATE;
 
-const state = {
-  module: null,
-  engine: null,         // the page's engine
-  context: null,
-  node: null,           // the worklet's node
-  playlist: [],         // {name, fileName, data | file + companions, length, error}
-  current: -1,          // the song the page shows
-  inWorklet: -1,        // the song the worklet holds
-  startFrame: 0,        // where a song not yet in the worklet starts
-  playing: false,
-  frame: 0,
-  length: 0,
-  seeking: false,
-  options: { loops: 1, fade: 0, separation: 100, mute: 0 },
-  tracks: 0,
-  loadCount: 0,
-};
+const view = new SongView((track, solo) => player.setMute(track, solo), (position) => player.jumpTo(position));
+let dragging = false; // the seek bar is being dragged: the clock shows the thumb
 
-const view = new SongView((track, solo) => setMute(track, solo));
+function showStatus(text) { $('status').textContent = text ?? ''; }
 
-function formatTime(frames, decimals = 1) {
-  if (!Number.isFinite(frames)) return '∞';
-  const seconds = frames / SAMPLE_RATE;
-  const minutes = Math.floor(seconds / 60);
-  const rest = (seconds - minutes * 60).toFixed(decimals).padStart(decimals ? decimals + 3 : 2, '0');
-  return `${minutes}:${rest}`;
+// ---- showing ------------------------------------------------------------------------------------
+
+function showPlaylist() {
+  const list = $('playlist');
+  list.textContent = '';
+  state.playlist.forEach((entry, i) => {
+    const item = document.createElement('li');
+    item.className = i === state.current ? 'current' : '';
+    item.textContent = entry.name;
+    if (entry.error) {
+      item.classList.add('failed');
+      item.title = entry.error;
+    } else if (entry.length !== undefined) {
+      const length = document.createElement('span');
+      length.className = 'time';
+      length.textContent = formatTime(entry.length, 0);
+      item.append(length);
+    }
+    item.addEventListener('click', () => player.select(i, true));
+    list.append(item);
+  });
 }
 
-function showStatus(text) { $('status').textContent = text; }
-
-// ---- audio --------------------------------------------------------------------------------------
-
-// The context and the worklet are set up as soon as the page is ready, so that the first click
-// only has to resume them (browsers start a context suspended until the user acts).
-function prepareAudio() {
-  state.audioReady ??= (async () => {
-    const context = new AudioContext({ sampleRate: SAMPLE_RATE });
-    await context.audioWorklet.addModule('worklet.js');
-    const node = new AudioWorkletNode(context, 'trelmo', {
-      numberOfInputs: 0,
-      outputChannelCount: [2],
-      processorOptions: { module: state.module },
-    });
-    node.port.onmessage = (event) => fromWorklet(event.data);
-    node.onprocessorerror = () => showStatus('The audio thread stopped with an error.');
-    node.connect(context.destination);
-    state.context = context;
-    state.node = node;
-  })();
-  return state.audioReady;
+function showButtons() {
+  const entry = state.playlist[state.current];
+  const ready = entry && !entry.error;
+  $('play').disabled = !ready;
+  $('play').textContent = state.playing ? 'Pause' : 'Play';
+  $('previous').disabled = state.current <= 0;
+  $('next').disabled = state.current + 1 >= state.playlist.length;
+  $('save').disabled = !ready;
+  $('seek').disabled = !ready;
+  $('copy-link').disabled = !ready || !entry.url;
+  $('copy-link').title = entry?.url ? 'Copy a link to this song at this place' : 'Only songs opened by a link can be linked';
 }
 
-async function ensureAudio() {
-  await prepareAudio();
-  if (state.context.state !== 'running') await state.context.resume();
+function showPosition(frame) {
+  if (dragging) return;
+  $('elapsed').textContent = formatTime(frame);
+  $('seek').value = frame;
 }
 
-function toWorklet(message) { state.node?.port.postMessage(message); }
+function showLength() {
+  const onePass = state.engine.info()?.frames ?? 0;
+  $('seek').max = Number.isFinite(state.length) ? state.length : onePass;
+  $('length').textContent = formatTime(state.length, 3);
+  $('length').title = Number.isFinite(state.length) ? `${state.length} frames at 44100 Hz` : 'plays for ever';
+}
 
-function fromWorklet(message) {
-  switch (message.type) {
-    case 'status':
-      if (state.inWorklet !== state.current) return;
-      state.frame = message.frame;
-      if (!state.seeking) showPosition(message.frame);
-      view.update(message.place, message.levels, state.options.mute);
-      break;
-    case 'sound':
-      if (!document.body.dataset.firstSound) document.body.dataset.firstSound = performance.now().toFixed(0);
-      break;
-    case 'ended':
-      state.playing = false;
-      view.silence();
-      if (state.current + 1 < state.playlist.length) select(state.current + 1, true);
-      else showButtons();
-      break;
-    case 'loaded':
-      if (message.status !== 0) showStatus('The audio thread could not load the song.');
-      break;
-    case 'error':
-      showStatus(`Audio thread: ${message.message}`);
-      break;
+function clearSong() {
+  $('title').textContent = 'No song';
+  $('facts').textContent = '';
+  $('missing').hidden = true;
+  $('messages').hidden = true;
+  document.querySelector('#instruments tbody').textContent = '';
+  view.clear();
+}
+
+function showSong({ entry, info, loaded }) {
+  if (!info) {
+    clearSong();
+    return;
   }
-}
-
-// ---- songs --------------------------------------------------------------------------------------
-
-// Shows song index on the page; with play, plays it from its start.
-async function select(index, play) {
-  const entry = state.playlist[index];
-  if (!entry) return;
-  const count = ++state.loadCount;
-  let bytes;
-  try {
-    bytes = entry.bytes ?? (entry.bytes = await readSong(entry));
-  } catch (error) {
-    entry.error = `could not be read (${error.message})`;
-  }
-  if (count !== state.loadCount) return; // a later choice overtook this one
-  state.current = index;
-  state.playing = false;
-  state.frame = 0;
-  state.startFrame = 0;
-  state.options.mute = 0;
-  toWorklet({ type: 'pause' });
-  view.silence();
-  if (bytes) {
-    const engine = state.engine;
-    applyOptions(engine);
-    const result = engine.load(entry.fileName, bytes.data, bytes.files);
-    if (result.status === 0) {
-      entry.error = null;
-      // The worklet gets only the companion files the song took.
-      entry.used = bytes.files.filter((file) => result.used.includes(file.name));
-      showSong(entry, engine.info(), result.messages);
-    } else {
-      entry.error = result.message;
+  $('title').textContent = entry.name;
+  const facts = [info.kindName + (info.form ? ` (${info.form})` : ''), `${info.tracks} tracks`,
+    `${info.patterns} patterns`, `${info.positions} positions`,
+    info.kind === 0 ? `speed ${info.speed}` : `tempo ${info.tempoWord}`];
+  if (info.bankFile) facts.push(`wave bank ${info.bankFile}${info.bankUsed ? '' : ' (not usable)'}`);
+  if (!info.ends) facts.push('never reaches its end: cut off');
+  $('facts').textContent = facts.join(' · ');
+  const missing = info.instruments.filter((instrument) => instrument.source === 0);
+  $('missing').hidden = missing.length === 0;
+  const hint = entry.kind === 'url' ? `Looked for ${loaded.where}: ${info.lookedFor}.`
+    : `Looked for: ${info.lookedFor}. Drop them together with the song.`;
+  $('missing').textContent = missing.length === 0 ? '' :
+    `Missing instruments (silent): ${missing.map((i) => `${i.number} ${i.name}`).join(', ')}.` +
+    (info.lookedFor ? ` ${hint}` : '');
+  const body = document.querySelector('#instruments tbody');
+  body.textContent = '';
+  for (const instrument of info.instruments) {
+    const row = body.insertRow();
+    row.className = instrument.source === 0 ? 'missing' : '';
+    for (const value of [instrument.number, instrument.name, instrument.sourceName, instrument.file,
+      instrument.length, instrument.loops ? `${instrument.loopStart}–${instrument.loopEnd}` : '—', instrument.volume]) {
+      row.insertCell().textContent = value;
     }
   }
-  showPlaylist();
-  if (entry.error) {
-    clearSong(`${entry.name}: ${entry.error}`);
-    return;
-  }
-  showStatus('');
-  if (play) await start();
-  showButtons();
+  const fetched = entry.files.map((file) => file.name);
+  document.body.dataset.companions = fetched.join('\n');
+  $('messages').hidden = !loaded.messages;
+  $('messages').textContent = loaded.messages;
+  const engine = state.engine;
+  view.setSong(info, engine.orderList(info.positions), (pattern) => engine.patternCells(pattern));
+  showPosition(0);
 }
 
-async function start() {
+// ---- links ----------------------------------------------------------------------------------------
+
+// A link to the playing song at the place it is: ?song=URL#t=m:ss.sss, the song's URL relative
+// to the page when it lives on the page's own site.
+function linkToHere() {
+  const entry = state.playlist[state.current];
+  const page = new URL(location.pathname, location.href);
+  const song = new URL(entry.url);
+  const sameSite = song.origin === page.origin && song.pathname.startsWith(page.pathname.replace(/[^/]*$/, ''));
+  page.searchParams.set('song', sameSite ? song.pathname.slice(page.pathname.replace(/[^/]*$/, '').length) : song.href);
+  return `${page.href}#t=${formatTime(state.frame, 3)}`;
+}
+
+async function copyLink() {
+  const link = linkToHere();
+  $('link').value = link;
+  $('link').hidden = false;
   try {
-    await ensureAudio();
-  } catch (error) {
-    showStatus(`Sound cannot start here: ${error.message}`);
+    await navigator.clipboard.writeText(link);
+    showStatus('Link copied.');
+  } catch {
+    $('link').select();
+    showStatus('Copy the link from the field above.');
+  }
+}
+
+// The songs and start time a link asks for: ?song=URL (one or more) and #t=TIME.
+async function openLink() {
+  const songs = new URLSearchParams(location.search).getAll('song');
+  if (songs.length === 0) return false;
+  const first = addUrls(songs);
+  if (first < 0) {
+    showStatus('The link names no song that can be fetched (http or https).');
+    return false;
+  }
+  const time = /(?:^#|&)t=([^&]*)/.exec(location.hash)?.[1];
+  const frame = time ? parseTime(decodeURIComponent(time)) : 0;
+  if (frame === null) showStatus(`"${time}" is not a time: the song starts at its beginning.`);
+  await player.select(first, false, frame ?? 0);
+  player.startIfAllowed();
+  if (!state.playing && !state.playlist[first].error) showStatus('Press Play (or space) to listen.');
+  return true;
+}
+
+async function openUrlField(event) {
+  event.preventDefault();
+  const first = addUrls([$('url').value]);
+  if (first < 0) {
+    showStatus('That is not an http or https address.');
     return;
   }
-  if (state.inWorklet !== state.current) {
-    const entry = state.playlist[state.current];
-    state.inWorklet = state.current;
-    toWorklet({ type: 'load', name: entry.fileName, data: entry.bytes.data, files: entry.used,
-      options: state.options, frame: state.startFrame, play: true });
-  } else {
-    if (state.frame >= state.length) seek(0);
-    toWorklet({ type: 'play' });
-  }
-  state.playing = true;
-  showButtons();
+  $('url').value = '';
+  await player.select(first, true);
 }
 
-function pause() {
-  toWorklet({ type: 'pause' });
-  state.playing = false;
-  view.silence();
-  showButtons();
-}
-
-function togglePlay() {
-  if (state.current < 0) return;
-  if (state.playing) pause();
-  else start();
-}
-
-function next(step = 1) {
-  const index = state.current + step;
-  if (index >= 0 && index < state.playlist.length) select(index, state.playing || step > 0);
-}
-
-function seek(frame) {
-  frame = Math.max(0, Math.min(Math.round(frame), Number.isFinite(state.length) ? state.length : frame));
-  state.frame = frame;
-  if (state.inWorklet === state.current) toWorklet({ type: 'seek', frame });
-  else state.startFrame = frame;
-  showPosition(frame);
-}
-
-async function addFiles(opened) {
-  const songs = await songsAmong(opened, (bytes) => state.engine.detect(bytes));
-  if (songs.length === 0) {
-    showStatus(`No SoundSmith or NoiseTracker GS song among the ${opened.length} file(s).`);
-    return;
-  }
-  const first = state.playlist.length;
-  for (const song of songs) {
-    state.playlist.push({ name: song.folder ? `${song.folder}/${song.name}` : song.name, fileName: song.name,
-      file: song.file, companions: song.companions });
-  }
-  showPlaylist();
-  await select(first, true);
-}
-
-// ---- options ------------------------------------------------------------------------------------
-
-function applyOptions(engine) {
-  const { loops, fade, separation, mute } = state.options;
-  engine.setLoops(loops);
-  engine.setFade(fade);
-  engine.setSeparation(separation);
-  engine.setMuteMask(mute);
-}
-
-function optionsChanged(changes) {
-  Object.assign(state.options, changes);
-  applyOptions(state.engine);
-  toWorklet({ type: 'options', options: changes });
-  showLength();
-}
-
-function setMute(track, solo) {
-  const all = (1 << state.tracks) - 1;
-  const alone = all & ~(1 << track);
-  let mute = state.options.mute;
-  if (solo) mute = mute === alone ? 0 : alone;
-  else mute ^= 1 << track;
-  optionsChanged({ mute });
-  document.querySelectorAll('#track-heads .track').forEach((head, t) => head.classList.toggle('muted', (mute >> t) & 1));
-}
+// ---- controls -----------------------------------------------------------------------------------
 
 async function saveWav() {
   const entry = state.playlist[state.current];
@@ -245,135 +192,78 @@ async function saveWav() {
   } catch (error) {
     showStatus(`Saving failed: ${error.message}`);
   }
-  applyOptions(engine);
+  engine.setLoops(state.options.loops);
   button.textContent = 'Save as WAV';
   button.disabled = false;
 }
 
-// ---- showing ------------------------------------------------------------------------------------
-
-function showPlaylist() {
-  const list = $('playlist');
-  list.textContent = '';
-  state.playlist.forEach((entry, i) => {
-    const item = document.createElement('li');
-    item.className = i === state.current ? 'current' : '';
-    item.textContent = entry.name;
-    if (entry.length !== undefined) {
-      const length = document.createElement('span');
-      length.className = 'time';
-      length.textContent = formatTime(entry.length, 0);
-      item.append(length);
-    }
-    if (entry.error) item.classList.add('failed');
-    item.addEventListener('click', () => select(i, true));
-    list.append(item);
-  });
-}
-
-function showButtons() {
-  const ready = state.current >= 0 && !state.playlist[state.current].error;
-  $('play').disabled = !ready;
-  $('play').textContent = state.playing ? 'Pause' : 'Play';
-  $('next').disabled = state.current + 1 >= state.playlist.length;
-  $('save').disabled = !ready;
-  $('seek').disabled = !ready;
-}
-
-function showPosition(frame) {
-  $('elapsed').textContent = formatTime(frame);
-  $('seek').value = frame;
-}
-
-function showLength() {
-  state.length = state.engine.length();
-  const entry = state.playlist[state.current];
-  if (entry) entry.length = state.length;
-  const onePass = state.engine.info()?.frames ?? 0;
-  const shown = Number.isFinite(state.length) ? state.length : onePass;
-  $('seek').max = shown;
-  $('length').textContent = formatTime(state.length, 3);
-  $('length').title = Number.isFinite(state.length) ? `${state.length} frames at 44100 Hz` : 'plays for ever';
-  showPlaylist();
-}
-
-function clearSong(message) {
-  $('title').textContent = 'No song';
-  $('facts').textContent = '';
-  $('missing').hidden = true;
-  $('messages').hidden = true;
-  document.querySelector('#instruments tbody').textContent = '';
-  view.clear();
-  showStatus(message);
-  showButtons();
-}
-
-function showSong(entry, info, messages) {
-  state.tracks = Math.min(info.tracks, 14);
-  $('title').textContent = entry.name;
-  const facts = [info.kindName + (info.form ? ` (${info.form})` : ''), `${info.tracks} tracks`,
-    `${info.patterns} patterns`, `${info.positions} positions`,
-    info.kind === 0 ? `speed ${info.speed}` : `tempo ${info.tempoWord}`];
-  if (info.bankFile) facts.push(`wave bank ${info.bankFile}${info.bankUsed ? '' : ' (not usable)'}`);
-  if (!info.ends) facts.push('never reaches its end: cut off');
-  $('facts').textContent = facts.join(' · ');
-  const missing = info.instruments.filter((instrument) => instrument.source === 0);
-  $('missing').hidden = missing.length === 0;
-  $('missing').textContent = missing.length === 0 ? '' :
-    `Missing instruments (silent): ${missing.map((i) => `${i.number} ${i.name}`).join(', ')}.` +
-    (info.lookedFor ? ` Looked for: ${info.lookedFor}. Drop them together with the song.` : '');
-  const body = document.querySelector('#instruments tbody');
-  body.textContent = '';
-  for (const instrument of info.instruments) {
-    const row = body.insertRow();
-    row.className = instrument.source === 0 ? 'missing' : '';
-    for (const value of [instrument.number, instrument.name, instrument.sourceName, instrument.file,
-      instrument.length, instrument.loops ? `${instrument.loopStart}–${instrument.loopEnd}` : '—', instrument.volume]) {
-      row.insertCell().textContent = value;
-    }
+async function addFiles(opened) {
+  const songs = await songsAmong(opened, (bytes) => state.engine.detect(bytes));
+  if (songs.length === 0) {
+    showStatus(`No SoundSmith or NoiseTracker GS song among the ${opened.length} file(s).`);
+    return;
   }
-  $('messages').hidden = !messages;
-  $('messages').textContent = messages;
-  const engine = state.engine;
-  view.setSong(info, engine.orderList(info.positions), (pattern) => engine.patternCells(pattern));
-  showLength();
-  showPosition(0);
+  const first = addFileSongs(songs);
+  showPlaylist();
+  await player.select(first, true);
 }
 
-// ---- wiring -------------------------------------------------------------------------------------
+function toggleHelp() {
+  const help = $('help');
+  if (help.open) help.close();
+  else help.showModal();
+}
+
+// The kept settings into the controls and the player.
+function applySettings() {
+  const kept = loadSettings();
+  Object.assign(state.options, ...['separation', 'loops', 'fade'].filter((k) => k in kept).map((k) => ({ [k]: kept[k] })));
+  state.volume = kept.volume ?? state.volume;
+  $('separation').value = state.options.separation;
+  $('separation-value').textContent = `${state.options.separation}%`;
+  $('loops').value = state.options.loops;
+  $('fade').value = state.options.fade;
+  $('volume').value = state.volume;
+  setVolume(state.volume);
+}
 
 function wire() {
-  $('play').addEventListener('click', togglePlay);
-  $('next').addEventListener('click', () => next(1));
-  $('demo').addEventListener('click', () => select(0, true));
+  on('song', (song) => { showSong(song); showPlaylist(); showButtons(); });
+  on('playlist', showPlaylist);
+  on('transport', () => { showButtons(); if (!state.playing) view.silence(); });
+  on('length', showLength);
+  on('status', showStatus);
+  on('position', ({ frame, place, levels }) => {
+    showPosition(frame);
+    if (place) view.update(place, levels, state.options.mute);
+  });
+
+  $('play').addEventListener('click', player.togglePlay);
+  $('next').addEventListener('click', () => player.next(1));
+  $('previous').addEventListener('click', () => player.next(-1));
+  $('demo').addEventListener('click', () => player.select(0, true));
   $('save').addEventListener('click', saveWav);
+  $('copy-link').addEventListener('click', copyLink);
+  $('help-button').addEventListener('click', toggleHelp);
+  $('url-form').addEventListener('submit', openUrlField);
   $('file-input').addEventListener('change', (event) => addFiles(filesFromInput(event.target.files)));
   $('folder-input').addEventListener('change', (event) => addFiles(filesFromInput(event.target.files)));
   const seekBar = $('seek');
-  seekBar.addEventListener('input', () => { state.seeking = true; $('elapsed').textContent = formatTime(+seekBar.value); });
-  seekBar.addEventListener('change', () => { state.seeking = false; seek(+seekBar.value); });
+  seekBar.addEventListener('input', () => { dragging = true; $('elapsed').textContent = formatTime(+seekBar.value); });
+  seekBar.addEventListener('change', () => { dragging = false; player.seek(+seekBar.value); });
   $('separation').addEventListener('input', (event) => {
     $('separation-value').textContent = `${event.target.value}%`;
-    optionsChanged({ separation: +event.target.value });
+    player.optionsChanged({ separation: +event.target.value });
   });
-  $('loops').addEventListener('change', (event) => optionsChanged({ loops: +event.target.value }));
-  $('fade').addEventListener('change', (event) => optionsChanged({ fade: +event.target.value }));
-
-  document.addEventListener('keydown', (event) => {
-    if (event.target.closest('select, input[type=text]') || event.ctrlKey || event.metaKey || event.altKey) return;
-    const keys = {
-      ' ': togglePlay,
-      ArrowLeft: () => seek(state.frame - SEEK_STEP_FRAMES),
-      ArrowRight: () => seek(state.frame + SEEK_STEP_FRAMES),
-      ArrowUp: () => next(-1),
-      ArrowDown: () => next(1),
-      n: () => next(1),
-    };
-    const action = keys[event.key];
-    if (!action) return;
-    event.preventDefault();
-    action();
+  $('loops').addEventListener('change', (event) => player.optionsChanged({ loops: +event.target.value }));
+  $('fade').addEventListener('change', (event) => player.optionsChanged({ fade: +event.target.value }));
+  $('volume').addEventListener('input', (event) => {
+    state.volume = +event.target.value;
+    setVolume(state.volume);
+    saveSettings();
   });
+  wireKeys($('key-list'), toggleHelp);
+  wireMediaSession();
 
   const veil = $('drop-veil');
   document.addEventListener('dragover', (event) => { event.preventDefault(); veil.hidden = false; });
@@ -389,17 +279,21 @@ async function boot() {
   try {
     state.module = await WebAssembly.compileStreaming(fetch('trelmo.wasm'));
     state.engine = new Engine(instantiate(state.module));
-    const demo = await (await fetch('first-light.ntg')).arrayBuffer();
-    state.playlist.push({ name: 'First Light (demo)', fileName: 'FIRST.LIGHT.NTG', bytes: { data: demo, files: [] },
-      used: [] });
   } catch (error) {
     showStatus(`The player could not start: ${error.message}`);
     return;
   }
+  addDemo('first-light.ntg');
   wire();
-  await select(0, false);
+  applySettings();
+  const audio = prepareAudio(state.module, player.fromWorklet)
+    .catch((error) => showStatus(`Sound cannot start here: ${error.message}`));
+  if ('serviceWorker' in navigator) {
+    navigator.serviceWorker.register('sw.js').catch(() => { /* the page works without it, online */ });
+  }
+  await audio;
+  if (!(await openLink())) await player.select(0, false);
   document.body.dataset.ready = 'yes';
-  prepareAudio().catch((error) => showStatus(`Sound cannot start here: ${error.message}`));
 }
 
 boot();

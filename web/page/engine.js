@@ -100,8 +100,9 @@ export class Engine {
     return song;
   }
 
-  // Loads a song from its bytes; files are [{name, data}] that may hold its companions.
-  // Returns {status, message, messages, used}.
+  // Loads a song from its bytes; files are [{name, data}], each registered under the name the
+  // library asks for. Returns {status, message, messages, asked}: asked lists every companion name
+  // the load asked for, in order, found or not.
   load(name, data, files = []) {
     this.x.web_files_clear();
     for (const file of files) {
@@ -117,10 +118,29 @@ export class Engine {
     this.x.free(namePtr);
     this.x.free(dataPtr);
     this.x.web_files_clear();
-    const used = this.string(this.x.web_used_files()).split('\n').filter(Boolean);
+    const asked = [];
+    for (let i = 0, n = this.x.web_asked_count(); i < n; i++) asked.push(this.string(this.x.web_asked_name(i)));
     return { status, message: this.string(this.x.trelmo_status_message(status)),
-      messages: this.string(this.x.web_messages()), used };
+      messages: this.string(this.x.web_messages()), asked };
   }
+
+  // Which of names stands for the companion name wanted, by the library's rule (case, ProDOS type
+  // suffixes): an index into names, or -1.
+  matchFileName(wanted, names) {
+    const wantedPtr = this.putString(wanted);
+    const pointers = names.map((name) => this.putString(name));
+    const listPtr = this.alloc(Math.max(1, pointers.length) * 4);
+    this.i32(listPtr, pointers.length).set(pointers);
+    const index = this.x.trelmo_match_file_name(wantedPtr, listPtr, pointers.length);
+    for (const p of [wantedPtr, listPtr, ...pointers]) this.x.free(p);
+    return index;
+  }
+
+  // The library's size limits: {song, companion} in bytes.
+  limits() { return { song: this.x.web_max_song_bytes(), companion: this.x.web_max_companion_bytes() }; }
+
+  // The frame at which an order position starts in the pass being played, or -1.
+  positionFrame(position) { return this.x.web_position_frame(this.handle, position); }
 
   info() {
     const count = this.x.web_info(this.handle, this.slotsPtr);

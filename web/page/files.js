@@ -1,10 +1,8 @@
 // Files the user opens or drops, with the folder each came from. A song's companion files (its wave
 // bank, DOC.DATA, its ASIF instruments) are looked for among the files of its own folder, as the
 // plug-in looks beside the song; a DOC.DATA at the top of what was dropped stands in for the
-// plug-in's current folder. The engine itself matches the names, without regard to case.
-
-// Larger files are neither songs nor companions: a wave bank is 64 KB, a song a few hundred.
-const LARGEST_FILE = 16 * 1024 * 1024;
+// plug-in's current folder. Only the first bytes of each file are read here, to tell songs; a
+// companion is read when its song asks for it (companions.js).
 
 function folderOf(path) {
   const slash = path.lastIndexOf('/');
@@ -47,30 +45,18 @@ export async function filesFromDrop(dataTransfer) {
   return out;
 }
 
-// Splits opened files into songs, each with the files that may be its companions.
-// isSong(bytes) tells a song by its first 16 bytes.
+// Splits opened files into songs, each with the files of its folder (besideSong) and of the top
+// folder (shared). isSong(bytes) tells a song by its first 16 bytes.
 export async function songsAmong(opened, isSong) {
-  const usable = opened.filter(({ file }) => file.size <= LARGEST_FILE);
-  const flags = await Promise.all(usable.map(async ({ file }) =>
+  const flags = await Promise.all(opened.map(async ({ file }) =>
     isSong(new Uint8Array(await file.slice(0, 16).arrayBuffer()))));
-  const songs = usable.filter((_, i) => flags[i]);
-  const others = usable.filter((_, i) => !flags[i]);
-  const topFolder = usable.reduce((top, { folder }) =>
+  const songs = opened.filter((_, i) => flags[i]);
+  const others = opened.filter((_, i) => !flags[i]);
+  const topFolder = opened.reduce((top, { folder }) =>
     (top === null || folder.length < top.length ? folder : top), null);
-  const sharedBank = others.filter((f) => f.folder === topFolder && f.file.name.toUpperCase() === 'DOC.DATA');
+  const shared = others.filter((f) => f.folder === topFolder).map((f) => f.file);
   return songs
     .sort((a, b) => (a.folder + '/' + a.file.name).localeCompare(b.folder + '/' + b.file.name))
-    .map(({ file, folder }) => {
-      const companions = others.filter((f) => f.folder === folder);
-      if (!companions.some((f) => f.file.name.toUpperCase() === 'DOC.DATA')) companions.push(...sharedBank);
-      return { name: file.name, folder, file, companions: companions.map((f) => f.file) };
-    });
-}
-
-// The bytes of a song and of its companions, ready for Engine.load.
-export async function readSong(entry) {
-  const data = await entry.file.arrayBuffer();
-  const files = await Promise.all(entry.companions.map(async (file) =>
-    ({ name: file.name, data: await file.arrayBuffer() })));
-  return { data, files };
+    .map(({ file, folder }) => ({ name: file.name, folder, file,
+      besideSong: others.filter((f) => f.folder === folder).map((f) => f.file), shared }));
 }

@@ -1,5 +1,6 @@
 // The song as it plays, drawn like a tracker: the order list, the current pattern's rows scrolling
-// past a fixed line, and a level meter on each track's head (click mutes, shift-click solos).
+// past a fixed line, and a level meter on each track's head (click mutes, shift-click solos). A
+// click on an order position jumps there.
 import { NOTE_BREAK, NOTE_STOP } from './engine.js';
 
 const NOTE_NAMES = ['C-', 'C#', 'D-', 'D#', 'E-', 'F-', 'F#', 'G-', 'G#', 'A-', 'A#', 'B-'];
@@ -23,12 +24,13 @@ export function cellText(cell) {
 }
 
 export class SongView {
-  // cellsOf(pattern) gives a pattern's rows of cells; onTrack(track, solo) answers a click.
-  constructor(onTrack) {
+  // onTrack(track, solo) answers a click on a track, onPosition(position) one on the order list.
+  constructor(onTrack, onPosition) {
     this.order = document.getElementById('order');
     this.heads = document.getElementById('track-heads');
     this.pattern = document.getElementById('pattern');
     this.onTrack = onTrack;
+    this.onPosition = onPosition;
     this.clear();
     requestAnimationFrame((t) => this.animate(t));
   }
@@ -46,14 +48,17 @@ export class SongView {
     this.targets = new Float32Array(14);
   }
 
+  // cellsOf(pattern) gives a pattern's rows of cells.
   setSong(info, orderList, cellsOf) {
     this.clear();
     this.cellsOf = cellsOf;
     this.tracks = Math.min(info.tracks, 14);
     orderList.forEach((pattern, position) => {
-      const item = document.createElement('span');
+      const item = document.createElement('button');
       item.textContent = String(pattern).padStart(2, '0');
-      item.title = `position ${position}: pattern ${pattern}`;
+      item.title = `Position ${position}: pattern ${pattern}. Click to play from here.`;
+      item.dataset.position = position;
+      item.addEventListener('click', () => this.onPosition(position));
       this.order.append(item);
     });
     const corner = document.createElement('div');

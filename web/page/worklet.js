@@ -15,19 +15,32 @@ class TrelmoProcessor extends AudioWorkletProcessor {
     this.sinceReport = 0;
     this.levels = new Int32Array(MAX_TRACKS);
     this.place = {};
-    try {
-      this.engine = new Engine(instantiate(options.processorOptions.module));
-    } catch (error) {
-      // The page learns nothing from processorerror but that the constructor failed.
-      this.port.postMessage({ type: 'error', message: String(error) });
-    }
+    this.module = options.processorOptions.module;
+    this.renew();
     this.port.onmessage = (event) => {
       try {
         this.handle(event.data);
       } catch (error) {
-        this.port.postMessage({ type: 'error', message: String(error) });
+        this.fail(error);
       }
     };
+  }
+
+  // A new engine: at the start, and after one threw (it may have been left half way through).
+  renew() {
+    this.playing = false;
+    this.loaded = false;
+    try {
+      this.engine = new Engine(instantiate(this.module));
+    } catch (error) {
+      // The page learns nothing from processorerror but that the constructor failed.
+      this.port.postMessage({ type: 'error', message: String(error.message ?? error) });
+    }
+  }
+
+  fail(error) {
+    this.renew();
+    this.port.postMessage({ type: 'error', message: String(error.message ?? error) });
   }
 
   handle(message) {
@@ -41,8 +54,8 @@ class TrelmoProcessor extends AudioWorkletProcessor {
         if (this.loaded && message.frame) engine.seek(message.frame);
         this.playing = this.loaded && message.play;
         this.heard = false;
-        this.port.postMessage({ type: 'loaded', id: message.id, status: result.status });
-        this.report();
+        this.port.postMessage({ type: 'loaded', status: result.status, message: result.message });
+        this.report(true);
         break;
       }
       case 'play':
@@ -53,8 +66,15 @@ class TrelmoProcessor extends AudioWorkletProcessor {
         break;
       case 'seek':
         if (this.loaded) engine.seek(message.frame);
-        this.report();
+        this.report(true);
         break;
+      case 'jump': {
+        // The first frame of an order position in the pass this engine is playing.
+        const frame = this.loaded ? engine.positionFrame(message.position) : -1;
+        if (frame >= 0) engine.seek(frame);
+        this.report(true);
+        break;
+      }
       case 'options':
         this.setOptions(message.options);
         if (this.loaded) this.report();
@@ -74,7 +94,13 @@ class TrelmoProcessor extends AudioWorkletProcessor {
   process(inputs, outputs) {
     if (!this.playing) return true;
     const [left, right] = outputs[0];
-    const frames = this.engine.renderFloat(left, right);
+    let frames;
+    try {
+      frames = this.engine.renderFloat(left, right);
+    } catch (error) {
+      this.fail(error);
+      return true;
+    }
     if (!this.heard) {
       for (let i = 0; i < frames; i++) {
         if (left[i] !== 0 || right[i] !== 0) {
@@ -95,13 +121,14 @@ class TrelmoProcessor extends AudioWorkletProcessor {
     return true;
   }
 
-  report() {
+  // seeked: the place moved other than by playing.
+  report(seeked = false) {
     this.sinceReport = 0;
     const engine = this.engine;
     engine.place(this.place);
     engine.levels(this.levels);
     this.port.postMessage({ type: 'status', frame: engine.position(), place: this.place,
-      levels: this.levels, playing: this.playing });
+      levels: this.levels, playing: this.playing, seeked });
   }
 }
 

@@ -1,0 +1,97 @@
+// The playlist: songs from the demo, from opened files and from links, and how each one's bytes and
+// companion files are had. An entry is {name, fileName, kind: 'demo' | 'file' | 'url', url (for the
+// demo and links), file with besideSong and shared (for opened files), data and files once read,
+// length, error}.
+import { fetchFailure, fileSource, loadWithCompanions, readLimited, urlSource } from './companions.js';
+import { state } from './state.js';
+
+const megabytes = (bytes) => `${Math.round(bytes / 1048576)} MB`;
+
+export function addDemo(url) {
+  state.playlist.push({ name: 'First Light (demo)', fileName: 'FIRST.LIGHT.NTG', kind: 'demo',
+    url: new URL(url, location.href).href });
+}
+
+// Songs found among opened files (files.js); returns the index of the first.
+export function addFileSongs(songs) {
+  const first = state.playlist.length;
+  for (const song of songs) {
+    state.playlist.push({ name: song.folder ? `${song.folder}/${song.name}` : song.name, fileName: song.name,
+      kind: 'file', file: song.file, besideSong: song.besideSong, shared: song.shared });
+  }
+  return first;
+}
+
+// A song's file name from its URL: the last part of the path, decoded.
+function nameOfUrl(url) {
+  const last = url.pathname.split('/').filter(Boolean).pop() ?? url.hostname;
+  try {
+    return decodeURIComponent(last);
+  } catch {
+    return last;
+  }
+}
+
+// Songs by URL (absolute, or relative to the page); returns the index of the first, or -1 when no
+// text was a URL the page can fetch.
+export function addUrls(texts) {
+  const first = state.playlist.length;
+  for (const text of texts) {
+    let url;
+    try {
+      url = new URL(text.trim(), location.href);
+    } catch {
+      continue;
+    }
+    if (url.protocol !== 'http:' && url.protocol !== 'https:') continue;
+    url.hash = '';
+    const name = nameOfUrl(url);
+    state.playlist.push({ name, fileName: name, kind: 'url', url: url.href });
+  }
+  return state.playlist.length > first ? first : -1;
+}
+
+// The song's own bytes, read once.
+async function songBytes(entry, limit) {
+  if (entry.data) return entry.data;
+  if (entry.kind === 'file') {
+    if (entry.file.size > limit) throw new Error(`larger than ${megabytes(limit)}, more than any song`);
+    entry.data = await entry.file.arrayBuffer();
+    return entry.data;
+  }
+  let response;
+  try {
+    response = await fetch(entry.url);
+  } catch (error) {
+    throw new Error(fetchFailure(entry.url, error));
+  }
+  if (!response.ok) throw new Error(`could not be fetched (HTTP ${response.status})`);
+  entry.data = await readLimited(response, limit);
+  return entry.data;
+}
+
+function sourceOf(entry, limit, engine) {
+  const match = (wanted, names) => engine.matchFileName(wanted, names);
+  if (entry.kind === 'file') return fileSource(entry.besideSong, entry.shared, limit, match);
+  if (entry.kind === 'url') return urlSource(entry.url, limit);
+  return { where: '', get: async () => ({ missing: true }) };
+}
+
+// Loads the entry's song into engine, with the companions it asks for. Returns the load's result
+// ({status, message, messages, files, notes}) and where companions were looked for; throws when the
+// song itself cannot be had.
+export async function loadEntry(entry, engine) {
+  const limits = engine.limits();
+  const data = await songBytes(entry, limits.song);
+  // Each name is looked for once per entry: choosing the song again fetches nothing again.
+  const source = sourceOf(entry, limits.companion, engine);
+  entry.answers ??= new Map();
+  const get = source.get;
+  source.get = async (name) => {
+    if (!entry.answers.has(name)) entry.answers.set(name, await get(name));
+    return entry.answers.get(name);
+  };
+  const result = await loadWithCompanions(engine, entry.fileName, data, source);
+  entry.files = result.files;
+  return { ...result, where: source.where };
+}
