@@ -22,10 +22,12 @@ packages=(
 # The browser test's driver comes from npm; Debian's Node and npm serve when no other Node is present.
 command -v npm >/dev/null || packages+=(nodejs npm)
 
-# The driver, pinned in web/package-lock.json; it downloads no browser (it drives Debian's).
+# The driver and ESLint, pinned in web/package-lock.json; the driver downloads no browser (it drives
+# Debian's).
 web_dir="$(cd "$(dirname "$0")/../web" && pwd)"
 install_web_driver() {
-  [ -d "$web_dir/node_modules/puppeteer-core" ] || (cd "$web_dir" && npm ci --no-audit --no-fund)
+  [ -d "$web_dir/node_modules/puppeteer-core" ] && [ -d "$web_dir/node_modules/eslint" ] ||
+    (cd "$web_dir" && npm ci --no-audit --no-fund)
 }
 
 sudo=""

@@ -155,7 +155,7 @@ async function openLink() {
   const frame = time ? parseTime(decodeURIComponent(time)) : 0;
   if (frame === null) showStatus(`"${time}" is not a time: the song starts at its beginning.`);
   await player.select(first, false, frame ?? 0);
-  player.startIfAllowed();
+  await player.startIfAllowed();
   if (!state.playing && !state.playlist[first].error) showStatus('Press Play (or space) to listen.');
   return true;
 }

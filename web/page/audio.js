@@ -37,8 +37,15 @@ export async function resumeAudio() {
   if (context.state !== 'running') await context.resume();
 }
 
-// True when the context runs without being resumed (the browser allows sound without a click).
-export function audioRunning() { return context?.state === 'running'; }
+// True when sound can start without a click: the context runs, or resumes within a moment (a
+// browser that wants a click first leaves it suspended).
+export async function audioAllowed() {
+  await ready;
+  if (context.state === 'running') return true;
+  context.resume().catch(() => {});
+  await new Promise((resolve) => setTimeout(resolve, 300));
+  return context.state === 'running';
+}
 
 export function toWorklet(message) { node?.port.postMessage(message); }
 

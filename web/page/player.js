@@ -1,7 +1,7 @@
 // The transport: choosing a song, play, pause, seeking, jumping to an order position, the options
 // and muting. The page's engine describes the chosen song; the worklet's engine plays it. Whatever
 // fails (a song that cannot be had, an engine that stops) marks the song's entry and says why.
-import { audioRunning, resumeAudio, toWorklet } from './audio.js';
+import { audioAllowed, resumeAudio, toWorklet } from './audio.js';
 import { Engine, instantiate, SAMPLE_RATE } from './engine.js';
 import { loadEntry } from './playlist.js';
 import { emit, saveSettings, state } from './state.js';
@@ -95,8 +95,8 @@ export async function start() {
 }
 
 // Where the browser lets a page sound without a click, a song opened by a link starts at once.
-export function startIfAllowed() {
-  if (audioRunning()) start();
+export async function startIfAllowed() {
+  if (await audioAllowed()) await start();
 }
 
 export function pause() {
