@@ -79,6 +79,7 @@ function clearSong() {
 }
 
 function showSong({ entry, info, loaded }) {
+  $('link').hidden = true;
   if (!info) {
     clearSong();
     return;

@@ -22,13 +22,11 @@ export function addFileSongs(songs) {
   return first;
 }
 
-// A song's file name from its URL: the last part of the path, decoded.
-function nameOfUrl(url) {
-  const last = url.pathname.split('/').filter(Boolean).pop() ?? url.hostname;
+function decoded(text) {
   try {
-    return decodeURIComponent(last);
+    return decodeURIComponent(text);
   } catch {
-    return last;
+    return text;
   }
 }
 
@@ -45,8 +43,12 @@ export function addUrls(texts) {
     }
     if (url.protocol !== 'http:' && url.protocol !== 'https:') continue;
     url.hash = '';
-    const name = nameOfUrl(url);
-    state.playlist.push({ name, fileName: name, kind: 'url', url: url.href });
+    // The file name is the path's last part; it is shown with its folder, so that songs of one
+    // name in different folders stay apart.
+    const parts = url.pathname.split('/').filter(Boolean).map(decoded);
+    const fileName = parts.at(-1) ?? url.hostname;
+    const name = parts.slice(-2).join('/') || fileName;
+    state.playlist.push({ name, fileName, kind: 'url', url: url.href });
   }
   return state.playlist.length > first ? first : -1;
 }
