@@ -233,6 +233,7 @@ function wire() {
   on('playlist', showPlaylist);
   on('transport', () => { showButtons(); if (!state.playing) view.silence(); });
   on('length', showLength);
+  on('options', () => view.showMute(state.options.mute));
   on('status', showStatus);
   on('position', ({ frame, place, levels }) => {
     showPosition(frame);

@@ -152,6 +152,7 @@ export function optionsChanged(changes) {
   Object.assign(state.options, changes);
   applyOptions(state.engine);
   toWorklet({ type: 'options', options: changes });
+  emit('options');
   showLength();
   saveSettings();
 }

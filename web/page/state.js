@@ -18,7 +18,7 @@ export const state = {
 };
 
 // The page tells its parts what happened: 'song' (another song shown), 'position', 'transport'
-// (play or pause), 'length', 'playlist', 'status' (a message).
+// (play or pause), 'options', 'length', 'playlist', 'status' (a message).
 export const events = new EventTarget();
 export function emit(type, detail) { events.dispatchEvent(new CustomEvent(type, { detail })); }
 export function on(type, listener) { events.addEventListener(type, (event) => listener(event.detail)); }

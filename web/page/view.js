@@ -117,8 +117,12 @@ export class SongView {
     const rowHeight = this.current ? this.current.offsetHeight : 16;
     const middle = this.pattern.parentElement.clientHeight / 2 - rowHeight / 2;
     this.pattern.style.transform = `translateY(${Math.round(middle - place.row * rowHeight)}px)`;
-    [...this.heads.querySelectorAll('.track')].forEach((head, t) => head.classList.toggle('muted', (mute >> t) & 1));
+    this.showMute(mute);
     if (levels) for (let t = 0; t < this.tracks; t++) this.targets[t] = Math.sqrt(levels[t] / LEVEL_MAX);
+  }
+
+  showMute(mute) {
+    [...this.heads.querySelectorAll('.track')].forEach((head, t) => head.classList.toggle('muted', (mute >> t) & 1));
   }
 
   // Meters rise at once and fall slowly.

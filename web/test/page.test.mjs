@@ -238,7 +238,8 @@ try {
   check(heard.length > 44100 && heard.every((v, i) => v === native[i]),
     `from there the worklet plays trelmo render --start ${jumped}'s samples (${heard.length / 2} frames compared)`);
 
-  // Keys, as in trelmo play.
+  // Keys, as in trelmo play (outside text fields).
+  await page.click('#title');
   await page.keyboard.press('1');
   check(await page.$eval('#track-heads .track', (e) => e.classList.contains('muted')), 'key 1 mutes track 1');
   await page.keyboard.press('a');
@@ -303,18 +304,20 @@ try {
   // A crowded folder: only the files the song asks for are read; a song larger than any is marked.
   const crowd = path.join(artifacts, 'crowd');
   fs.mkdirSync(crowd);
-  fs.copyFileSync(echo, path.join(crowd, 'ECHO.MTP'));
-  fs.copyFileSync(path.join(corpus, 'soundsmith/ECHO.W'), path.join(crowd, 'echo.w'));
+  // The song and bank under the names they carry on their disk, the bank with a ProDOS type suffix.
+  fs.copyFileSync(path.join(corpus, 'wild/ECHO.MUS'), path.join(crowd, 'ECHO.MUS'));
+  fs.copyFileSync(path.join(corpus, 'wild/ECHO.WAVE'), path.join(crowd, 'ECHO.WAVE#C10000'));
   const others = Array.from({ length: 60 }, (_, i) => path.join(crowd, `OTHER${i}.BIN`));
   for (const file of others) fs.writeFileSync(file, Buffer.alloc(1 << 20, 7));
   fs.writeFileSync(path.join(crowd, 'HUGE.MTP'), fs.readFileSync(echo).subarray(0, 16));
   fs.truncateSync(path.join(crowd, 'HUGE.MTP'), 65 << 20);
   await page.goto(site_);
   await page.waitForSelector('body[data-ready]');
-  await (await page.$('#file-input')).uploadFile(path.join(crowd, 'ECHO.MTP'), path.join(crowd, 'echo.w'), path.join(crowd, 'HUGE.MTP'), ...others);
-  await waitTitle('ECHO.MTP');
+  await (await page.$('#file-input')).uploadFile(...others, path.join(crowd, 'ECHO.MUS'), path.join(crowd, 'ECHO.WAVE#C10000'), path.join(crowd, 'HUGE.MTP'));
+  await waitTitle('ECHO.MUS');
   const reads = await page.evaluate(() => window.fileReads);
-  check(reads.join() === 'ECHO.MTP,echo.w', `of 63 opened files, only the song and its bank are read (${reads})`);
+  check(reads.join() === 'ECHO.MUS,ECHO.WAVE#C10000' && await page.$eval('#missing', (e) => e.hidden),
+    `of 63 opened files, only the song and its bank are read, and every instrument found (${reads})`);
   await page.click('#playlist li:nth-child(3)');
   await page.waitForSelector('#playlist li.failed');
   const huge = await page.$eval('#status', (e) => e.textContent);
