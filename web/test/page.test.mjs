@@ -277,9 +277,11 @@ try {
   await waitTitle('songs/ECHO.MTP');
   check(await page.evaluate(() => navigator.mediaSession.metadata?.title) === 'ECHO.MTP', 'previous: back to ECHO.MTP');
 
-  // Another site's song: one line says why it cannot be had.
-  await page.goto(`${site_}?song=${encodeURIComponent(`http://localhost:${port}/songs/ECHO.MTP`)}`);
+  // Another site's song, pasted into the address field: one line says why it cannot be had.
+  await page.goto(site_);
   await page.waitForSelector('body[data-ready]');
+  await page.type('#url', `http://localhost:${port}/songs/ECHO.MTP\n`);
+  await page.waitForSelector('#playlist li.failed');
   const crossOrigin = await page.$eval('#status', (e) => e.textContent);
   check(crossOrigin.includes('Access-Control-Allow-Origin'), `cross-origin: "${crossOrigin}"`);
 
