@@ -325,6 +325,24 @@ try {
   const huge = await page.$eval('#status', (e) => e.textContent);
   check(huge.startsWith('HUGE.MTP: larger than 64 MB'), `a song too large is marked failed: "${huge}"`);
 
+  // An engine that stops during a load (as one out of memory does): the song is marked, and the
+  // next load runs on a new engine.
+  await page.evaluate(async () => {
+    const { Engine } = await import('/engine.js');
+    const load = Engine.prototype.load;
+    Engine.prototype.load = function () {
+      Engine.prototype.load = load;
+      throw new Error('the engine stopped (1)');
+    };
+  });
+  await page.click('#playlist li:nth-child(2)');
+  await page.waitForSelector('#playlist li:nth-child(2).failed');
+  const stopped = await page.$eval('#status', (e) => e.textContent);
+  await page.click('#playlist li:nth-child(2)');
+  await page.waitForSelector('#playlist li:nth-child(2):not(.failed)');
+  check(stopped === 'ECHO.MUS: the engine stopped (1)' && await page.$eval('#missing', (e) => e.hidden),
+    `an engine that stops marks the song ("${stopped}"); chosen again, it loads`);
+
   // Installable, and offline once visited: with the server gone the page opens and plays a file.
   await page.evaluate(() => navigator.serviceWorker.ready);
   const installability = await cdp.send('Page.getInstallabilityErrors');
