@@ -24,7 +24,10 @@ function renewEngine() {
 
 function fail(index, message) {
   const entry = state.playlist[index];
-  if (!entry) return;
+  if (!entry) {
+    emit('status', message);
+    return;
+  }
   entry.error = message;
   if (index === state.inWorklet) state.inWorklet = -1;
   if (index === state.current) {
