@@ -11,7 +11,7 @@ export function pickFile(match, files, asked) {
   return files[match(asked, files.map((file) => file.name))];
 }
 
-const megabytes = (bytes) => `${Math.round(bytes / 1048576)} MB`;
+export const megabytes = (bytes) => `${Math.round(bytes / 1048576)} MB`;
 
 // Files the user opened: those of the song's own folder, then the top folder's as the shared place
 // a DOC.DATA may also be (the plug-in's current folder).

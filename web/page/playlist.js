@@ -2,10 +2,8 @@
 // companion files are had. An entry is {name, fileName, kind: 'demo' | 'file' | 'url', url (for the
 // demo and links), file with besideSong and shared (for opened files), data and files once read,
 // length, error}.
-import { fetchFailure, fileSource, loadWithCompanions, readLimited, urlSource } from './companions.js';
+import { fetchFailure, fileSource, loadWithCompanions, megabytes, readLimited, urlSource } from './companions.js';
 import { state } from './state.js';
-
-const megabytes = (bytes) => `${Math.round(bytes / 1048576)} MB`;
 
 export function addDemo(url) {
   state.playlist.push({ name: 'First Light (demo)', fileName: 'FIRST.LIGHT.NTG', kind: 'demo',
