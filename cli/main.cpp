@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
     playCommand->add_flag("--strict", play.strict, "Skip songs whose instruments are missing");
     AddInstrumentOptions(playCommand, play.choice);
     playCommand->footer("Keys: space pause, left/right 5 s back/ahead, down/up 30 s back/ahead, 1-9 0 - = [ ]\n"
-                        "mute tracks 1 to 14, a all tracks on again, n next song, q quit.");
+                        "mute tracks 1 to 14, a all tracks on again, n next song, p previous song, q quit.");
 
     InfoOptions info;
     CLI::App* infoCommand = app.add_subcommand("info", "Describe songs: kind, header, instruments, duration");

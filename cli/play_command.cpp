@@ -16,7 +16,7 @@ namespace trelmo::cli {
 
 namespace {
 
-enum class Outcome { Ended, Next, Quit, Failed };
+enum class Outcome { Ended, Next, Previous, Quit, Failed };
 
 // Rendered into the ring at most this much at a time.
 constexpr size_t ChunkFrames = 4096;
@@ -106,6 +106,8 @@ Outcome Listen(LoadedSong& song, const std::string& name, bool status, uint64_t 
             PauseAudio(!AudioPaused());
         } else if (key == 'n' || key == 'N') {
             return Outcome::Next;
+        } else if (key == 'p' || key == 'P') {
+            return Outcome::Previous;
         } else if (key == 'q' || key == 'Q') {
             return Outcome::Quit;
         } else if (key == KeyLeft || key == KeyDown) {
@@ -153,7 +155,7 @@ int PlayCommand(const PlayOptions& options) {
     const bool status = !options.quiet && IsTerminal(STDERR_FILENO);
     KeyboardMode keyboard;
     if (status && keyboard.Active()) {
-        std::fprintf(stderr, "keys: space pause, arrows seek, 1-9 0 - = [ ] mute, a unmute, n next, q quit\n");
+        std::fprintf(stderr, "keys: space pause, arrows seek, 1-9 0 - = [ ] mute, a unmute, n next, p previous, q quit\n");
     }
 
     int result = ExitOk;
@@ -200,6 +202,8 @@ int PlayCommand(const PlayOptions& options) {
         }
         CloseAudio(outcome != Outcome::Ended);
         quit = outcome == Outcome::Quit;
+        // The song before this one, or this one again when it is the first: the loop's ++i lands there.
+        if (outcome == Outcome::Previous) i = (i > 0 ? i - 1 : 0) - 1;
     }
     if (!stalled) StopAudio();
     if (Interrupted.load()) {

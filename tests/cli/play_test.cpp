@@ -292,6 +292,27 @@ private:
     std::string text_;
 };
 
+// n and p walk the songs as the page's keys do; p on the first song starts it again.
+TEST(Play, NAndPChooseTheNextAndThePreviousSong) {
+    SoundServer server;
+    ASSERT_TRUE(server.Ready()) << "no PulseAudio daemon could be started (scripts/setup.sh installs it)";
+    const std::string first = server.Folder().File("ONE.NTG"), second = server.Folder().File("TWO.NTG");
+    ShortSong(first);
+    ShortSong(second);
+    // Looping for ever, a song ends only by a key, however slow the machine.
+    TerminalRun play({"play", "--loops", "0", first, second}, server.Environment());
+    for (const char key : {'p', 'n', 'p', 'q'}) {
+        std::this_thread::sleep_for(700ms);
+        play.Press(key);
+    }
+    EXPECT_EQ(play.Wait(3000ms), 0);
+    std::vector<std::string> started;
+    for (const std::string& line : Lines(play.Text())) {
+        if (line.find(".NTG (looping") != std::string::npos) started.push_back(line.substr(line.rfind('/') + 1, 7));
+    }
+    EXPECT_EQ(started, (std::vector<std::string>{"ONE.NTG", "ONE.NTG", "TWO.NTG", "ONE.NTG"}));
+}
+
 TEST(Play, SpacePausesAndResumesWhereItStoppedAndQQuits) {
     SoundServer server;
     ASSERT_TRUE(server.Ready()) << "no PulseAudio daemon could be started (scripts/setup.sh installs it)";
