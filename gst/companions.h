@@ -1,0 +1,32 @@
+// A song's companion files from the folder its URI names, read through GIO: any place GIO reaches
+// (with gvfs: smb://, sftp://, http:// ...), never more than the library takes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "gst/engine.h"
+
+namespace trelmo::gst {
+
+// The last segment of a URI's path, percent-decoded ("ECHO.MTP"); "" when there is none.
+std::string UriFileName(const char* uri);
+
+class FolderCompanions : public CompanionSource {
+  public:
+    // songUri: the song's own URI; its companions are its neighbours.
+    explicit FolderCompanions(const char* songUri);
+    bool Read(const char* name, std::vector<uint8_t>& bytes) override;
+
+  private:
+    bool ReadUri(const std::string& uri, std::vector<uint8_t>& bytes);
+
+    std::string folder_;  // up to and including the last '/' of the path
+    // The folder's file names, read on the first request; places that cannot list a folder (HTTP)
+    // are asked for the name as the song spells it, then in upper and in lower case.
+    bool listed_ = false;
+    bool listable_ = false;
+    std::vector<std::string> entries_;
+};
+
+}  // namespace trelmo::gst
