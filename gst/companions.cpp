@@ -13,13 +13,6 @@ std::string WithoutQuery(const char* uri) {
     return std::string(uri, std::strcspn(uri, "?#"));
 }
 
-std::string Unescaped(const std::string& text) {
-    char* plain = g_uri_unescape_string(text.c_str(), nullptr);
-    std::string result = plain != nullptr ? plain : "";
-    g_free(plain);
-    return result;
-}
-
 // Everything the stream holds; false (and nothing) when that is more than limit bytes. A stream
 // can be endless: reading it whole would fill the memory.
 bool ReadAtMost(GInputStream* stream, size_t limit, std::vector<uint8_t>& bytes) {
@@ -47,8 +40,12 @@ bool ReadAtMost(GInputStream* stream, size_t limit, std::vector<uint8_t>& bytes)
 }  // namespace
 
 std::string UriFileName(const char* uri) {
-    const std::string path = WithoutQuery(uri);
-    return Unescaped(path.substr(path.rfind('/') + 1));
+    // Parsed, not cut at the last '/': "fd://0" names no file.
+    GUri* parsed = g_uri_parse(uri, G_URI_FLAGS_PARSE_RELAXED, nullptr);
+    if (parsed == nullptr) return std::string();
+    const std::string path = g_uri_get_path(parsed);
+    g_uri_unref(parsed);
+    return path.substr(path.rfind('/') + 1);
 }
 
 FolderCompanions::FolderCompanions(const char* songUri) {

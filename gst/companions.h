@@ -9,12 +9,12 @@
 
 namespace trelmo::gst {
 
-// The last segment of a URI's path, percent-decoded ("ECHO.MTP"); "" when there is none.
+// The last segment of a URI's path, percent-decoded ("ECHO.MTP"); "" when it names no file.
 std::string UriFileName(const char* uri);
 
 class FolderCompanions : public CompanionSource {
   public:
-    // songUri: the song's own URI; its companions are its neighbours.
+    // songUri: the song's own URI, one that names a file; its companions are its neighbours.
     explicit FolderCompanions(const char* songUri);
     bool Read(const char* name, std::vector<uint8_t>& bytes) override;
 

@@ -86,17 +86,19 @@ SongFacts Song::Facts() const {
     const trelmo_song_info* info = trelmo_song_info_get(engine_);
     if (info == nullptr) return facts;
     facts.kindName = info->kind_name;
+    std::string missing;
     for (int i = 0; i < info->instrument_count; ++i) {
         const trelmo_instrument& instrument = info->instruments[i];
-        if (!facts.instruments.empty()) facts.instruments += '\n';
-        facts.instruments += std::to_string(instrument.number) + " " + Printable(instrument.name);
-        if (instrument.source == TRELMO_SOURCE_MISSING) facts.instruments += " (missing)";
+        const std::string name = Printable(instrument.name);
+        if (!facts.instruments.empty()) facts.instruments += ", ";
+        facts.instruments += std::to_string(instrument.number) + " " + name;
+        if (instrument.source != TRELMO_SOURCE_MISSING) continue;
+        facts.instruments += " (missing)";
+        missing += (missing.empty() ? "" : ", ") + name;
     }
-    if (info->missing_count > 0) {
-        facts.missing = std::to_string(info->missing_count) +
-                        (info->missing_count == 1 ? " instrument is" : " instruments are") +
-                        " missing (looked for " + Printable(info->looked_for) + "); they play silent";
-    }
+    if (info->missing_count > 0)
+        facts.missing = "instruments missing, played silent: " + missing + " (looked for " +
+                        Printable(info->looked_for) + ")";
     return facts;
 }
 

@@ -42,8 +42,8 @@ class CompanionSource {
 // What the tags and the bus say about a loaded song; texts are UTF-8.
 struct SongFacts {
     std::string kindName;     // "SoundSmith" or "NoiseTracker GS"
-    std::string instruments;  // one line per instrument, "3 BASS", missing ones marked
-    std::string missing;      // empty, or a sentence naming the missing instruments' files
+    std::string instruments;  // "1 KICK, 2 BASS (missing), ..."
+    std::string missing;      // empty, or a sentence naming the missing instruments and the files looked for
 };
 
 // Whether the first bytes of a file are those of a song.

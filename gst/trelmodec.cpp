@@ -139,7 +139,7 @@ std::string UpstreamUri(TrelmoDec* self) {
 int LoadSong(TrelmoDec* self, Song& song, std::string& file_name) {
     const std::string uri = UpstreamUri(self);
     file_name = uri.empty() ? std::string() : trelmo::gst::UriFileName(uri.c_str());
-    if (g_str_has_prefix(uri.c_str(), "file:")) {
+    if (g_ascii_strncasecmp(uri.c_str(), "file:", 5) == 0) {
         gchar* path = g_filename_from_uri(uri.c_str(), nullptr, nullptr);
         if (path != nullptr) {
             GST_DEBUG_OBJECT(self, "loading %s", path);
@@ -151,7 +151,7 @@ int LoadSong(TrelmoDec* self, Song& song, std::string& file_name) {
     const gsize size = gst_adapter_available(self->adapter);
     const void* bytes = size > 0 ? gst_adapter_map(self->adapter, size) : nullptr;
     std::unique_ptr<trelmo::gst::FolderCompanions> companions;
-    if (!uri.empty()) companions = std::make_unique<trelmo::gst::FolderCompanions>(uri.c_str());
+    if (!file_name.empty()) companions = std::make_unique<trelmo::gst::FolderCompanions>(uri.c_str());
     GST_DEBUG_OBJECT(self, "loading %" G_GSIZE_FORMAT " bytes from %s", size,
                      uri.empty() ? "upstream" : uri.c_str());
     const int status =
@@ -450,7 +450,8 @@ gboolean SrcQuery(GstPad* pad, GstObject* parent, GstQuery* query) {
         case GST_QUERY_SEGMENT: {
             // Stream time is playback time: segments start where they play from.
             const gint64 stop = segment.stop == GST_CLOCK_TIME_NONE ? -1 : static_cast<gint64>(segment.stop);
-            gst_query_set_segment(query, segment.rate, GST_FORMAT_TIME, static_cast<gint64>(segment.start), stop);
+            gst_query_set_segment(query, segment.rate, GST_FORMAT_TIME, static_cast<gint64>(segment.start),
+                                  stop);
             return TRUE;
         }
         case GST_QUERY_CONVERT: {
