@@ -54,8 +54,6 @@ constexpr size_t kChunkFrames = 1024;
 
 enum { kPropStereoSeparation = 1, kPropLoops, kPropFade, kPropMuteMask };
 
-GstStaticPadTemplate sink_template = GST_STATIC_PAD_TEMPLATE(
-    "sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("audio/x-soundsmith; audio/x-noisetracker-gs"));
 GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
     "src", GST_PAD_SRC, GST_PAD_ALWAYS,
     GST_STATIC_CAPS("audio/x-raw, format = (string) S16LE, rate = (int) 44100, channels = (int) 2, "
@@ -346,8 +344,8 @@ gboolean Seek(TrelmoDec* self, GstEvent* event) {
     self->segmentPending = TRUE;
     self->seqnum = seqnum;
     const bool loaded = self->loaded;
-    GST_OBJECT_UNLOCK(self);
     GST_DEBUG_OBJECT(self, "seek to frame %" G_GUINT64_FORMAT, self->seekFrame);
+    GST_OBJECT_UNLOCK(self);
     if (flush) {
         GstEvent* flush_stop = gst_event_new_flush_stop(TRUE);
         gst_event_set_seqnum(flush_stop, seqnum);
@@ -361,15 +359,13 @@ gboolean Seek(TrelmoDec* self, GstEvent* event) {
 gboolean SinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
     auto* self = TRELMO_DEC(parent);
     switch (GST_EVENT_TYPE(event)) {
-        case GST_EVENT_EOS:
+        case GST_EVENT_EOS: {
             gst_event_unref(event);
             GST_OBJECT_LOCK(self);
-            {
-                const bool loaded = self->loaded;
-                GST_OBJECT_UNLOCK(self);
-                if (loaded) return TRUE;
-            }
-            return Load(self);
+            const bool loaded = self->loaded;
+            GST_OBJECT_UNLOCK(self);
+            return loaded ? TRUE : Load(self);
+        }
         case GST_EVENT_FLUSH_STOP:
             GST_OBJECT_LOCK(self);
             if (!self->loaded) gst_adapter_clear(self->adapter);
@@ -592,7 +588,12 @@ static void trelmo_dec_class_init(TrelmoDecClass* klass) {
 
     GstElementClass* element_class = GST_ELEMENT_CLASS(klass);
     element_class->change_state = ChangeState;
-    gst_element_class_add_static_pad_template(element_class, &sink_template);
+    // The media types the typefinders give.
+    GstCaps* songs = gst_caps_new_empty_simple(trelmo::gst::kSoundSmithType);
+    gst_caps_append(songs, gst_caps_new_empty_simple(trelmo::gst::kNoiseTrackerType));
+    gst_element_class_add_pad_template(element_class,
+                                       gst_pad_template_new("sink", GST_PAD_SINK, GST_PAD_ALWAYS, songs));
+    gst_caps_unref(songs);
     gst_element_class_add_static_pad_template(element_class, &src_template);
     gst_element_class_set_static_metadata(element_class, "Apple IIgs song decoder", "Codec/Decoder/Audio",
                                           "Plays SoundSmith / MegaTracker and NoiseTracker GS songs, with "
@@ -601,7 +602,8 @@ static void trelmo_dec_class_init(TrelmoDecClass* klass) {
 }
 
 static void trelmo_dec_init(TrelmoDec* self) {
-    self->sinkpad = gst_pad_new_from_static_template(&sink_template, "sink");
+    self->sinkpad = gst_pad_new_from_template(
+        gst_element_class_get_pad_template(GST_ELEMENT_GET_CLASS(self), "sink"), "sink");
     gst_pad_set_event_function(self->sinkpad, SinkEvent);
     gst_pad_set_chain_function(self->sinkpad, SinkChain);
     gst_element_add_pad(GST_ELEMENT(self), self->sinkpad);
