@@ -14,6 +14,10 @@ packages=(
   wine32:i386
   python3 valgrind
   audacious audacious-plugins audacious-dev dbus-daemon
+  # The GStreamer plug-in: core and plugins-base only (plugins-bad would bring 137 more packages); the
+  # test drives it with GStreamer's tools and Python's bindings (gir1.2-gstreamer-1.0 comes with -dev).
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools gstreamer1.0-plugins-base
+  gstreamer1.0-plugins-base-apps python3-gi
   emscripten chromium-headless-shell
   sox bash-completion
   # zip and gzip files are read through libarchive; nulib2 makes and checks the NuFX test archives.

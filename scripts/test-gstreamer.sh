@@ -61,6 +61,13 @@ inspect() {
   done
 }
 check "gst-inspect-1.0 shows trelmodec, its pads and its four properties with their defaults" inspect
+installed() {  # cmake --install puts the plug-in in GStreamer's folder under the prefix
+  local gst_prefix; gst_prefix=$(pkg-config --variable=prefix gstreamer-1.0)
+  local folder=$work/prefix/$(pkg-config --variable=pluginsdir gstreamer-1.0 | sed "s|^$gst_prefix/||")
+  cmake --install build --component gstreamer --prefix "$work/prefix" >/dev/null &&
+    GST_PLUGIN_PATH=$folder GST_REGISTRY=$work/installed.bin gst-inspect-1.0 trelmodec | grep -q "Filename *$folder/libgsttrelmo.so"
+}
+check "cmake --install puts libgsttrelmo.so into GStreamer's plug-in folder under the prefix" installed
 typefound() {  # FILE TYPE
   local got; got=$(gst-typefind-1.0 "$1" 2>&1)
   [ "$got" = "$1 - $2" ] || { echo "  $got"; return 1; }
