@@ -68,12 +68,14 @@ bool FolderCompanions::Read(const char* name, std::vector<uint8_t>& bytes) {
     if (!listed_) {
         listed_ = true;
         GFile* folder = g_file_new_for_uri(folder_.c_str());
-        GFileEnumerator* listing = g_file_enumerate_children(folder, G_FILE_ATTRIBUTE_STANDARD_NAME,
-                                                             G_FILE_QUERY_INFO_NONE, nullptr, nullptr);
+        GFileEnumerator* listing = g_file_enumerate_children(
+            folder, G_FILE_ATTRIBUTE_STANDARD_NAME "," G_FILE_ATTRIBUTE_STANDARD_TYPE, G_FILE_QUERY_INFO_NONE,
+            nullptr, nullptr);
         if (listing != nullptr) {
             listable_ = true;
             while (GFileInfo* entry = g_file_enumerator_next_file(listing, nullptr, nullptr)) {
-                entries_.emplace_back(g_file_info_get_name(entry));
+                if (g_file_info_get_file_type(entry) == G_FILE_TYPE_REGULAR)
+                    entries_.emplace_back(g_file_info_get_name(entry));
                 g_object_unref(entry);
             }
             g_object_unref(listing);
@@ -82,8 +84,9 @@ bool FolderCompanions::Read(const char* name, std::vector<uint8_t>& bytes) {
     }
     std::vector<std::string> spellings;
     if (listable_) {
-        for (const std::string& entry : entries_)
-            if (g_ascii_strcasecmp(entry.c_str(), name) == 0) spellings.push_back(entry);
+        // The library's rule picks the file, as it does on a local disk.
+        const int chosen = MatchFileName(name, entries_);
+        if (chosen >= 0) spellings.push_back(entries_[static_cast<size_t>(chosen)]);
     } else {
         char* upper = g_ascii_strup(name, -1);
         char* lower = g_ascii_strdown(name, -1);

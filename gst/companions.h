@@ -22,7 +22,7 @@ class FolderCompanions : public CompanionSource {
     bool ReadUri(const std::string& uri, std::vector<uint8_t>& bytes);
 
     std::string folder_;  // up to and including the last '/' of the path
-    // The folder's file names, read on the first request; places that cannot list a folder (HTTP)
+    // The folder's regular files, listed on the first request; places that cannot list a folder (HTTP)
     // are asked for the name as the song spells it, then in upper and in lower case.
     bool listed_ = false;
     bool listable_ = false;

@@ -41,6 +41,13 @@ std::string Printable(const char* bytes) {
 
 }  // namespace
 
+int MatchFileName(const char* wanted, const std::vector<std::string>& names) {
+    std::vector<const char*> pointers;
+    pointers.reserve(names.size());
+    for (const std::string& name : names) pointers.push_back(name.c_str());
+    return trelmo_match_file_name(wanted, pointers.data(), pointers.size());
+}
+
 bool LooksLikeSong(const uint8_t* bytes, size_t size) {
     return trelmo_detect(bytes, size) == 1;
 }

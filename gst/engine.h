@@ -34,8 +34,8 @@ struct Settings {
 class CompanionSource {
   public:
     virtual ~CompanionSource() = default;
-    // True with the file's bytes (at most kMaxCompanionBytes) when a file of that name, matched
-    // without regard to case, exists.
+    // True with the file's bytes (at most kMaxCompanionBytes) when a file that MatchFileName takes
+    // for that name exists.
     virtual bool Read(const char* name, std::vector<uint8_t>& bytes) = 0;
 };
 
@@ -45,6 +45,10 @@ struct SongFacts {
     std::string instruments;  // "1 KICK, 2 BASS (missing), ..."
     std::string missing;      // empty, or a sentence naming the missing instruments and the files looked for
 };
+
+// Which of names stands for the companion file wanted, by the library's rule (the case of ASCII
+// letters, ProDOS type suffixes): its index, or -1.
+int MatchFileName(const char* wanted, const std::vector<std::string>& names);
 
 // Whether the first bytes of a file are those of a song.
 bool LooksLikeSong(const uint8_t* bytes, size_t size);
