@@ -3,15 +3,21 @@
 #include <cstring>
 
 #include "gst/engine.h"
+#include "instruments/block_reader.h"
 
 namespace trelmo::gst {
 namespace {
 
 constexpr guint kHeadBytes = 16;
 
-bool Has(const guint8* head, guint size, guint offset, const char* text) {
+bool Has(const guint8* head, guint size, size_t offset, const char* text) {
+    // The reader never writes through the view; it only needs the bounds.
+    const ByteView bytes{const_cast<guint8*>(head), size};
     const size_t length = std::strlen(text);
-    return offset + length <= size && std::memcmp(head + offset, text, length) == 0;
+    if (!Contains(bytes, offset, length)) return false;
+    for (size_t i = 0; i < length; ++i)
+        if (ReadU8(bytes, offset + i) != static_cast<uint8_t>(text[i])) return false;
+    return true;
 }
 
 // How sure the bytes make us of each kind; 0 for not at all. The library decides what is a song;
