@@ -15,7 +15,7 @@ std::string WithoutQuery(const char* uri) {
 
 // Everything the stream holds; false (and nothing) when that is more than limit bytes. A stream
 // can be endless: reading it whole would fill the memory.
-bool ReadAtMost(GInputStream* stream, size_t limit, std::vector<uint8_t>& bytes) {
+bool ReadAtMost(GInputStream* stream, size_t limit, GCancellable* cancellable, std::vector<uint8_t>& bytes) {
     bytes.clear();
     size_t filled = 0;
     for (;;) {
@@ -25,7 +25,7 @@ bool ReadAtMost(GInputStream* stream, size_t limit, std::vector<uint8_t>& bytes)
             bytes.resize(filled + std::min(std::max<size_t>(filled, 65536), limit + 1 - filled));
         }
         const gssize got =
-            g_input_stream_read(stream, bytes.data() + filled, bytes.size() - filled, nullptr, nullptr);
+            g_input_stream_read(stream, bytes.data() + filled, bytes.size() - filled, cancellable, nullptr);
         if (got < 0) break;
         if (got == 0) {
             bytes.resize(filled);
@@ -48,7 +48,8 @@ std::string UriFileName(const char* uri) {
     return path.substr(path.rfind('/') + 1);
 }
 
-FolderCompanions::FolderCompanions(const char* songUri) {
+FolderCompanions::FolderCompanions(const char* songUri, GCancellable* cancellable)
+    : cancellable_(cancellable) {
     const std::string path = WithoutQuery(songUri);
     const size_t slash = path.rfind('/');
     folder_ = slash != std::string::npos ? path.substr(0, slash + 1) : std::string();
@@ -56,8 +57,9 @@ FolderCompanions::FolderCompanions(const char* songUri) {
 
 bool FolderCompanions::ReadUri(const std::string& uri, std::vector<uint8_t>& bytes) {
     GFile* file = g_file_new_for_uri(uri.c_str());
-    GFileInputStream* stream = g_file_read(file, nullptr, nullptr);
-    const bool read = stream != nullptr && ReadAtMost(G_INPUT_STREAM(stream), kMaxCompanionBytes, bytes);
+    GFileInputStream* stream = g_file_read(file, cancellable_, nullptr);
+    const bool read =
+        stream != nullptr && ReadAtMost(G_INPUT_STREAM(stream), kMaxCompanionBytes, cancellable_, bytes);
     if (stream != nullptr) g_object_unref(stream);
     g_object_unref(file);
     return read && !bytes.empty();
@@ -70,10 +72,10 @@ bool FolderCompanions::Read(const char* name, std::vector<uint8_t>& bytes) {
         GFile* folder = g_file_new_for_uri(folder_.c_str());
         GFileEnumerator* listing = g_file_enumerate_children(
             folder, G_FILE_ATTRIBUTE_STANDARD_NAME "," G_FILE_ATTRIBUTE_STANDARD_TYPE, G_FILE_QUERY_INFO_NONE,
-            nullptr, nullptr);
+            cancellable_, nullptr);
         if (listing != nullptr) {
             listable_ = true;
-            while (GFileInfo* entry = g_file_enumerator_next_file(listing, nullptr, nullptr)) {
+            while (GFileInfo* entry = g_file_enumerator_next_file(listing, cancellable_, nullptr)) {
                 if (g_file_info_get_file_type(entry) == G_FILE_TYPE_REGULAR)
                     entries_.emplace_back(g_file_info_get_name(entry));
                 g_object_unref(entry);

@@ -29,6 +29,8 @@ struct _TrelmoDec {
     // paused.
     Song* song;
     GstTagList* tags;  // sent once, after the first segment
+    // Ends reads of companion files when the element stops: a network can hold a read for minutes.
+    GCancellable* cancellable;
 
     // Under the object lock.
     Settings settings;
@@ -149,7 +151,8 @@ int LoadSong(TrelmoDec* self, Song& song, std::string& file_name) {
     const gsize size = gst_adapter_available(self->adapter);
     const void* bytes = size > 0 ? gst_adapter_map(self->adapter, size) : nullptr;
     std::unique_ptr<trelmo::gst::FolderCompanions> companions;
-    if (!file_name.empty()) companions = std::make_unique<trelmo::gst::FolderCompanions>(uri.c_str());
+    if (!file_name.empty())
+        companions = std::make_unique<trelmo::gst::FolderCompanions>(uri.c_str(), self->cancellable);
     GST_DEBUG_OBJECT(self, "loading %" G_GSIZE_FORMAT " bytes from %s", size,
                      uri.empty() ? "upstream" : uri.c_str());
     const int status =
@@ -489,7 +492,12 @@ void Reset(TrelmoDec* self) {
 
 GstStateChangeReturn ChangeState(GstElement* element, GstStateChange transition) {
     auto* self = TRELMO_DEC(element);
-    if (transition == GST_STATE_CHANGE_READY_TO_PAUSED) Reset(self);
+    if (transition == GST_STATE_CHANGE_READY_TO_PAUSED) {
+        Reset(self);
+        g_cancellable_reset(self->cancellable);
+    }
+    // Before the pads go down: their deactivation waits for a load under way.
+    if (transition == GST_STATE_CHANGE_PAUSED_TO_READY) g_cancellable_cancel(self->cancellable);
     const GstStateChangeReturn result =
         GST_ELEMENT_CLASS(trelmo_dec_parent_class)->change_state(element, transition);
     if (transition == GST_STATE_CHANGE_PAUSED_TO_READY) {
@@ -552,6 +560,7 @@ void Finalize(GObject* object) {
     delete self->song;
     if (self->tags != nullptr) gst_tag_list_unref(self->tags);
     g_object_unref(self->adapter);
+    g_object_unref(self->cancellable);
     G_OBJECT_CLASS(trelmo_dec_parent_class)->finalize(object);
 }
 
@@ -616,6 +625,7 @@ static void trelmo_dec_init(TrelmoDec* self) {
     gst_element_add_pad(GST_ELEMENT(self), self->srcpad);
 
     self->adapter = gst_adapter_new();
+    self->cancellable = g_cancellable_new();
     self->settings = Settings{};
     gst_segment_init(&self->segment, GST_FORMAT_TIME);
 }
