@@ -31,6 +31,18 @@ bool ReadFromCaller(void* context, const char* name, const void** data, size_t* 
     return files->callback != nullptr && files->callback(files->user, name, data, size) != 0;
 }
 
+// Marks the engine as loading for as long as it lives, however the load ends.
+class LoadingScope {
+public:
+    explicit LoadingScope(trelmo_engine& handle) : handle_(handle) { handle_.loading = true; }
+    ~LoadingScope() { handle_.loading = false; }
+    LoadingScope(const LoadingScope&) = delete;
+    LoadingScope& operator=(const LoadingScope&) = delete;
+
+private:
+    trelmo_engine& handle_;
+};
+
 // Every song starts from the state of a newly created engine, whatever the engine played before.
 int Load(trelmo_engine& handle, FileBlock file, SongFiles files) {
     Engine& engine = handle.engine;
@@ -43,9 +55,15 @@ int Load(trelmo_engine& handle, FileBlock file, SongFiles files) {
     engine.SoundSmith = SoundSmithLayout{};
     engine.Ntg = NtgSongFacts{};
     engine.origins = InstrumentOrigins{};
-    LoadSongFrom(engine, file, files);
-    // The files of a song from memory are only lent for the load.
-    engine.files = SongFiles{files.songPath};
+    handle.minimumPasses = 0;
+    {
+        // The loader calls back into the caller: until the song is described, the engine has none.
+        LoadingScope loading(handle);
+        LoadSongFrom(engine, file, files);
+        // The files of a song from memory are only lent for the load.
+        engine.files = SongFiles{files.songPath};
+        if (engine.SongKind != NoSong && engine.origins.bankProblem.empty()) DescribeSong(handle);
+    }
     if (engine.SongKind == NoSong) {
         trelmo_unload(&handle);
         return TRELMO_ERROR_NOT_A_SONG;
@@ -56,7 +74,6 @@ int Load(trelmo_engine& handle, FileBlock file, SongFiles files) {
         handle.loadProblem = std::move(problem);
         return TRELMO_ERROR_BANK;
     }
-    DescribeSong(handle);
     Rewind(handle);
     return TRELMO_OK;
 }
@@ -126,7 +143,7 @@ void trelmo_set_message_callback(trelmo_engine* handle, trelmo_message_callback 
 }
 
 int trelmo_load_file(trelmo_engine* handle, const char* path) {
-    if (handle == nullptr || path == nullptr) return TRELMO_ERROR_ARGUMENT;
+    if (handle == nullptr || path == nullptr || handle->loading) return TRELMO_ERROR_ARGUMENT;
     handle->loadProblem.clear();
     const size_t length = std::strlen(path);
     if (length > trelmo::MaxPathLength) {
@@ -147,7 +164,7 @@ int trelmo_load_file(trelmo_engine* handle, const char* path) {
 
 int trelmo_load_memory(trelmo_engine* handle, const void* data, size_t size, const char* name,
                        trelmo_file_callback files, void* user) {
-    if (handle == nullptr || (data == nullptr && size > 0)) return TRELMO_ERROR_ARGUMENT;
+    if (handle == nullptr || handle->loading || (data == nullptr && size > 0)) return TRELMO_ERROR_ARGUMENT;
     handle->loadProblem.clear();
     if (size > trelmo::SongFileLimit) {
         trelmo_unload(handle);
@@ -166,13 +183,16 @@ int trelmo_load_memory(trelmo_engine* handle, const void* data, size_t size, con
 }
 
 void trelmo_unload(trelmo_engine* handle) {
-    if (handle == nullptr) return;
+    // A song being loaded is not the caller's to release from a callback.
+    if (handle == nullptr || handle->loading) return;
     trelmo::ReleaseSong(handle->engine);
     // What the last song's load found (bank and instrument file names) goes with it.
     handle->engine.origins = trelmo::InstrumentOrigins{};
     handle->engine.files = trelmo::SongFiles{};
     handle->description = trelmo::lib::Description{};
     handle->passFrames = 0;
+    handle->passTicks = 0;
+    handle->minimumPasses = 0;
     handle->playhead = trelmo::lib::Playhead{};
 }
 
@@ -213,8 +233,7 @@ int trelmo_detect(const void* data, size_t size) {
 }
 
 const trelmo_song_info* trelmo_song_info_get(trelmo_engine* handle) {
-    if (handle == nullptr || handle->engine.SongKind == trelmo::NoSong) return nullptr;
-    return &handle->description.info;
+    return trelmo::lib::Ready(handle) ? &handle->description.info : nullptr;
 }
 
 }  // extern "C"

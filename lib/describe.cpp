@@ -127,13 +127,13 @@ void DescribeNtg(const Engine& engine, Description& d) {
 // Runs the sequencer alone over one pass: every tick is one block of TickLength frames. Notes
 // where each position starts: with the pass for the first, else with the tick that reads its
 // first row (where the song's place first shows it).
-uint64_t MeasurePass(Engine& engine, uint64_t tickLimit, bool& ends, std::vector<uint64_t>& starts) {
+uint64_t MeasurePass(Engine& engine, uint64_t tickLimit, bool& ends, std::vector<uint64_t>& starts, uint64_t& ticks) {
     StartSong(engine);
     ResetVoiceBank(engine);
     SetTickRate(engine, 125);
     if (!starts.empty()) starts[0] = 0;
     uint64_t frames = 0;
-    uint64_t ticks = 0;
+    ticks = 0;
     while (engine.Player.songEnded == 0 && ticks < tickLimit) {
         const int position = engine.Player.orderPosition;
         const int row = engine.Player.rowIndex;
@@ -181,7 +181,7 @@ void DescribeSong(trelmo_engine& handle) {
     d.info.instruments = d.instruments.data();
     bool ends = true;
     d.positionStarts.assign(static_cast<size_t>(std::max(d.info.positions, 0)), NotReached);
-    handle.passFrames = MeasurePass(engine, handle.passTickLimit, ends, d.positionStarts);
+    handle.passFrames = MeasurePass(engine, handle.passTickLimit, ends, d.positionStarts, handle.passTicks);
     d.info.frames = handle.passFrames;
     d.info.ends = ends ? 1 : 0;
     ClearPlayState(engine);

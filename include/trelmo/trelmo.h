@@ -37,6 +37,8 @@ extern "C" {
  * above any real one. Callers that read files themselves (a stream can be endless) stop there. */
 #define TRELMO_MAX_SONG_BYTES 67108864
 #define TRELMO_MAX_COMPANION_BYTES 16777216
+/* The furthest a seek goes: 24 hours of sound (see trelmo_seek). */
+#define TRELMO_MAX_SEEK_FRAMES 3810240000u
 
 /* The version of the library that is running, such as "0.1.0". */
 TRELMO_API const char *trelmo_version(void);
@@ -67,7 +69,14 @@ TRELMO_API void trelmo_destroy(trelmo_engine *engine);
 
 /* Diagnostics: the loaders' messages ("DOC DATA file found with 9 insts.", "Error: unable to load
  * ASIF file X", ...), each a whole line ending in '\n'. Called on the thread that loads. By default
- * nothing is printed. */
+ * nothing is printed.
+ *
+ * While this callback or a file callback (below) runs, the engine that is loading holds no song
+ * yet: trelmo_song_info_get answers NULL, trelmo_length_frames and trelmo_position 0, trelmo_render
+ * 0, trelmo_seek and the view functions TRELMO_ERROR_NO_SONG, trelmo_load_file and
+ * trelmo_load_memory TRELMO_ERROR_ARGUMENT, and trelmo_unload does nothing. The options may be set
+ * (they hold for the song being loaded); trelmo_destroy must not be called on that engine. Other
+ * engines may be used in every way. */
 typedef void (*trelmo_message_callback)(void *user, const char *message);
 TRELMO_API void trelmo_set_message_callback(trelmo_engine *engine, trelmo_message_callback callback, void *user);
 
@@ -182,8 +191,9 @@ typedef struct trelmo_song_info {
  * Reading it never disturbs rendering. */
 TRELMO_API const trelmo_song_info *trelmo_song_info_get(trelmo_engine *engine);
 
-/* The length of the song as the options play it, in frames: one pass times the loop count.
- * UINT64_MAX when the song loops forever; 0 without a song. */
+/* The length of the song as the options play it, in frames: one pass times the number of passes,
+ * exactly the frame at which trelmo_render ends. UINT64_MAX when the song loops forever; 0 without
+ * a song. */
 TRELMO_API uint64_t trelmo_length_frames(trelmo_engine *engine);
 
 /* ---- Rendering ---- */
@@ -197,14 +207,24 @@ TRELMO_API size_t trelmo_render(trelmo_engine *engine, int16_t *out, size_t fram
 TRELMO_API uint64_t trelmo_position(trelmo_engine *engine);
 
 /* Moves to frame (clamped to the song's length); what follows is exactly what an uninterrupted
- * render gives from that frame on. */
+ * render gives from that frame on. A seek plays every tick up to its frame, silently, so its cost
+ * grows with the frame: beyond TRELMO_MAX_SEEK_FRAMES (24 hours of sound) it is refused with
+ * TRELMO_ERROR_ARGUMENT and the position stays where it was. In a song that ticks faster than
+ * the usual 50 ticks a second (a higher tempo) the limit comes as many ticks in, proportionally
+ * sooner; any seek within it answers in well under a second. */
 TRELMO_API int trelmo_seek(trelmo_engine *engine, uint64_t frame);
 
 /* ---- Options ----
  * Each applies to the song being played at once and stays for the songs loaded later. The defaults
- * give the plug-in's exact sound. */
+ * give the plug-in's exact sound. After any change trelmo_length_frames tells where rendering will
+ * now end. */
 
-/* How many times the order list is played: 1 (the default) or more; 0 plays it for ever. */
+/* How many times the order list is played: 1 (the default) or more; 0 plays it for ever. Given
+ * while a song plays: a song already past its new end plays on to the end of the pass it is in
+ * (fading over that pass's last milliseconds when a fade is set) and ends there, rather than
+ * stopping mid-pass; a song that had ended plays the passes it is now given. That longer length
+ * stays until the loop count changes again, a song is loaded, or a seek goes back to a frame
+ * within the length the loop count alone gives. */
 TRELMO_API int trelmo_set_loops(trelmo_engine *engine, int loops);
 /* Fades the last milliseconds of the last pass out to silence; 0 (the default) does not fade.
  * Ignored while the song loops for ever. */
