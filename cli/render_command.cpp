@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <new>
 #include <thread>
 
 #include "cli/cli.h"
@@ -455,11 +456,18 @@ int RenderCommand(const RenderOptions& options) {
     threads = static_cast<unsigned>(std::min<size_t>(threads, jobs.size()));
     std::atomic<size_t> next{0};
     std::atomic<bool> stop{false};
+    std::atomic<bool> outOfMemory{false};
     std::vector<std::thread> workers;
     for (unsigned t = 0; t < threads; ++t) {
         workers.emplace_back([&] {
             for (size_t i = next.fetch_add(1); i < jobs.size() && !stop.load() && !Interrupted.load(); i = next.fetch_add(1)) {
-                RenderSong(*jobs[i], plan);
+                try {
+                    RenderSong(*jobs[i], plan);
+                } catch (const std::bad_alloc&) {
+                    // The song's unfinished files went with its render; the command ends in main.
+                    outOfMemory.store(true);
+                    stop.store(true);
+                }
                 if (jobs[i]->report.readerGone) stop.store(true);
                 jobs[i]->finished.store(true);
             }
@@ -495,6 +503,7 @@ int RenderCommand(const RenderOptions& options) {
     }
     for (std::thread& worker : workers) worker.join();
     if (progress) ClearStatusLine();
+    if (outOfMemory.load()) throw std::bad_alloc();
     printFinished();
     if (readerGone) return ExitReaderGone;
     if (Interrupted.load()) {
