@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -28,6 +29,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int64_t kFirstPiece = 4096;
 constexpr int64_t kLargestPiece = 1 << 20;
 constexpr auto kSlowRead = std::chrono::milliseconds(50);
+constexpr auto kUnderrunPause = std::chrono::milliseconds(2);
+constexpr auto kStall = std::chrono::seconds(3);
 
 // One load's reading: when it must end, and why it failed first.
 struct Reading {
@@ -62,6 +65,7 @@ int ReadAtMost(VFSFile &file, int64_t limit, Index<char> &bytes, Reading &readin
     if (size > limit) return TRELMO_ERROR_TOO_LARGE;
     int64_t filled = 0;
     int64_t piece = kFirstPiece;
+    Clock::time_point lastData = Clock::now();
     for (;;) {
         if (reading.Cut()) {
             bytes.clear();
@@ -78,9 +82,16 @@ int ReadAtMost(VFSFile &file, int64_t limit, Index<char> &bytes, Reading &readin
         }
         const Clock::time_point asked = Clock::now();
         const int64_t got = file.fread(bytes.begin() + filled, 1, std::min(piece, bytes.len() - filled));
-        if (got <= 0) break;
+        if (got <= 0) {
+            // HTTP's transport also answers nothing when its buffer runs dry before more has come,
+            // and without an end when the connection fails: a stream that stalls has ended.
+            if (file.feof() || asked - lastData > kStall) break;
+            std::this_thread::sleep_for(kUnderrunPause);
+            continue;
+        }
+        lastData = Clock::now();
         filled += got;
-        piece = Clock::now() - asked > kSlowRead ? std::max<int64_t>(1, piece / 4) : std::min(kLargestPiece, piece * 2);
+        piece = Clock::now() - asked > kSlowRead ? std::max<int64_t>(1, piece / 2) : std::min(kLargestPiece, piece * 2);
     }
     bytes.remove(static_cast<int>(filled), static_cast<int>(bytes.len() - filled));
     if (size >= 0 && filled < size) {
