@@ -24,10 +24,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Reads start small and double while the stream keeps up; a read that waits shrinks them, so that
-// over a trickle a stop, the deadline or Audacious's quitting is noticed within about one read.
-constexpr int64_t kFirstPiece = 4096;
-constexpr int64_t kLargestPiece = 1 << 20;
+// A read over HTTP returns only when it has all it asked for (or the transport gives up on a
+// silent server), so over a trickle only a read of one byte ends soon. Reads start at one byte and
+// double while the stream keeps up; a read that waits drops back to one byte, so that a stop, the
+// deadline or Audacious's quitting is noticed within about one read.
+constexpr int64_t kFirstPiece = 1;
+constexpr int64_t kLargestPiece = 1 << 16;
 constexpr auto kSlowRead = std::chrono::milliseconds(50);
 constexpr auto kUnderrunPause = std::chrono::milliseconds(2);
 constexpr auto kStall = std::chrono::seconds(3);
@@ -91,7 +93,7 @@ int ReadAtMost(VFSFile &file, int64_t limit, Index<char> &bytes, Reading &readin
         }
         lastData = Clock::now();
         filled += got;
-        piece = Clock::now() - asked > kSlowRead ? std::max<int64_t>(1, piece / 2) : std::min(kLargestPiece, piece * 2);
+        piece = Clock::now() - asked > kSlowRead ? 1 : std::min(kLargestPiece, piece * 2);
     }
     bytes.remove(static_cast<int>(filled), static_cast<int>(bytes.len() - filled));
     if (size >= 0 && filled < size) {

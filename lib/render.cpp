@@ -40,7 +40,7 @@ uint64_t SeekLimit(const trelmo_engine& handle) {
 // one that had ended plays the passes it is given now.
 void LoopsChanged(trelmo_engine& handle) {
     Playhead& head = handle.playhead;
-    handle.minimumPasses = handle.loops != 0 && handle.engine.SongKind != NoSong ? head.pass + 1 : 0;
+    handle.minimumPasses = handle.loops != 0 && Ready(&handle) ? head.pass + 1 : 0;
     if (head.finished && head.position < TotalFrames(handle)) head.finished = false;
 }
 

@@ -101,23 +101,51 @@ check "NoiseTracker GS song (DEMO.NTG) plays bit-identical to trelmo render" sam
 check "SoundSmith song without an extension is claimed and plays" same_samples "$out/SONG.wav" "$songs/ECHO.MTP" 0
 
 # Songs that are not local files: Audacious's VFS reads them, and their wave banks, over HTTP. The
-# server also has an endless song: a SoundSmith header followed by zeros for as long as it is read.
+# server also misbehaves: an endless song (a SoundSmith header, then zeros for as long as it is
+# read), bodies that stop halfway (a song, and the bank of another), a song that trickles in, and a
+# song whose wave banks (any spelling) are endless.
 rm -f "$out"/*
 python3 -u - "$songs" >"$work/http.log" 2>&1 <<'PY' &
-import functools, http.server, sys
+import functools, http.server, sys, time
+echo = open(sys.argv[1] + "/ECHO.MTP", "rb").read()
+bank = open(sys.argv[1] + "/ECHO.W", "rb").read()
 class Songs(http.server.SimpleHTTPRequestHandler):
-    def do_GET(self):
-        if self.path != "/ENDLESS.MTP":
-            return super().do_GET()
+    def send(self, body, length=None, pause=0.0):
         self.send_response(200)
+        if length is not None:
+            self.send_header("Content-Length", str(length))
         self.end_headers()
-        self.wfile.write(open(sys.argv[1] + "/ECHO.MTP", "rb").read())
+        step = 1 if pause else max(1, len(body))
         try:
-            while True:
-                self.wfile.write(bytes(1 << 20))
+            for at in range(0, len(body), step):
+                self.wfile.write(body[at:at + step])
+                time.sleep(pause)
         except OSError:
             pass
+    def do_GET(self):
+        name = self.path.rsplit("/", 1)[-1].upper()
+        if self.path == "/ENDLESS.MTP" or (self.path.startswith("/endless/") and name.rsplit(".", 1)[-1] in ("W", "DOC", "D")):
+            self.send(b"", None)
+            try:
+                if name.endswith(".MTP"):
+                    self.wfile.write(echo)
+                while True:
+                    self.wfile.write(bytes(1 << 20))
+            except OSError:
+                pass
+        elif self.path in ("/HALF.MTP", "/halfbank/ECHO.W"):
+            whole = echo if name.endswith(".MTP") else bank
+            self.send(whole[:len(whole) // 2], len(whole))
+        elif self.path in ("/halfbank/ECHO.MTP", "/endless/BANKS.MTP"):
+            self.send(echo, len(echo))
+        elif self.path == "/TRICKLE.MTP":
+            self.send(echo, len(echo), 0.2)
+        elif self.path.startswith("/endless/") or self.path.startswith("/halfbank/"):
+            self.send_error(404)
+        else:
+            super().do_GET()
 server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Songs, directory=sys.argv[1]))
+server.daemon_threads = True
 print(f"serving on port {server.server_address[1]} ", flush=True)
 server.serve_forever()
 PY
@@ -125,7 +153,8 @@ helpers+=($!)
 port=""
 for _ in $(seq 100); do port=$(sed -n 's/.* port \([0-9]*\) .*/\1/p' "$work/http.log"); [ -n "$port" ] && break; sleep 0.1; done
 started=$SECONDS
-audacious_here "http://127.0.0.1:$port/ENDLESS.MTP" "http://127.0.0.1:$port/ECHO.MTP"
+url=http://127.0.0.1:$port
+audacious_here "$url/ENDLESS.MTP" "$url/ECHO.MTP"
 check "SoundSmith song over HTTP, its bank read through the VFS, plays bit-identical" \
   same_samples "$out/ECHO.wav" "$songs/ECHO.MTP" 0
 refused() {  # an endless song is refused at the size limit, and the next song plays on
@@ -133,6 +162,39 @@ refused() {  # an endless song is refused at the size limit, and the next song p
     [ $((SECONDS - started)) -lt 120 ] || { echo "  after $((SECONDS - started)) s:"; grep ENDLESS "$work/log" | head -3; return 1; }
 }
 check "an endless song over HTTP is refused as too large, and the next one plays" refused
+
+# Half a body is an error, for a song and for its bank; a trickle ends at the load's deadline;
+# endless banks cost one request per name and spelling for one song start (tags, then playback).
+rm -f "$out"/*
+started=$SECONDS
+# (The song that plays comes first: Audacious stops a playlist after a few failures in a row.)
+audacious_here "$url/endless/BANKS.MTP" "$url/HALF.MTP" "$url/halfbank/ECHO.MTP" "$url/TRICKLE.MTP"
+half() {  # SONG REASON: refused with the reason, and nothing recorded
+  [ ! -e "$out/$1.wav" ] && grep -q "$1.MTP: cannot read the file: $2" "$work/log" ||
+    { echo "  $1:"; grep "$1" "$work/log" | head -3; ls "$out"; return 1; }
+}
+# (The transport drops the last block it was reading when the connection closes early.)
+check "a song over HTTP that stops halfway is refused as unreadable" half HALF "the song: the stream ended after [0-9]* of 30198 bytes"
+check "a song whose bank stops halfway is refused as unreadable" half ECHO "ECHO.W: the stream ended after [0-9]* of 66580 bytes"
+check "a song that trickles in is refused at the load's deadline" half TRICKLE "not read whole within 20 s"
+fetched_once() {
+  local counts; counts=$(grep -o 'GET /endless/[^ ]*' "$work/http.log" | grep -v '\.MTP$' | sort | uniq -c)
+  [ -e "$out/BANKS.wav" ] && [ "$(wc -l <<<"$counts")" -ge 10 ] && awk '$1 > 1 { exit 1 }' <<<"$counts" ||
+    { echo "  after $((SECONDS - started)) s, recorded: $(ls "$out"), requests:"; echo "$counts" | sort -rn | head -3
+      grep BANKS "$work/log" | grep -v neon | head -3; return 1; }
+}
+check "endless banks: each companion name fetched once for a song start, and the song plays" fetched_once
+
+# A song that trickles in does not keep Audacious from quitting for ever. Its main thread waits for
+# the tag reader before it even sees the signal, so it quits once the load's deadline has passed
+# (for the tags, then for playback, which stops at once when asked).
+audacious_here "$url/TRICKLE.MTP" &
+quitter=$!
+sleep 3
+started=$SECONDS
+kill -TERM $(pgrep -P "$quitter") 2>/dev/null || true  # the timeout that runs it passes the signal on
+quits() { wait "$quitter"; [ $((SECONDS - started)) -lt 60 ] || { echo "  Audacious took $((SECONDS - started)) s to quit"; return 1; }; }
+check "SIGTERM ends Audacious while a song trickles in" quits
 
 # The playlist, then a seek: Audacious starts paused at the start of ECHO.MTP (its resume state).
 rm -f "$out"/*
