@@ -138,8 +138,7 @@ TEST(Hostile, InstrumentNamesStayInTheSongsFolderAndABankFromElsewhereIsNamed) {
               std::string::npos);
 }
 
-// Out of memory, trelmo says so and leaves no file, whether the engine was wanted by a render's
-// worker or by the command itself.
+// Out of memory (an engine wanted by a render's worker, or by info itself): one message, no file.
 TEST(Hostile, OutOfMemoryIsOneMessageAndNoFile) {
 #ifdef TRELMO_SANITIZED
     GTEST_SKIP() << "the sanitizer's runtime must be the first library loaded";
