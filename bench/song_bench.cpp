@@ -90,9 +90,9 @@ void BM_SeekToTheLimit(benchmark::State& state) {
         return;
     }
     trelmo_set_loops(engine, 0);
-    // Every tick is 44100 / 241 = 182 frames, so the limit of 24 hours' worth of ticks at 50 a
-    // second (4,320,000) falls at this frame.
-    const uint64_t low = uint64_t{24 * 3600 * 50} * (OutputRate / 241);
+    // Every tick is 44100 / 241 = 182 frames, so the limit of 6 hours' worth of ticks at 50 a
+    // second (1,080,000) falls at this frame.
+    const uint64_t low = uint64_t{6 * 3600 * 50} * (OutputRate / 241);
     for (auto _ : state) {
         trelmo_seek(engine, 0);
         if (trelmo_seek(engine, low) != TRELMO_OK) state.SkipWithError("the seek was refused");

@@ -14,9 +14,9 @@ namespace {
 
 constexpr uint64_t Forever = UINT64_MAX;
 // A seek plays every tick up to its target (the voices carry everything before it, and passes do
-// not repeat exactly), so its cost is counted in ticks: this many, 24 hours at the usual 50 ticks a
+// not repeat exactly), so its cost is counted in ticks: this many, 6 hours at the usual 50 ticks a
 // second, take well under a second. Songs that tick faster reach the limit sooner in sound.
-constexpr uint64_t MaxSeekTicks = 24 * 3600 * 50;
+constexpr uint64_t MaxSeekTicks = 6 * 3600 * 50;
 
 // How many passes the options play: 0 for ever.
 uint64_t Passes(const trelmo_engine& handle) {
@@ -30,7 +30,7 @@ uint64_t FadeFrames(const trelmo_engine& handle) {
     return std::min(frames, TotalFrames(handle));
 }
 
-// The last frame a seek may go to: 24 hours of sound, or less where ticks are short.
+// The last frame a seek may go to: 6 hours of sound, or less where ticks are short.
 uint64_t SeekLimit(const trelmo_engine& handle) {
     if (handle.passTicks == 0) return TRELMO_MAX_SEEK_FRAMES;
     return std::min<uint64_t>(TRELMO_MAX_SEEK_FRAMES, MaxSeekTicks * handle.passFrames / handle.passTicks);

@@ -37,8 +37,8 @@ extern "C" {
  * above any real one. Callers that read files themselves (a stream can be endless) stop there. */
 #define TRELMO_MAX_SONG_BYTES 67108864
 #define TRELMO_MAX_COMPANION_BYTES 16777216
-/* The furthest a seek goes: 24 hours of sound (see trelmo_seek). */
-#define TRELMO_MAX_SEEK_FRAMES 3810240000u
+/* The furthest a seek goes: 6 hours of sound (see trelmo_seek). */
+#define TRELMO_MAX_SEEK_FRAMES 952560000u
 
 /* The version of the library that is running, such as "0.1.0". */
 TRELMO_API const char *trelmo_version(void);
@@ -208,7 +208,7 @@ TRELMO_API uint64_t trelmo_position(trelmo_engine *engine);
 
 /* Moves to frame (clamped to the song's length); what follows is exactly what an uninterrupted
  * render gives from that frame on. A seek plays every tick up to its frame, silently, so its cost
- * grows with the frame: beyond TRELMO_MAX_SEEK_FRAMES (24 hours of sound) it is refused with
+ * grows with the frame: beyond TRELMO_MAX_SEEK_FRAMES (6 hours of sound) it is refused with
  * TRELMO_ERROR_ARGUMENT and the position stays where it was. In a song that ticks faster than
  * the usual 50 ticks a second (a higher tempo) the limit comes as many ticks in, proportionally
  * sooner; any seek within it answers in well under a second. */

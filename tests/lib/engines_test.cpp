@@ -205,7 +205,7 @@ TEST(Engines, LiveLoopChangesKeepTheLengthTrue) {
     EXPECT_TRUE(Render(engine.e, 100, 1000) == std::vector<int16_t>(forever.begin() + static_cast<long>(2 * (pass + 1234)), forever.begin() + static_cast<long>(2 * (pass + 2234))));
 }
 
-// Seeks are bounded: beyond 24 hours one is refused and moves nothing.
+// Seeks are bounded: beyond 6 hours one is refused and moves nothing.
 TEST(Engines, SeeksBeyondTheLimitAreRefused) {
     Engine engine;
     ASSERT_EQ(trelmo_load_file(engine.e, Demo.c_str()), TRELMO_OK);
