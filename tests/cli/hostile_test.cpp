@@ -144,9 +144,8 @@ TEST(Hostile, OutOfMemoryIsOneMessageAndNoFile) {
     GTEST_SKIP() << "the sanitizer's runtime must be the first library loaded";
 #endif
     TempDir dir;
-    const std::vector<std::string> starved{"LD_PRELOAD=" TRELMO_NO_ENGINE_MEMORY};
     for (const Names& args : {Names{"render", "--out-dir", "out"}, Names{"info"}}) {
-        const TrelmoRun run = RunTrelmo(args, dir.Path(), starved);
+        const TrelmoRun run = RunTrelmo(args, dir.Path(), {"LD_PRELOAD=" TRELMO_NO_ENGINE_MEMORY});
         EXPECT_EQ(run.status, 1) << args[0] << run.err;
         EXPECT_EQ(run.err.substr(run.err.rfind("trelmo:")), "trelmo: out of memory\n") << args[0];
     }
