@@ -121,6 +121,8 @@ const char* trelmo_status_message(int status) {
         case TRELMO_ERROR_NOT_A_FILE: return "not a regular file";
         case TRELMO_ERROR_PATH: return "the path is too long";
         case TRELMO_ERROR_BANK: return "the wave bank chosen cannot be used";
+        case TRELMO_ERROR_NOT_A_CONTAINER: return "not a disk image or an archive";
+        case TRELMO_ERROR_CONTAINER: return "the disk image or archive cannot be read";
         default: return "unknown error";
     }
 }

@@ -14,6 +14,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 #if defined(_WIN32) && defined(TRELMO_SHARED_BUILD)
 #define TRELMO_API __declspec(dllexport)
@@ -55,7 +56,9 @@ typedef enum trelmo_status {
     TRELMO_ERROR_TOO_LARGE = -7,   /* the file is larger than any song, bank or instrument can be */
     TRELMO_ERROR_NOT_A_FILE = -8,  /* the path names a folder, a device, a pipe or the like */
     TRELMO_ERROR_PATH = -9,        /* the path is longer than the system allows */
-    TRELMO_ERROR_BANK = -10        /* the wave bank chosen with trelmo_set_bank_file cannot be used */
+    TRELMO_ERROR_BANK = -10,       /* the wave bank chosen with trelmo_set_bank_file cannot be used */
+    TRELMO_ERROR_NOT_A_CONTAINER = -12, /* the bytes are no disk image or archive the library reads */
+    TRELMO_ERROR_CONTAINER = -13   /* a disk image or archive that cannot be listed (damaged, or a kind this build does not read) */
 } trelmo_status;
 
 /* A short English sentence for a status, such as "not a SoundSmith or NoiseTracker GS song". */
@@ -285,6 +288,94 @@ TRELMO_API int trelmo_pattern_cells(trelmo_engine *engine, int pattern, trelmo_c
  * (silent, muted or stopped) to 255 x 128. Computed when asked; rendering pays nothing for it. */
 #define TRELMO_LEVEL_MAX (255 * 128)
 TRELMO_API int trelmo_track_levels(trelmo_engine *engine, int *levels, int count);
+
+/* ---- Disk images and archives ----
+ * IIgs songs are published inside containers: ProDOS disk images (2IMG, DiskCopy 4.2, raw images in
+ * ProDOS or DOS order), ShrinkIt (NuFX) archives, bare or behind Binary II, Binary II archives, and,
+ * in builds that read them, zip and gzip files around any of these. A container is told by its
+ * bytes, never by its name, and containers inside it are opened as found, to a bounded depth and
+ * within a bounded number of unpacked bytes. Every file in it is recognised by its first bytes as a
+ * loose file is (trelmo_detect): those are its songs. A song loaded from a container finds its wave
+ * bank, DOC.DATA and ASIF files in its own folder inside the container, by the rules used on disk,
+ * and never any file outside the container. */
+
+/* Sets a record's size member: trelmo_container_song song; TRELMO_INIT_RECORD(song); */
+#ifndef TRELMO_INIT_RECORD
+#define TRELMO_INIT_RECORD(record) ((void)memset(&(record), 0, sizeof(record)), (record).size = sizeof(record))
+#endif
+
+typedef struct trelmo_container trelmo_container;
+
+/** A new handle with no container open.
+ * \return the handle, or NULL when memory cannot be had.
+ * \since 1.1 */
+TRELMO_API trelmo_container *trelmo_container_create(void);
+
+/** Closes the container and releases the handle.
+ * \param container a handle, or NULL (nothing happens).
+ * \since 1.1 */
+TRELMO_API void trelmo_container_destroy(trelmo_container *container);
+
+/** Opens the disk image or archive at path (closing the one open before), reading it whole.
+ * \return TRELMO_OK; TRELMO_ERROR_OPEN, TRELMO_ERROR_READ, TRELMO_ERROR_NOT_A_FILE or
+ *         TRELMO_ERROR_TOO_LARGE when the file cannot be read; TRELMO_ERROR_NOT_A_CONTAINER for bytes
+ *         that are no container; TRELMO_ERROR_CONTAINER for one that cannot be listed. The reason,
+ *         naming the file, is then in trelmo_container_last_error.
+ * \since 1.1 */
+TRELMO_API int trelmo_container_open_file(trelmo_container *container, const char *path);
+
+/** Opens a container from memory; the bytes are copied. name is the container's file name (used in
+ *  messages, and for the one file of a bare gzip file); it may be NULL.
+ * \return as trelmo_container_open_file.
+ * \since 1.1 */
+TRELMO_API int trelmo_container_open_memory(trelmo_container *container, const void *data, size_t size,
+                                            const char *name);
+
+/** What went wrong last on this handle, naming the container and the reason.
+ * \return a UTF-8 string valid until the next call on the handle; "" when nothing went wrong.
+ * \since 1.1 */
+TRELMO_API const char *trelmo_container_last_error(const trelmo_container *container);
+
+/** The number of songs in the open container (0 when none is open).
+ * \since 1.1 */
+TRELMO_API int trelmo_container_song_count(const trelmo_container *container);
+
+/* One song in a container. */
+typedef struct trelmo_container_song {
+    size_t size;            /* set by the caller: TRELMO_INIT_RECORD */
+    const char *path;       /* the inner path, UTF-8, folders separated by '/': "BLUE.HELMET/INTRO/ECHO.MUS";
+                               through nesting, the chain of inner paths: "GAME.2MG/VOL/SONG" */
+    int kind;               /* a trelmo_kind */
+    uint64_t bytes;         /* the song file's length */
+    int file_type;          /* its ProDOS file type ($D5 a SoundSmith song), 0 where the container keeps none */
+    int aux_type;           /* its ProDOS aux type */
+} trelmo_container_song;
+
+/** Describes song index (0 .. trelmo_container_song_count - 1). Strings stay valid while the
+ *  container stays open.
+ * \return TRELMO_OK, or TRELMO_ERROR_ARGUMENT for an index out of range or a record too small.
+ * \since 1.1 */
+TRELMO_API int trelmo_container_get_song(const trelmo_container *container, int index, trelmo_container_song *song);
+
+/** The index of the song whose inner path is path, compared without regard to ASCII case (an exact
+ *  match first); -1 when there is none.
+ * \since 1.1 */
+TRELMO_API int trelmo_container_find_song(const trelmo_container *container, const char *path);
+
+/** The number of entries left out of the listing because they are damaged or cannot be read, and
+ *  each one's inner path and reason ("GAME/BROKEN: its blocks lie beyond the volume").
+ * \return for trelmo_container_skipped, a UTF-8 string valid while the container stays open, or
+ *         NULL for an index out of range.
+ * \since 1.1 */
+TRELMO_API int trelmo_container_skipped_count(const trelmo_container *container);
+TRELMO_API const char *trelmo_container_skipped(const trelmo_container *container, int index);
+
+/** Loads song index into engine as trelmo_load_memory would, with the files of the song's own folder
+ *  in the container as its companion files.
+ * \return as trelmo_load_memory; TRELMO_ERROR_ARGUMENT for an index out of range;
+ *         TRELMO_ERROR_CONTAINER when the song cannot be read from the container.
+ * \since 1.1 */
+TRELMO_API int trelmo_container_load(const trelmo_container *container, int index, trelmo_engine *engine);
 
 #ifdef __cplusplus
 }
