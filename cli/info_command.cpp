@@ -46,9 +46,16 @@ const char* FoundByName(const trelmo_instrument& in) {
     }
 }
 
-void PrintJson(const std::string& file, const trelmo_song_info& facts, uint64_t frames, const std::string& bankPath,
+void PrintJson(const SongArgument& song, const trelmo_song_info& facts, uint64_t frames, const std::string& bankPath,
                const std::string& error, bool last) {
-    std::printf("  {\n    \"file\": %s,\n", JsonString(file).c_str());
+    std::printf("  {\n    \"file\": %s,\n", JsonString(song.displayName).c_str());
+    if (!song.container.empty()) {
+        std::printf("    \"container\": %s,\n    \"innerPath\": %s,\n", JsonString(song.container).c_str(),
+                    JsonString(song.innerPath).c_str());
+        if (song.problem.empty()) {
+            std::printf("    \"fileType\": %d,\n    \"auxType\": %d,\n", song.fileType, song.auxType);
+        }
+    }
     if (!error.empty()) {
         std::printf("    \"error\": %s\n  }%s\n", JsonString(error).c_str(), last ? "" : ",");
         return;
@@ -116,13 +123,38 @@ void PrintText(const std::string& file, const trelmo_song_info& facts, uint64_t 
     }
 }
 
+// Before the songs are described, each container's songs are listed by the names that name them back.
+void ListContainers(const std::vector<SongArgument>& songs) {
+    std::string current;
+    bool listed = false;
+    for (const SongArgument& song : songs) {
+        if (song.container.empty() || !song.problem.empty()) continue;
+        if (song.container != current) {
+            current = song.container;
+            size_t count = 0;
+            for (const SongArgument& other : songs) count += other.container == current && other.problem.empty() ? size_t{1} : size_t{0};
+            std::printf("%s: %zu song%s\n", Printable(current).c_str(), count, count == 1 ? "" : "s");
+            listed = true;
+        }
+        char type[32];
+        std::snprintf(type, sizeof type, "$%02X/$%04X", static_cast<unsigned>(song.fileType), static_cast<unsigned>(song.auxType));
+        std::printf("  %-10s %8llu bytes  %s\n", type, static_cast<unsigned long long>(song.bytes),
+                    Printable(song.displayName).c_str());
+    }
+    if (listed) std::printf("\n");
+}
+
 }  // namespace
 
 int InfoCommand(const InfoOptions& options) {
-    const std::vector<SongArgument> songs = SongArguments(options.songs);
-    if (songs.empty()) return ExitSongFailed;
     // The loaders' messages go with the text, but never into the JSON.
     std::FILE* messages = options.quiet ? nullptr : options.json ? stderr : stdout;
+    const std::vector<SongArgument> songs = SongArguments(options.songs, options.json ? stderr : stdout);
+    if (songs.empty()) {
+        if (options.json && !options.songs.empty()) std::printf("[]\n");
+        return options.songs.empty() ? ExitSongFailed : ExitOk;
+    }
+    if (!options.json) ListContainers(songs);
     int status = ExitOk;
     if (options.json) std::printf("[\n");
     for (size_t i = 0; i < songs.size(); ++i) {
@@ -130,7 +162,7 @@ int InfoCommand(const InfoOptions& options) {
         LoadedSong song;
         trelmo_set_loops(song.Engine(), options.loops);
         std::string error;
-        song.Load(songs[i].path, messages, error, options.choice);
+        song.Load(songs[i], messages, error, options.choice);
         // A song that never ends is still described; it only cannot be rendered.
         const bool described = song.Described();
         if (!described) {
@@ -143,7 +175,7 @@ int InfoCommand(const InfoOptions& options) {
         }
         if (options.json) {
             static const trelmo_song_info none{};
-            PrintJson(songs[i].displayName, described ? song.Info() : none, described ? song.Frames() : 0,
+            PrintJson(songs[i], described ? song.Info() : none, described ? song.Frames() : 0,
                       song.BankPath(), error, i + 1 == songs.size());
         } else if (described) {
             if (i > 0) std::printf("\n");

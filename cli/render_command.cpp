@@ -174,7 +174,7 @@ void RenderSong(Job& job, const Plan& plan) {
     std::string error;
     {
         MessageBuffer messages(!options.quiet);
-        const bool ok = loaded.Load(song.path, messages.Stream(), error, options.choice);
+        const bool ok = loaded.Load(song, messages.Stream(), error, options.choice);
         report.messages = messages.Take();
         if (!ok) {
             report.complaints.push_back(song.displayName + ": " + error);
@@ -217,7 +217,7 @@ void RenderSong(Job& job, const Plan& plan) {
             SoundSettings settings = options.sound;
             settings.muteMask = AllTracks & ~playing;
             ApplySettings(prefixes.back()->Engine(), settings);
-            if (!prefixes.back()->Load(song.path, nullptr, error, options.choice)) {
+            if (!prefixes.back()->Load(song, nullptr, error, options.choice)) {
                 report.complaints.push_back(song.displayName + ": " + error);
                 return;
             }
@@ -423,7 +423,8 @@ int RenderCommand(const RenderOptions& options) {
     CatchInterrupts();
     IgnoreFileSizeSignal();
     const std::vector<SongArgument> songs = SongArguments(options.songs);
-    if (songs.empty()) return ExitSongFailed;
+    // Containers with no songs in them are no failure: they said so.
+    if (songs.empty()) return options.songs.empty() ? ExitSongFailed : ExitOk;
     if (!options.outDir.empty() && mkdir(options.outDir.c_str(), 0777) != 0 && errno != EEXIST) {
         Complain(options.outDir + ": cannot create the folder: " + std::strerror(errno));
         return ExitSongFailed;
