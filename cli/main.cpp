@@ -101,7 +101,9 @@ void AddInstrumentOptions(CLI::App* command, InstrumentChoice& choice) {
 
 int Main(int argc, char** argv) {
     CLI::App app{"trelmo plays Apple IIgs SoundSmith/MegaTracker (.MTP) and NoiseTracker GS (.NTG) songs.\n"
-                 "With no song, render and play use the built-in demo song.",
+                 "With no song, render and play use the built-in demo song.\n"
+                 "A disk image or archive (2IMG, DiskCopy, .po, ShrinkIt, Binary II, zip, gzip) stands for the songs\n"
+                 "in it; one of them is named IMAGE/INNER/PATH (inner names ignoring case), as info lists it.",
                  "trelmo"};
     app.set_version_flag("-V,--version", SoftwareName());
     app.require_subcommand(1, 1);

@@ -121,6 +121,11 @@ bool AddContainerSongs(const std::string& path, std::vector<SongArgument>& songs
     bool taken = true;
     if (status == TRELMO_OK) {
         const size_t before = songs.size();
+        // What was left out of the listing, and why: the rest of the container still plays.
+        for (int i = 0; i < trelmo_container_skipped_count(container) && notes != nullptr; ++i) {
+            std::fprintf(notes, "%s: left out: %s\n", Printable(file).c_str(),
+                         Printable(trelmo_container_skipped(container, i)).c_str());
+        }
         const int exact = inner.empty() ? -1 : trelmo_container_find_song(container, inner.c_str());
         for (int i = 0; i < trelmo_container_song_count(container); ++i) {
             trelmo_container_song song;
