@@ -7,6 +7,7 @@
 #include "containers/disk_image.h"
 #include "containers/nufx_archive.h"
 #include "containers/prodos_volume.h"
+#include "instruments/block_reader.h"
 #include "instruments/find_file.h"
 #include "song/song_loader.h"
 
@@ -41,12 +42,6 @@ std::string BaseName(const std::string& path) {
 [[gnu::weak]] ArchiveOpener ZipOpener() { return nullptr; }
 
 bool ZipSupported() { return ZipOpener() != nullptr; }
-
-bool LooksLikeContainer(ByteView bytes) {
-    if (LooksLikeNufx(bytes) || LooksLikeBinaryII(bytes)) return true;
-    if (HasZipMagic(bytes) || HasGzipMagic(bytes)) return ZipSupported();
-    return LooksLikeDiskImage(std::vector<uint8_t>(bytes.data, bytes.data + bytes.size));
-}
 
 std::unique_ptr<Container> OpenedContainer::OpenNested(std::vector<uint8_t>& bytes, const std::string& name,
                                                        std::string& error) const {

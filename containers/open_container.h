@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "containers/container.h"
-#include "instruments/block_reader.h"
 
 namespace trelmo::containers {
 
@@ -21,9 +20,6 @@ namespace trelmo::containers {
 constexpr int MaxNestingDepth = 4;
 constexpr size_t MaxUnpackedBytes = size_t{256} << 20;
 
-// True when the first bytes show one of the containers OpenContainer knows (zip and gzip only
-// where this build reads them).
-bool LooksLikeContainer(ByteView bytes);
 // Whether this build reads zip and gzip files.
 bool ZipSupported();
 
