@@ -5,6 +5,7 @@
 #include <libaudcore/plugin.h>
 #include <libaudcore/runtime.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -12,6 +13,7 @@
 #include <trelmo/trelmo.h>
 
 #include "audacious/quitting.h"
+#include "audacious/container_songs.h"
 #include "audacious/settings.h"
 #include "audacious/song_source.h"
 #include "audacious/song_tag.h"
@@ -32,15 +34,39 @@ using Engine = std::unique_ptr<trelmo_engine, EngineDeleter>;
 
 void LogLoaderMessage(void *, const char *message) { AUDDBG("%s", message); }
 
+// Whether the file, read from its start, begins like a song (whoever reads it next seeks back).
+bool LooksLikeSong(VFSFile &file) {
+    unsigned char head[16];
+    if (file.ftell() != 0 && file.fseek(0, VFS_SEEK_SET) != 0) return false;
+    const int64_t read = file.fread(head, 1, sizeof head);
+    return read > 0 && trelmo_detect(head, static_cast<size_t>(read)) == 1;
+}
+
 // An engine of its own for every call: the playlist scanner reads tags on other threads while a
-// song plays.
-Engine LoadEngine(const char *uri, VFSFile &file, const LoadRequest &request) {
+// song plays. uri is a loose song, or song number N of a disk image or archive ("IMAGE.2MG?N"),
+// whose inner path is then kept in innerPath.
+Engine LoadEngine(const char *uri, VFSFile &file, const LoadRequest &request, std::string &innerPath) {
     Engine engine(trelmo_create());
     if (!engine) return engine;
     trelmo_set_message_callback(engine.get(), LogLoaderMessage, nullptr);
     ApplySettings(engine.get());
     std::string reason;
-    const int status = LoadSong(engine.get(), uri, file, request, reason);
+    const int subtune = SubtuneOf(uri);
+    int status = TRELMO_ERROR_OPEN;
+    if (subtune < 0 || LooksLikeSong(file)) {
+        status = LoadSong(engine.get(), uri, file, request, reason);
+    } else if (const Container container = OpenContainer(uri, file, request)) {
+        trelmo_container_song song;
+        TRELMO_INIT_RECORD(song);
+        status = trelmo_container_get_song(container.get(), subtune - 1, &song);
+        if (status == TRELMO_OK) {
+            innerPath = song.path;
+            status = trelmo_container_load(container.get(), subtune - 1, engine.get());
+        }
+    } else {
+        engine.reset();  // the reason is logged
+        return engine;
+    }
     if (status != TRELMO_OK) {
         AUDERR("%s: %s%s%s\n", uri, trelmo_status_message(status), reason.empty() ? "" : ": ", reason.c_str());
         engine.reset();
@@ -56,14 +82,18 @@ uint64_t MillisecondsToFrame(int ms) { return static_cast<uint64_t>(ms) * TRELMO
 
 class TrelmoPlugin : public InputPlugin {
 public:
-    static constexpr const char *kExtensions[] = {"mtp", "ntg", nullptr};
+    // Songs, and the disk images and archives they are published in (which are also told by
+    // their bytes, whatever their name).
+    static constexpr const char *kExtensions[] = {"mtp", "ntg", "2mg", "2img", "po", "hdv", "dsk", "do",
+                                                  "dc", "dc42", "image", "shk", "sdk", "bxy", "bny", "bqy",
+                                                  "zip", "gz", nullptr};
     static constexpr PluginInfo kInfo = {
         N_("Trelmo (Apple IIgs music)"), "trelmo",
         N_("Plays Apple IIgs songs made with SoundSmith / MegaTracker (.mtp, with their wave bank or "
            "ASIF instruments beside them) and NoiseTracker GS (.ntg)."),
         &kPreferences, 0};
 
-    constexpr TrelmoPlugin() : InputPlugin(kInfo, InputInfo().with_exts(kExtensions)) {}
+    constexpr TrelmoPlugin() : InputPlugin(kInfo, InputInfo(FlagSubtunes).with_exts(kExtensions)) {}
 
     bool init() override {
         LoadSettings();
@@ -73,23 +103,34 @@ public:
 
     void cleanup() override { StopWatchingForQuit(); }
 
-    bool is_our_file(const char *, VFSFile &file) override {
-        unsigned char head[16];
-        const int64_t read = file.fread(head, 1, sizeof head);
-        return read > 0 && trelmo_detect(head, static_cast<size_t>(read)) == 1;
-    }
+    bool is_our_file(const char *, VFSFile &file) override { return LooksLikeSong(file) || LooksLikeContainer(file); }
 
+    // A disk image or archive is read first as a whole, and answers with its number of songs:
+    // Audacious then lists each one as "IMAGE?N" and reads it on its own.
     bool read_tag(const char *uri, VFSFile &file, Tuple &tuple, Index<char> *) override {
+        if (SubtuneOf(uri) < 0 && !LooksLikeSong(file)) {
+            const Container container = OpenContainer(uri, file, LoadRequest{});
+            if (!container) return false;
+            const int songs = trelmo_container_song_count(container.get());
+            if (songs == 0) {
+                AUDERR("%s: no SoundSmith or NoiseTracker GS song in it\n", uri);
+                return false;
+            }
+            tuple.set_subtunes(static_cast<short>(std::min(songs, 32767)), nullptr);
+            return true;
+        }
         // What this read fetches is kept for the playback that usually follows at once.
-        const Engine engine = LoadEngine(uri, file, LoadRequest{nullptr, true});
+        std::string innerPath;
+        const Engine engine = LoadEngine(uri, file, LoadRequest{nullptr, true}, innerPath);
         if (!engine) return false;
-        FillTuple(engine.get(), uri, tuple);
+        FillTuple(engine.get(), uri, innerPath.empty() ? nullptr : innerPath.c_str(), tuple);
         return true;
     }
 
     bool play(const char *uri, VFSFile &file) override {
         // check_stop() answers only once the audio is open, which a failed load should not do.
-        const Engine engine = LoadEngine(uri, file, LoadRequest{StoppedBeforeAudio, false});
+        std::string innerPath;
+        const Engine engine = LoadEngine(uri, file, LoadRequest{StoppedBeforeAudio, false}, innerPath);
         if (!engine) return false;
         UpdateLength(engine.get());
         open_audio(FMT_S16_NE, TRELMO_SAMPLE_RATE, TRELMO_CHANNELS);

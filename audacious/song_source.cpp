@@ -228,4 +228,12 @@ int LoadSong(trelmo_engine *engine, const char *uri, VFSFile &file, const LoadRe
     return status;
 }
 
+int ReadWhole(VFSFile &file, int64_t limit, Index<char> &bytes, const LoadRequest &request, std::string &reason) {
+    if (!file || (file.ftell() != 0 && file.fseek(0, VFS_SEEK_SET) != 0)) return TRELMO_ERROR_OPEN;
+    Reading reading{Clock::now() + std::chrono::seconds(kLoadSeconds), request.stop, TRELMO_OK, std::string()};
+    const int status = ReadAtMost(file, limit, bytes, reading, "the file");
+    reason = reading.reason;
+    return status;
+}
+
 }  // namespace trelmo::audacious

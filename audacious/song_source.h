@@ -2,11 +2,14 @@
 // instrument files from the same folder.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include <trelmo/trelmo.h>
 
 class VFSFile;
+template <class T>
+class Index;
 
 namespace trelmo::audacious {
 
@@ -29,5 +32,9 @@ struct LoadRequest {
 // same folder. Returns a trelmo_status; on failure reason may say more ("the stream ended after
 // 15099 of 30198 bytes").
 int LoadSong(trelmo_engine *engine, const char *uri, VFSFile &file, const LoadRequest &request, std::string &reason);
+
+// All of file from its start, within limit bytes and as a load may take it (request): a trelmo_status,
+// with reason saying more on failure. For a disk image or archive read through the VFS.
+int ReadWhole(VFSFile &file, int64_t limit, Index<char> &bytes, const LoadRequest &request, std::string &reason);
 
 }  // namespace trelmo::audacious

@@ -58,10 +58,10 @@ std::string InstrumentComment(const trelmo_song_info &info) {
     return comment;
 }
 
-void FillTuple(trelmo_engine *engine, const char *uri, Tuple &tuple) {
+void FillTuple(trelmo_engine *engine, const char *uri, const char *innerPath, Tuple &tuple) {
     const trelmo_song_info *info = trelmo_song_info_get(engine);
     if (info == nullptr) return;
-    const std::string title = Title(uri);
+    const std::string title = innerPath != nullptr ? std::string(innerPath) : Title(uri);
     tuple.set_str(Tuple::Title, str_to_utf8(title.c_str(), static_cast<int>(title.size())));
     const int length = LengthMilliseconds(trelmo_length_frames(engine));
     if (length >= 0) tuple.set_int(Tuple::Length, length);

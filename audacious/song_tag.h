@@ -18,7 +18,8 @@ int LengthMilliseconds(uint64_t frames);
 // names the files looked for in vain.
 std::string InstrumentComment(const trelmo_song_info &info);
 
-// Fills the tuple for the song loaded into engine, whose URI is uri.
-void FillTuple(trelmo_engine *engine, const char *uri, Tuple &tuple);
+// Fills the tuple for the song loaded into engine, whose URI is uri. The title is the file's name
+// without its song extension, or, for a song inside a disk image or archive, innerPath.
+void FillTuple(trelmo_engine *engine, const char *uri, const char *innerPath, Tuple &tuple);
 
 }  // namespace trelmo::audacious
