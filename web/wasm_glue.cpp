@@ -7,15 +7,21 @@
 //   can go and find the ones it does not have yet;
 // - the loaders' messages are kept for the page to show;
 // - the song's description is flattened into 32-bit slots in an order engine.js names;
+// - a disk image or archive is opened here once, listed, and each song and each companion the library
+//   asks for is read out of it on its own (by the rule the library itself uses inside containers),
+//   so that the audio worklet loads a container's song as it loads a loose one;
 // - 64-bit frame counts travel as doubles (exact up to 2^53 frames, some 6000 years of sound).
 // The module imports nothing: it is compiled once and instantiated both on the page and in the
 // audio worklet.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "containers/container.h"
+#include "containers/open_container.h"
 #include "trelmo/trelmo.h"
 
 #define GLUE_EXPORT extern "C" __attribute__((used, visibility("default")))
@@ -41,6 +47,11 @@ int FindFile(void*, const char* name, const void** data, size_t* size) {
     }
     return 0;
 }
+
+std::unique_ptr<trelmo::containers::OpenedContainer> Opened;
+std::vector<size_t> Songs;  // the files of Opened that are songs, in its order
+std::string ContainerError;
+std::vector<uint8_t> Extracted;  // the file read out of the container last
 
 void KeepMessage(void*, const char* message) { Messages += message; }
 
@@ -129,3 +140,54 @@ GLUE_EXPORT double web_position_frame(trelmo_engine* engine, int position) {
     uint64_t frame = 0;
     return trelmo_order_position_frame(engine, position, &frame) == TRELMO_OK ? static_cast<double>(frame) : -1.0;
 }
+
+// Disk images and archives. A container is told by its first bytes (at most a 140K disk's worth).
+GLUE_EXPORT int web_looks_like_container(uint8_t* data, size_t size) {
+    return trelmo::containers::LooksLikeContainer(trelmo::ByteView{data, size}) ? 1 : 0;
+}
+GLUE_EXPORT double web_max_container_bytes() { return static_cast<double>(trelmo::containers::MaxContainerBytes); }
+
+// Opens the container (closing the one before); returns its number of songs, or -1 with the reason
+// in web_container_error.
+GLUE_EXPORT int web_container_open(const uint8_t* data, size_t size, const char* name) {
+    Songs.clear();
+    ContainerError.clear();
+    Opened = trelmo::containers::OpenContainer(std::vector<uint8_t>(data, data + size), name, ContainerError);
+    if (!Opened) return -1;
+    const auto& files = Opened->Files();
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (files[i].songKind >= 0) Songs.push_back(i);
+    }
+    return static_cast<int>(Songs.size());
+}
+GLUE_EXPORT const char* web_container_error() { return ContainerError.c_str(); }
+GLUE_EXPORT int web_container_song_count() { return static_cast<int>(Songs.size()); }
+
+// The song's inner path ("BLUE.HELMET/INTRO/ECHO.MUS"); "" for an index out of range.
+GLUE_EXPORT const char* web_container_song_path(int song) {
+    if (!Opened || song < 0 || static_cast<size_t>(song) >= Songs.size()) return "";
+    return Opened->Files()[Songs[static_cast<size_t>(song)]].path.c_str();
+}
+
+// Reads the song's bytes into the extracted buffer; returns 1, or 0 with the reason in web_container_error.
+GLUE_EXPORT int web_container_song(int song) {
+    Extracted.clear();
+    if (!Opened || song < 0 || static_cast<size_t>(song) >= Songs.size()) return 0;
+    return Opened->Read(Songs[static_cast<size_t>(song)], TRELMO_MAX_SONG_BYTES, Extracted, ContainerError) ? 1 : 0;
+}
+
+// Reads the file of the song's own folder that stands for name, as the library chooses it for a
+// song loaded from the container; returns 1, or 0 when there is none.
+GLUE_EXPORT int web_container_companion(int song, const char* name) {
+    Extracted.clear();
+    if (!Opened || song < 0 || static_cast<size_t>(song) >= Songs.size()) return 0;
+    const size_t file = Songs[static_cast<size_t>(song)];
+    const size_t found = Opened->FindBeside(file, name);
+    std::string error;
+    return found != file && found < Opened->Files().size() &&
+                   Opened->Read(found, TRELMO_MAX_COMPANION_BYTES, Extracted, error)
+               ? 1
+               : 0;
+}
+GLUE_EXPORT const uint8_t* web_extracted() { return Extracted.data(); }
+GLUE_EXPORT double web_extracted_size() { return static_cast<double>(Extracted.size()); }

@@ -4,11 +4,11 @@
 // (the system's media controls), view.js (the tracker view), wav.js; the worklet plays.
 import { prepareAudio, setVolume } from './audio.js';
 import { Engine, instantiate } from './engine.js';
-import { filesFromDrop, filesFromInput, songsAmong } from './files.js';
+import { containersAmong, filesFromDrop, filesFromInput, songsAmong } from './files.js';
 import { wireKeys } from './keys.js';
 import { wireMediaSession } from './media.js';
 import * as player from './player.js';
-import { addDemo, addFileSongs, addUrls } from './playlist.js';
+import { addContainerSongs, addDemo, addFileSongs, addUrls } from './playlist.js';
 import { formatTime, loadSettings, on, parseTime, saveSettings, state } from './state.js';
 import { SongView } from './view.js';
 import { MAX_WAV_FRAMES, renderWav } from './wav.js';
@@ -198,13 +198,28 @@ async function saveWav() {
   button.disabled = false;
 }
 
+// Songs among the opened files, and the songs inside the disk images and archives among them.
 async function addFiles(opened) {
-  const songs = await songsAmong(opened, (bytes) => state.engine.detect(bytes));
-  if (songs.length === 0) {
-    showStatus(`No SoundSmith or NoiseTracker GS song among the ${opened.length} file(s).`);
+  const engine = state.engine;
+  const songs = await songsAmong(opened, (bytes) => engine.detect(bytes));
+  const notes = [];
+  let first = songs.length ? addFileSongs(songs) : -1;
+  const songFiles = new Set(songs.map((song) => song.file));
+  const containers = await containersAmong(opened.filter(({ file }) => !songFiles.has(file)),
+    (bytes) => engine.looksLikeContainer(bytes), engine.limits().container);
+  for (const { name, data, error } of containers) {
+    const listed = error ? { error } : engine.openContainer(name, data);
+    if (listed.error) notes.push(`${name}: ${listed.error}`);
+    else if (listed.songs.length === 0) notes.push(`${name}: no SoundSmith or NoiseTracker GS song in it.`);
+    else {
+      const at = addContainerSongs({ name, data }, listed.songs);
+      if (first < 0) first = at;
+    }
+  }
+  if (first < 0) {
+    showStatus(notes.join(' ') || `No SoundSmith or NoiseTracker GS song among the ${opened.length} file(s).`);
     return;
   }
-  const first = addFileSongs(songs);
   showPlaylist();
   await player.select(first, true);
 }

@@ -136,8 +136,52 @@ export class Engine {
     return index;
   }
 
-  // The library's size limits: {song, companion} in bytes.
-  limits() { return { song: this.x.web_max_song_bytes(), companion: this.x.web_max_companion_bytes() }; }
+  // The library's size limits: {song, companion, container} in bytes.
+  limits() {
+    return { song: this.x.web_max_song_bytes(), companion: this.x.web_max_companion_bytes(),
+      container: this.x.web_max_container_bytes() };
+  }
+
+  // True when the bytes (a 140K disk's worth is enough) begin like a disk image or archive.
+  looksLikeContainer(bytes) {
+    const p = this.putBytes(bytes);
+    const container = this.x.web_looks_like_container(p, bytes.byteLength) === 1;
+    this.x.free(p);
+    return container;
+  }
+
+  // Opens a disk image or archive, closing the one before (one is open at a time, in this
+  // module). Returns {songs: [inner path]} or {error}.
+  openContainer(name, data) {
+    const namePtr = this.putString(name);
+    const dataPtr = this.putBytes(data);
+    const count = this.x.web_container_open(dataPtr, data.byteLength, namePtr);
+    this.x.free(namePtr);
+    this.x.free(dataPtr);
+    if (count < 0) return { error: this.string(this.x.web_container_error()) };
+    const songs = [];
+    for (let i = 0; i < count; i++) songs.push(this.string(this.x.web_container_song_path(i)));
+    return { songs };
+  }
+
+  extracted() {
+    return new Uint8Array(this.x.memory.buffer, this.x.web_extracted(), this.x.web_extracted_size()).slice().buffer;
+  }
+
+  // The bytes of song number song of the open container; throws with the reason.
+  containerSong(song) {
+    if (this.x.web_container_song(song) !== 1) throw new Error(this.string(this.x.web_container_error()));
+    return this.extracted();
+  }
+
+  // The file of that song's folder that stands for the companion name, as the library picks it
+  // inside a container; undefined when there is none.
+  containerCompanion(song, name) {
+    const namePtr = this.putString(name);
+    const found = this.x.web_container_companion(song, namePtr) === 1;
+    this.x.free(namePtr);
+    return found ? this.extracted() : undefined;
+  }
 
   // The frame at which an order position starts in the pass being played, or -1.
   positionFrame(position) { return this.x.web_position_frame(this.handle, position); }

@@ -60,3 +60,18 @@ export async function songsAmong(opened, isSong) {
     .map(({ file, folder }) => ({ name: file.name, folder, file,
       besideSong: others.filter((f) => f.folder === folder).map((f) => f.file), shared }));
 }
+
+// The disk images and archives among opened files that are not songs: [{name, data} or {name,
+// error}]. looksLikeContainer(bytes) tells one by its first bytes (a 140K disk's worth); only those
+// are then read whole, up to limit bytes.
+const CONTAINER_PROBE_BYTES = 143360 + 1;
+export async function containersAmong(opened, looksLikeContainer, limit) {
+  const found = [];
+  for (const { file, folder } of opened) {
+    const name = folder ? `${folder}/${file.name}` : file.name;
+    if (!looksLikeContainer(new Uint8Array(await file.slice(0, CONTAINER_PROBE_BYTES).arrayBuffer()))) continue;
+    if (file.size > limit) found.push({ name, error: `larger than ${Math.round(limit / 1048576)} MB` });
+    else found.push({ name, data: await file.arrayBuffer() });
+  }
+  return found;
+}

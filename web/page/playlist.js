@@ -1,6 +1,7 @@
-// The playlist: songs from the demo, from opened files and from links, and how each one's bytes and
-// companion files are had. An entry is {name, fileName, kind: 'demo' | 'file' | 'url', url (for the
-// demo and links), file with besideSong and shared (for opened files), data and files once read,
+// The playlist: songs from the demo, from opened files, from disk images and archives, and from
+// links, and how each one's bytes and companion files are had. An entry is {name, fileName, kind:
+// 'demo' | 'file' | 'container' | 'url', url (for the demo and links), file with besideSong and
+// shared (for opened files), container and song (for a song inside one), data and files once read,
 // length, error}.
 import { fetchFailure, fileSource, loadWithCompanions, megabytes, readLimited, urlSource } from './companions.js';
 import { state } from './state.js';
@@ -18,6 +19,26 @@ export function addFileSongs(songs) {
       kind: 'file', file: song.file, besideSong: song.besideSong, shared: song.shared });
   }
   return first;
+}
+
+// The songs of an opened disk image or archive ({name, data}, data its bytes), each titled by its
+// inner path; returns the index of the first.
+export function addContainerSongs(container, songs) {
+  const first = state.playlist.length;
+  songs.forEach((path, song) => {
+    state.playlist.push({ name: path, fileName: path.slice(path.lastIndexOf('/') + 1), kind: 'container',
+      container, song });
+  });
+  return first;
+}
+
+// The container that engine has open, so that choosing its songs one after another reads it once.
+const openIn = new WeakMap();
+function openContainer(entry, engine) {
+  if (openIn.get(engine) === entry.container) return;
+  const opened = engine.openContainer(entry.container.name, entry.container.data);
+  if (opened.error) throw new Error(opened.error);
+  openIn.set(engine, entry.container);
 }
 
 function decoded(text) {
@@ -52,8 +73,12 @@ export function addUrls(texts) {
 }
 
 // The song's own bytes, read once.
-async function songBytes(entry, limit) {
+async function songBytes(entry, limit, engine) {
   if (entry.data) return entry.data;
+  if (entry.kind === 'container') {
+    entry.data = engine.containerSong(entry.song);
+    return entry.data;
+  }
   if (entry.kind === 'file') {
     if (entry.file.size > limit) throw new Error(`larger than ${megabytes(limit)}, more than any song`);
     entry.data = await entry.file.arrayBuffer();
@@ -74,6 +99,16 @@ function sourceOf(entry, limit, engine) {
   const match = (wanted, names) => engine.matchFileName(wanted, names);
   if (entry.kind === 'file') return fileSource(entry.besideSong, entry.shared, limit, match);
   if (entry.kind === 'url') return urlSource(entry.url, limit);
+  if (entry.kind === 'container') {
+    return {
+      where: `in ${entry.container.name}`,
+      get: async (name) => {
+        openContainer(entry, engine);
+        const data = engine.containerCompanion(entry.song, name);
+        return data ? { data } : { missing: true };
+      },
+    };
+  }
   return { where: '', get: async () => ({ missing: true }) };
 }
 
@@ -82,7 +117,8 @@ function sourceOf(entry, limit, engine) {
 // song itself cannot be had.
 export async function loadEntry(entry, engine) {
   const limits = engine.limits();
-  const data = await songBytes(entry, limits.song);
+  if (entry.kind === 'container') openContainer(entry, engine);
+  const data = await songBytes(entry, limits.song, engine);
   // Each name is looked for once per entry: choosing the song again fetches nothing again.
   const source = sourceOf(entry, limits.companion, engine);
   entry.answers ??= new Map();

@@ -191,6 +191,16 @@ try {
     }
   }
 
+  // A disk image (named as published): its song is listed by inner path and renders as the loose
+  // song with its bank beside it does, the bank taken from inside the image.
+  await input.uploadFile(path.join(corpus, 'images/BLUE_HELMET.FTA'));
+  await waitTitle('BLUE.HELMET/INTRO/ECHO.MUS');
+  const listed = await page.$$eval('#playlist li', (items) => items.map((li) => li.textContent));
+  const looseEcho = nativeRender(path.join(corpus, 'wild/ECHO.MUS'));
+  const fromImage = await saveWav();
+  check(listed.some((text) => text.includes('BLUE.HELMET/INTRO/ECHO.MUS')) && sha(fromImage) === sha(looseEcho),
+    `the image's ECHO.MUS is listed by inner path and renders as the loose song (${fromImage.length / 4} frames)`);
+
   // A link: the song, its bank fetched beside it and nothing more, #t= as the start, played at once.
   requests.length = 0;
   const linked = Date.now();
