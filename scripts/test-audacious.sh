@@ -112,6 +112,12 @@ audacious_here "$image"
 check "the image's ECHO.MUS plays bit-identical to trelmo render of the loose song" \
   same_samples "$out/BLUE_HELMET.wav" "$work/wild/ECHO.MUS" 0
 
+rm -f "$out"/*
+python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED).write(sys.argv[2], "GAME/BLUE_HELMET.FTA")' \
+  "$work/GAME.zip" "$image"
+audacious_here "$work/GAME.zip"
+check "a zip holding the image plays its ECHO.MUS bit-identical too" same_samples "$out/GAME.wav" "$work/wild/ECHO.MUS" 0
+
 # Songs that are not local files: Audacious's VFS reads them, and their wave banks, over HTTP. The
 # server also misbehaves: an endless song (a SoundSmith header, then zeros for as long as it is
 # read), bodies that stop halfway (a song, and the bank of another), a song that trickles in, and a
