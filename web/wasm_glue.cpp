@@ -22,6 +22,7 @@
 
 #include "containers/container.h"
 #include "containers/open_container.h"
+#include "containers/zip_reader.h"
 #include "trelmo/trelmo.h"
 
 #define GLUE_EXPORT extern "C" __attribute__((used, visibility("default")))
@@ -140,6 +141,9 @@ GLUE_EXPORT double web_position_frame(trelmo_engine* engine, int position) {
     uint64_t frame = 0;
     return trelmo_order_position_frame(engine, position, &frame) == TRELMO_OK ? static_cast<double>(frame) : -1.0;
 }
+
+// Zip files are read by the library's own zip reader here, libarchive not being linked.
+trelmo::containers::ArchiveOpener trelmo::containers::ZipOpener() { return &trelmo::containers::OpenZipReader; }
 
 // Disk images and archives. A container is told by its first bytes (at most a 140K disk's worth).
 GLUE_EXPORT int web_looks_like_container(uint8_t* data, size_t size) {

@@ -201,6 +201,14 @@ try {
   check(listed.some((text) => text.includes('BLUE.HELMET/INTRO/ECHO.MUS')) && sha(fromImage) === sha(looseEcho),
     `the image's ECHO.MUS is listed by inner path and renders as the loose song (${fromImage.length / 4} frames)`);
 
+  // The same image inside a zip (deflated): the page's own zip reader and inflater.
+  const zipped = path.join(artifacts, 'GAME.zip');
+  execFileSync('python3', ['-c', 'import sys, zipfile; zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED).write(sys.argv[2], "GAME/BLUE_HELMET.FTA")',
+    zipped, path.join(corpus, 'images/BLUE_HELMET.FTA')]);
+  await input.uploadFile(zipped);
+  await waitTitle('GAME/BLUE_HELMET.FTA/BLUE.HELMET/INTRO/ECHO.MUS');
+  check(sha(await saveWav()) === sha(looseEcho), 'a zip holding the image: its ECHO.MUS renders as the loose song');
+
   // A link: the song, its bank fetched beside it and nothing more, #t= as the start, played at once.
   requests.length = 0;
   const linked = Date.now();

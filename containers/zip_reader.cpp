@@ -1,0 +1,122 @@
+#include "containers/zip_reader.h"
+
+#include "containers/inflate.h"
+#include "instruments/block_reader.h"
+
+namespace trelmo::containers {
+namespace {
+
+constexpr uint32_t EndSignature = 0x06054B50, CentralSignature = 0x02014B50, LocalSignature = 0x04034B50;
+constexpr size_t EndLength = 22, CentralLength = 46, LocalLength = 30;
+
+// Keeps the name inside the archive: no leading '/', no "." or "..", no empty folder names.
+std::string InnerPath(const std::string& name) {
+    std::string path;
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find('/', start);
+        if (end == std::string::npos) end = name.size();
+        const std::string part = name.substr(start, end - start);
+        if (!part.empty() && part != "." && part != "..") path += (path.empty() ? "" : "/") + part;
+        start = end + 1;
+    }
+    return name.empty() || name.back() != '/' ? path : path + "/";
+}
+
+class ZipReader : public Container {
+public:
+    struct Where {
+        uint16_t method = 0;
+        uint32_t crc = 0;
+        uint32_t packed = 0;
+        uint32_t local = 0;
+    };
+
+    explicit ZipReader(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+
+    bool List(std::string& error) {
+        const ByteView all{bytes_.data(), bytes_.size()};
+        if (bytes_.size() < EndLength) return (error = "too short for a zip archive", false);
+        // The end record sits within the last 64K (its comment) of the file.
+        size_t end = bytes_.size() - EndLength;
+        const size_t lowest = end > 65535 ? end - 65535 : 0;
+        while (ReadU32Le(all, end) != EndSignature) {
+            if (end == lowest) return (error = "no zip central directory", false);
+            --end;
+        }
+        const size_t count = ReadU16Le(all, end + 10);
+        const size_t offset = ReadU32Le(all, end + 16);
+        const ByteView directory = SubView(all, offset, ReadU32Le(all, end + 12));
+        if (offset == 0xFFFFFFFFu || count == 0xFFFF) return (error = "a zip64 archive, which is not supported", false);
+        size_t at = 0;
+        // Every record takes at least CentralLength bytes of the directory, so this ends.
+        for (size_t i = 0; i < count && ReadU32Le(directory, at) == CentralSignature; ++i) {
+            const size_t nameLength = ReadU16Le(directory, at + 28);
+            const size_t next = at + CentralLength + nameLength + ReadU16Le(directory, at + 30) + ReadU16Le(directory, at + 32);
+            if (!Contains(directory, at, next - at)) break;
+            Entry entry;
+            for (size_t c = 0; c < nameLength; ++c) entry.path += static_cast<char>(ReadU8(directory, at + CentralLength + c));
+            entry.path = InnerPath(entry.path);
+            Where where{ReadU16Le(directory, at + 10), ReadU32Le(directory, at + 16), ReadU32Le(directory, at + 20),
+                        ReadU32Le(directory, at + 42)};
+            entry.size = ReadU32Le(directory, at + 24);
+            const uint16_t flags = ReadU16Le(directory, at + 8);
+            at = next;
+            if (entry.path.empty() || entry.path.back() == '/') continue;  // a folder
+            if ((flags & 1u) != 0) entry.problem = "encrypted, which is not supported";
+            else if (where.method != 0 && where.method != 8)
+                entry.problem = "packed with zip method " + std::to_string(where.method) + ", which is not supported";
+            entries_.push_back(std::move(entry));
+            where_.push_back(where);
+        }
+        return true;
+    }
+
+    const std::vector<Entry>& Entries() const override { return entries_; }
+
+    bool Read(size_t index, size_t limit, std::vector<uint8_t>& out, std::string& error) const override {
+        out.clear();
+        if (index >= entries_.size()) return (error = "no such entry", false);
+        if (!entries_[index].problem.empty()) return (error = entries_[index].problem, false);
+        const Where& where = where_[index];
+        const size_t size = static_cast<size_t>(entries_[index].size);
+        if (size > limit || size > MaxEntryBytes) return (error = "larger than the size limit", false);
+        const ByteView all{const_cast<uint8_t*>(bytes_.data()), bytes_.size()};
+        const ByteView local = SubView(all, where.local);
+        if (ReadU32Le(local, 0) != LocalSignature) return (error = "its local header is missing", false);
+        const size_t start = LocalLength + ReadU16Le(local, 26) + ReadU16Le(local, 28);
+        if (!Contains(local, start, where.packed)) return (error = "its data lies beyond the archive", false);
+        const ByteView packed = SubView(local, start, where.packed);
+        if (where.method == 0) {
+            if (packed.size != size) return (error = "a stored entry of another length than stated", false);
+            out.assign(packed.data, packed.data + packed.size);
+        } else if (!Inflate(packed, size, out, error)) {
+            return false;
+        }
+        if (Crc32(out) != where.crc) return (out.clear(), error = "its CRC does not match", false);
+        return true;
+    }
+
+private:
+    std::vector<uint8_t> bytes_;
+    std::vector<Entry> entries_;
+    std::vector<Where> where_;
+};
+
+}  // namespace
+
+std::unique_ptr<Container> OpenZipReader(std::vector<uint8_t> bytes, const std::string&, std::string& error) {
+    if (bytes.size() >= 2 && bytes[0] == 0x1F && bytes[1] == 0x8B) {
+        error = "a gzip file, which this build does not read";
+        return nullptr;
+    }
+    if (bytes.size() > MaxContainerBytes) {
+        error = "the archive is larger than " + std::to_string(MaxContainerBytes) + " bytes";
+        return nullptr;
+    }
+    auto reader = std::make_unique<ZipReader>(std::move(bytes));
+    if (!reader->List(error)) return nullptr;
+    return reader;
+}
+
+}  // namespace trelmo::containers
