@@ -91,6 +91,7 @@ public:
             if (packed.size != size) return (error = "a stored entry of another length than stated", false);
             out.assign(packed.data, packed.data + packed.size);
         } else if (!Inflate(packed, size, out, error)) {
+            out.clear();
             return false;
         }
         if (Crc32(out) != where.crc) return (out.clear(), error = "its CRC does not match", false);

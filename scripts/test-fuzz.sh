@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-60}
-targets=${FUZZ_TARGETS:-"fuzz_song fuzz_wave_bank fuzz_asif fuzz_host_files fuzz_prodos fuzz_nufx fuzz_zip"}
+targets=${FUZZ_TARGETS:-"fuzz_song fuzz_wave_bank fuzz_asif fuzz_host_files fuzz_prodos fuzz_nufx fuzz_zip_reader fuzz_zip"}
 
 echo "== fuzz: build (clang, AddressSanitizer, UndefinedBehaviorSanitizer)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DTRELMO_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
