@@ -43,6 +43,12 @@ std::string BaseName(const std::string& path) {
 
 bool ZipSupported() { return ZipOpener() != nullptr; }
 
+bool LooksLikeContainer(ByteView bytes) {
+    if (LooksLikeNufx(bytes) || LooksLikeBinaryII(bytes)) return true;
+    if (HasZipMagic(bytes) || HasGzipMagic(bytes)) return ZipSupported();
+    return LooksLikeDiskImage(std::vector<uint8_t>(bytes.data, bytes.data + bytes.size));
+}
+
 std::unique_ptr<Container> OpenedContainer::OpenNested(std::vector<uint8_t>& bytes, const std::string& name,
                                                        std::string& error) const {
     const ByteView view{bytes.data(), bytes.size()};

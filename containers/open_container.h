@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "containers/container.h"
+#include "instruments/block_reader.h"
 
 namespace trelmo::containers {
 
@@ -19,6 +20,10 @@ namespace trelmo::containers {
 // the bytes unpacked while listing, nested containers included, stay within MaxUnpackedBytes.
 constexpr int MaxNestingDepth = 4;
 constexpr size_t MaxUnpackedBytes = size_t{256} << 20;
+
+// True when the first bytes show one of the containers OpenContainer knows (zip and gzip only
+// where this build reads them): the Audacious plug-in and the page tell containers by it.
+bool LooksLikeContainer(ByteView bytes);
 
 // Whether this build reads zip and gzip files.
 bool ZipSupported();
