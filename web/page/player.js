@@ -42,7 +42,7 @@ function fail(index, message) {
 
 // Shows song index; with play, plays it. frame is where it starts.
 export async function select(index, play, frame = 0) {
-  const entry = state.playlist[index];
+  let entry = state.playlist[index];
   if (!entry) return;
   const count = ++loadCount;
   state.current = index;
@@ -54,6 +54,9 @@ export async function select(index, play, frame = 0) {
     applyOptions(state.engine);
     loaded = await loadEntry(entry, state.engine);
     if (loaded.status !== 0) throw new Error(loaded.message);
+    // A linked image or archive has just been replaced by its songs.
+    if (state.playlist[index] !== entry) emit('playlist');
+    entry = state.playlist[index];
     entry.error = null;
   } catch (error) {
     if (count !== loadCount) return;

@@ -119,6 +119,19 @@ export async function loadEntry(entry, engine) {
   const limits = engine.limits();
   if (entry.kind === 'container') openContainer(entry, engine);
   const data = await songBytes(entry, limits.song, engine);
+  // A link to a disk image or archive stands for its songs: they take its place in the playlist.
+  if (entry.kind === 'url' && !engine.detect(new Uint8Array(data, 0, Math.min(16, data.byteLength))) &&
+      engine.looksLikeContainer(new Uint8Array(data))) {
+    const container = { name: entry.fileName, data };
+    const listed = engine.openContainer(container.name, data);
+    if (listed.error) throw new Error(listed.error);
+    if (listed.songs.length === 0) throw new Error('no SoundSmith or NoiseTracker GS song in it');
+    const songs = listed.songs.map((path, song) => ({ name: `${entry.name}/${path}`,
+      fileName: path.slice(path.lastIndexOf('/') + 1), kind: 'container', container, song }));
+    state.playlist.splice(state.playlist.indexOf(entry), 1, ...songs);
+    openIn.set(engine, container);
+    return loadEntry(songs[0], engine);
+  }
   // Each name is looked for once per entry: choosing the song again fetches nothing again.
   const source = sourceOf(entry, limits.companion, engine);
   entry.answers ??= new Map();

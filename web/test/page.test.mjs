@@ -209,6 +209,12 @@ try {
   await waitTitle('GAME/BLUE_HELMET.FTA/BLUE.HELMET/INTRO/ECHO.MUS');
   check(sha(await saveWav()) === sha(looseEcho), 'a zip holding the image: its ECHO.MUS renders as the loose song');
 
+  // A link to the image: its songs take its place in the playlist.
+  fs.copyFileSync(path.join(corpus, 'images/BLUE_HELMET.FTA'), path.join(www, 'songs/BLUE_HELMET.FTA'));
+  await page.goto(`${site_}?song=songs/BLUE_HELMET.FTA`);
+  await waitTitle('songs/BLUE_HELMET.FTA/BLUE.HELMET/INTRO/ECHO.MUS');
+  check(sha(await saveWav()) === sha(looseEcho), 'a linked image lists its songs, and its ECHO.MUS renders as the loose song');
+
   // A link: the song, its bank fetched beside it and nothing more, #t= as the start, played at once.
   requests.length = 0;
   const linked = Date.now();
