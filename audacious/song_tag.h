@@ -16,7 +16,7 @@ int LengthMilliseconds(uint64_t frames);
 
 // The comment: one line per instrument ("3 Bass"), the missing ones marked, and a last line that
 // names the files looked for in vain.
-std::string InstrumentComment(const trelmo_song_info &info);
+std::string InstrumentComment(trelmo_engine *engine);
 
 // Fills the tuple for the song loaded into engine, whose URI is uri.
 void FillTuple(trelmo_engine *engine, const char *uri, Tuple &tuple);

@@ -46,15 +46,17 @@ const char* FoundByName(const trelmo_instrument& in) {
     }
 }
 
-void PrintJson(const std::string& file, const trelmo_song_info& facts, uint64_t frames, const std::string& bankPath,
-               const std::string& error, bool last) {
+void PrintJson(const std::string& file, const LoadedSong& song, uint64_t frames, const std::string& error, bool last) {
     std::printf("  {\n    \"file\": %s,\n", JsonString(file).c_str());
     if (!error.empty()) {
         std::printf("    \"error\": %s\n  }%s\n", JsonString(error).c_str(), last ? "" : ",");
         return;
     }
-    std::printf("    \"kind\": %s,\n", JsonString(facts.kind_name).c_str());
-    if (facts.form[0] != '\0') std::printf("    \"form\": %s,\n", JsonString(facts.form).c_str());
+    const trelmo_song_info& facts = song.Info();
+    const std::string bankPath = song.BankPath();
+    const std::string form = song.Metadata("form");
+    std::printf("    \"kind\": %s,\n", JsonString(song.Metadata("type_long")).c_str());
+    if (!form.empty()) std::printf("    \"form\": %s,\n", JsonString(form).c_str());
     std::printf("    \"patterns\": %d,\n    \"positions\": %d,\n    \"tracks\": %d,\n", facts.patterns,
                 facts.positions, facts.tracks);
     if (facts.kind == TRELMO_KIND_SOUNDSMITH) {
@@ -64,8 +66,9 @@ void PrintJson(const std::string& file, const trelmo_song_info& facts, uint64_t 
         std::printf("    \"tempoWord\": %d,\n    \"tempo\": %d,\n", facts.tempo_word, facts.tempo);
     }
     std::printf("    \"instruments\": [");
-    for (int i = 0; i < facts.instrument_count; ++i) {
-        const trelmo_instrument& in = facts.instruments[i];
+    const std::vector<trelmo_instrument>& instruments = song.Instruments();
+    for (size_t i = 0; i < instruments.size(); ++i) {
+        const trelmo_instrument& in = instruments[i];
         const char* found = FoundByName(in);
         std::printf("%s\n      {\"number\": %d, \"name\": %s, \"source\": %s, \"foundBy\": %s, \"file\": %s, "
                     "\"length\": %u, \"loops\": %s, \"loopStart\": %u, \"loopEnd\": %u, \"volume\": %d}",
@@ -74,15 +77,17 @@ void PrintJson(const std::string& file, const trelmo_song_info& facts, uint64_t 
                     in.file[0] == '\0' ? "null" : JsonString(in.file).c_str(), in.length, in.loops ? "true" : "false",
                     in.loop_start, in.loop_end, in.volume);
     }
-    std::printf("%s],\n", facts.instrument_count == 0 ? "" : "\n    ");
+    std::printf("%s],\n", instruments.empty() ? "" : "\n    ");
     std::printf("    \"ends\": %s,\n    \"frames\": %llu,\n    \"seconds\": %s\n  }%s\n", facts.ends != 0 ? "true" : "false",
                 static_cast<unsigned long long>(frames), Seconds(frames).c_str(), last ? "" : ",");
 }
 
-void PrintText(const std::string& file, const trelmo_song_info& facts, uint64_t frames, int loops,
-               const std::string& bankPath) {
+void PrintText(const std::string& file, const LoadedSong& song, uint64_t frames, int loops) {
+    const trelmo_song_info& facts = song.Info();
+    const std::string bankPath = song.BankPath();
+    const std::string form = song.Metadata("form");
     std::printf("%s\n", Printable(file).c_str());
-    std::printf("  kind         %s%s\n", facts.kind_name, facts.form[0] == '\0' ? "" : (" (" + std::string(facts.form) + ")").c_str());
+    std::printf("  kind         %s%s\n", song.Metadata("type_long").c_str(), form.empty() ? "" : (" (" + form + ")").c_str());
     std::printf("  patterns     %d\n  positions    %d\n  tracks       %d\n", facts.patterns, facts.positions, facts.tracks);
     if (facts.kind == TRELMO_KIND_SOUNDSMITH) {
         std::printf("  speed        %d ticks a row, tempo %d\n", facts.speed, facts.tempo);
@@ -103,8 +108,7 @@ void PrintText(const std::string& file, const trelmo_song_info& facts, uint64_t 
         std::printf("    %3s  %-23s  %-7s  %-11s  %7s  %-13s  %s\n", "#", "name", "source", "found by", "length", "loop",
                     "volume");
     }
-    for (int i = 0; i < facts.instrument_count; ++i) {
-        const trelmo_instrument& in = facts.instruments[i];
+    for (const trelmo_instrument& in : song.Instruments()) {
         char loop[32] = "no";
         if (in.loops) std::snprintf(loop, sizeof loop, "%u-%u", in.loop_start, in.loop_end);
         if (in.source == TRELMO_SOURCE_MISSING) std::snprintf(loop, sizeof loop, "-");
@@ -142,12 +146,10 @@ int InfoCommand(const InfoOptions& options) {
             if (!missing.empty()) Complain(songs[i].displayName + ": " + missing);
         }
         if (options.json) {
-            static const trelmo_song_info none{};
-            PrintJson(songs[i].displayName, described ? song.Info() : none, described ? song.Frames() : 0,
-                      song.BankPath(), error, i + 1 == songs.size());
+            PrintJson(songs[i].displayName, song, described ? song.Frames() : 0, error, i + 1 == songs.size());
         } else if (described) {
             if (i > 0) std::printf("\n");
-            PrintText(songs[i].displayName, song.Info(), song.Frames(), options.loops, song.BankPath());
+            PrintText(songs[i].displayName, song, song.Frames(), options.loops);
         }
         std::fflush(stdout);
     }

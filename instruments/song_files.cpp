@@ -41,7 +41,7 @@ std::string PlaceFolder(const SongFiles& files, FilePlace place) {
 }  // namespace
 
 bool HasSeparateCurrentFolder(const SongFiles& files) {
-    return files.reader == nullptr && !SongFolder(files).empty();
+    return files.reader == nullptr && files.currentFolder && !SongFolder(files).empty();
 }
 
 std::string CompanionPath(const SongFiles& files, const std::string& name, FilePlace place) {

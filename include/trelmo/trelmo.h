@@ -135,8 +135,8 @@ TRELMO_API trelmo_engine *trelmo_create(void);
 TRELMO_API void trelmo_destroy(trelmo_engine *engine);
 
 /** What went wrong last on this engine, as a message a program can show as it is, naming the file
- * and the reason: "cannot open /music/GOLF.MTP: permission denied", "GOLF.MTP: 3 instruments
- * missing, played silent: FLUTE, BASS, DRUM (looked for GOLF.W, GOLF.DOC, ...)".
+ * and the reason: "cannot open /music/GOLF.MTP: permission denied", "GOLF.MTP: instruments missing,
+ * played silent: FLUTE, BASS (looked for GOLF.W, GOLF.DOC, GOLF.D, DOC.DATA, FLUTE, BASS)".
  * Every call that fails sets it; a load sets it to the load's failure, or, when the song loads
  * with instruments missing, to that warning; a load that finds everything clears it.
  * \param engine an engine.
@@ -450,11 +450,14 @@ TRELMO_API int trelmo_get_place(trelmo_engine *engine, trelmo_place *place);
  * \since 1.0 */
 TRELMO_API int trelmo_order_pattern(trelmo_engine *engine, int position);
 
-/* The frame at which an order-list position starts in the pass being played (the pass that holds
+/** The frame at which an order-list position starts in the pass being played (the pass that holds
  * trelmo_position; the last pass after the end): the first frame whose place (trelmo_get_place) is
  * that position, which is the start of the pass for position 0 and otherwise the tick that reads
- * the position's first row. trelmo_seek to it is exact, as every seek is. TRELMO_ERROR_ARGUMENT for
- * a position out of range, one that a damaged song never reaches, or a NULL frame. */
+ * the position's first row. trelmo_seek to it is exact, as every seek is.
+ * \param frame set on success.
+ * \return TRELMO_OK; TRELMO_ERROR_ARGUMENT (engine or frame NULL, a position out of range or one
+ *         that a damaged song never reaches); TRELMO_ERROR_NO_SONG.
+ * \since 1.0 */
 TRELMO_API int trelmo_order_position_frame(trelmo_engine *engine, int position, uint64_t *frame);
 
 /* One cell of a pattern, in the same terms for both kinds of song. */
