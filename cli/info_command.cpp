@@ -26,6 +26,14 @@ std::string Duration(uint64_t frames) {
     return text;
 }
 
+// text padded with spaces to width characters (not bytes: names are UTF-8).
+std::string PadRight(std::string text, size_t width) {
+    size_t characters = 0;
+    for (const char c : text) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    if (characters < width) text.append(width - characters, ' ');
+    return text;
+}
+
 const char* SourceName(int source) {
     switch (source) {
         case TRELMO_SOURCE_BANK: return "bank";
@@ -113,7 +121,7 @@ void PrintText(const std::string& file, const LoadedSong& song, uint64_t frames,
         if (in.loops) std::snprintf(loop, sizeof loop, "%u-%u", in.loop_start, in.loop_end);
         if (in.source == TRELMO_SOURCE_MISSING) std::snprintf(loop, sizeof loop, "-");
         const char* found = FoundByName(in);
-        std::printf("    %3d  %-23s  %-7s  %-11s  %7u  %-13s  %d", in.number, Printable(in.name).c_str(),
+        std::printf("    %3d  %s  %-7s  %-11s  %7u  %-13s  %d", in.number, PadRight(Printable(in.name), 23).c_str(),
                     SourceName(in.source), found != nullptr ? found : "-", in.length, loop, in.volume);
         if (in.source == TRELMO_SOURCE_ASIF || in.source == TRELMO_SOURCE_MISSING) std::printf("  %s", Printable(in.file).c_str());
         std::printf("\n");
