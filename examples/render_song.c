@@ -3,7 +3,7 @@
  *     render_song SONG OUTPUT.raw float    32-bit float samples
  * Build it against an installed library with pkg-config:
  *     cc render_song.c $(pkg-config --cflags --libs trelmo) -o render_song
- * SPDX-License-Identifier: BSD-3-Clause */
+ */
 #include <stdio.h>
 #include <string.h>
 #include <trelmo/trelmo.h>

@@ -36,7 +36,7 @@
  * repeats after the first as some other libraries do (libopenmpt's repeat count 0 is one pass, -1
  * for ever; libtrelmo's loops = repeat count + 1, with 0 for -1).
  *
- * SPDX-License-Identifier: BSD-3-Clause (see LICENSE).
+ * Licence: BSD-3-Clause (the LICENSE file).
  */
 #ifndef TRELMO_TRELMO_H
 #define TRELMO_TRELMO_H
