@@ -2,8 +2,10 @@
 //
 // The engine inside is C++: its loaders build strings and tables, and running short of memory
 // throws. Nothing of that may reach a C caller, who could not catch it and would be terminated, so
-// each entry point runs its body in Guarded, which turns what was thrown into a status and a
-// message. Setting the message never allocates: it can be the answer to running out of memory.
+// the entry points that run the engine (loading, rendering, seeking) run it in Guarded, which turns
+// what was thrown into a status and a message. The others only copy numbers and strings that
+// exist already, and call nothing that can throw. Setting the message never allocates: it can be
+// the answer to running out of memory.
 #pragma once
 
 #include <new>

@@ -91,7 +91,7 @@ using trelmo::lib::Playhead;
 
 extern "C" {
 
-size_t trelmo_render(trelmo_engine* handle, int16_t* out, size_t frames) {
+static size_t RenderUnguarded(trelmo_engine* handle, int16_t* out, size_t frames) {
     if (handle == nullptr || out == nullptr) return 0;
     Playhead& head = handle->playhead;
     size_t written = 0;
@@ -106,6 +106,18 @@ size_t trelmo_render(trelmo_engine* handle, int16_t* out, size_t frames) {
         written += take;
     }
     return written;
+}
+
+static int SeekUnguarded(trelmo_engine* handle, uint64_t frame);
+
+// Rendering and seeking run only the sequencer and the mixer, which allocate nothing; they stand
+// behind the barrier all the same, so that no change inside can ever let an exception out.
+size_t trelmo_render(trelmo_engine* handle, int16_t* out, size_t frames) {
+    return trelmo::lib::Guarded(handle, size_t{0}, [&] { return RenderUnguarded(handle, out, frames); });
+}
+
+int trelmo_seek(trelmo_engine* handle, uint64_t frame) {
+    return trelmo::lib::Guarded(handle, int{TRELMO_ERROR_MEMORY}, [&] { return SeekUnguarded(handle, frame); });
 }
 
 size_t trelmo_render_float(trelmo_engine* handle, float* out, size_t frames) {
@@ -128,7 +140,7 @@ uint64_t trelmo_position(trelmo_engine* handle) {
     return handle == nullptr ? 0 : handle->playhead.position;
 }
 
-int trelmo_seek(trelmo_engine* handle, uint64_t frame) {
+static int SeekUnguarded(trelmo_engine* handle, uint64_t frame) {
     if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
     if (handle->engine.SongKind == trelmo::NoSong) return Fail(handle, TRELMO_ERROR_NO_SONG, "cannot seek: no song is loaded");
     frame = std::min(frame, trelmo::lib::TotalFrames(*handle));
