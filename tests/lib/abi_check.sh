@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The built libtrelmo.so against the ABI of the release (tests/lib/abi/libtrelmo.abi): its exported
+# The built libtrelmo.so against the ABI of the release (lib/abi/libtrelmo.abi): its exported
 # symbols with their version nodes, and the public records' layouts, as libabigail reads them from
 # the library's debug information. Any difference fails: an incompatible one must not happen within
 # 1.x, and a compatible one (a new function, a member appended to a record) updates the baseline in
@@ -7,8 +7,8 @@
 #   abi_check.sh LIBRARY SOURCE_DIR [--update]
 set -euo pipefail
 library=$1 source=$2 update=${3:-}
-baseline="$source/tests/lib/abi/libtrelmo.abi"
-suppressions="$source/tests/lib/abi/libtrelmo.suppr"
+baseline="$source/lib/abi/libtrelmo.abi"
+suppressions="$source/lib/abi/libtrelmo.suppr"
 command -v abidw >/dev/null || { echo "abidw is missing: apt-get install abigail-tools"; exit 1; }
 current=$(mktemp)
 trap 'rm -f "$current"' EXIT
