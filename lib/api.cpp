@@ -263,9 +263,13 @@ void trelmo_unload(trelmo_engine* handle) {
 }
 
 static int SetPath(trelmo_engine* handle, const char* path, std::string trelmo_engine::*field) {
-    if (handle == nullptr || (path != nullptr && std::strlen(path) > trelmo::MaxPathLength)) return TRELMO_ERROR_ARGUMENT;
-    handle->*field = path != nullptr ? path : "";
-    return TRELMO_OK;
+    if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
+    if (path != nullptr && std::strlen(path) > trelmo::MaxPathLength)
+        return Fail(handle, TRELMO_ERROR_ARGUMENT, "%.64s...: the path is longer than the system allows", path);
+    return Guarded(handle, int{TRELMO_ERROR_MEMORY}, [&] {
+        handle->*field = path != nullptr ? path : "";
+        return int{TRELMO_OK};
+    });
 }
 
 int trelmo_set_bank_file(trelmo_engine* handle, const char* path) {
@@ -274,6 +278,14 @@ int trelmo_set_bank_file(trelmo_engine* handle, const char* path) {
 
 int trelmo_set_instruments_folder(trelmo_engine* handle, const char* path) {
     return SetPath(handle, path, &trelmo_engine::instrumentsFolder);
+}
+
+const char* trelmo_get_bank_file(const trelmo_engine* handle) {
+    return handle != nullptr ? handle->bankFile.c_str() : "";
+}
+
+const char* trelmo_get_instruments_folder(const trelmo_engine* handle) {
+    return handle != nullptr ? handle->instrumentsFolder.c_str() : "";
 }
 
 const char* trelmo_load_problem(trelmo_engine* handle) {

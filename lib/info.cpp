@@ -54,6 +54,7 @@ int trelmo_get_instrument(trelmo_engine* handle, int index, trelmo_instrument* i
     record.loop_end = facts.loopEnd;
     record.loops = facts.loops;
     record.volume = facts.volume;
+    record.found_by = facts.foundBy;
     trelmo::lib::CopyRecord(instrument, record);
     return TRELMO_OK;
 }
