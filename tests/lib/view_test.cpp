@@ -78,11 +78,15 @@ TEST_F(View, PlaceFollowsTheRowsThroughABreakToTheEnd) {
 TEST_F(View, EachPositionStartsWhereThePlaceFirstShowsItInEveryPass) {
     LoadBreakSong();
     ASSERT_EQ(trelmo_set_loops(engine, 2), TRELMO_OK);
-    const uint64_t pass = trelmo_song_info_get(engine)->frames;
+    trelmo_song_info info;
+    TRELMO_INIT_RECORD(info);
+    ASSERT_EQ(trelmo_get_song_info(engine, &info), TRELMO_OK);
+    const uint64_t pass = info.frames;
     // Frame by frame: where the place turns to each position, and what the jump answers meanwhile.
     std::vector<uint64_t> seen, answered;
     int16_t frame[2];
-    trelmo_place place{};
+    trelmo_place place;
+    TRELMO_INIT_RECORD(place);
     for (uint64_t at = 0; trelmo_render(engine, frame, 1) == 1; ++at) {
         ASSERT_EQ(trelmo_get_place(engine, &place), TRELMO_OK);
         if (seen.size() == 2 * (at / pass) + static_cast<uint64_t>(place.position)) {
