@@ -1,14 +1,17 @@
 // The plug-in record Audacious loads: which files are Trelmo's, what the playlist shows for them,
 // and playback.
+#include <libaudcore/drct.h>
 #include <libaudcore/i18n.h>
 #include <libaudcore/plugin.h>
 #include <libaudcore/runtime.h>
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include <trelmo/trelmo.h>
 
+#include "audacious/quitting.h"
 #include "audacious/settings.h"
 #include "audacious/song_source.h"
 #include "audacious/song_tag.h"
@@ -31,18 +34,21 @@ void LogLoaderMessage(void *, const char *message) { AUDDBG("%s", message); }
 
 // An engine of its own for every call: the playlist scanner reads tags on other threads while a
 // song plays.
-Engine LoadEngine(const char *uri, VFSFile &file) {
+Engine LoadEngine(const char *uri, VFSFile &file, const LoadRequest &request) {
     Engine engine(trelmo_create());
     if (!engine) return engine;
     trelmo_set_message_callback(engine.get(), LogLoaderMessage, nullptr);
     ApplySettings(engine.get());
-    const int status = LoadSong(engine.get(), uri, file);
+    std::string reason;
+    const int status = LoadSong(engine.get(), uri, file, request, reason);
     if (status != TRELMO_OK) {
-        AUDERR("%s: %s\n", uri, trelmo_status_message(status));
+        AUDERR("%s: %s%s%s\n", uri, trelmo_status_message(status), reason.empty() ? "" : ": ", reason.c_str());
         engine.reset();
     }
     return engine;
 }
+
+bool StoppedBeforeAudio() { return !aud_drct_get_playing(); }
 
 uint64_t MillisecondsToFrame(int ms) { return static_cast<uint64_t>(ms) * TRELMO_SAMPLE_RATE / 1000; }
 
@@ -61,8 +67,11 @@ public:
 
     bool init() override {
         LoadSettings();
+        WatchForQuit();
         return true;
     }
+
+    void cleanup() override { StopWatchingForQuit(); }
 
     bool is_our_file(const char *, VFSFile &file) override {
         unsigned char head[16];
@@ -71,14 +80,16 @@ public:
     }
 
     bool read_tag(const char *uri, VFSFile &file, Tuple &tuple, Index<char> *) override {
-        const Engine engine = LoadEngine(uri, file);
+        // What this read fetches is kept for the playback that usually follows at once.
+        const Engine engine = LoadEngine(uri, file, LoadRequest{nullptr, true});
         if (!engine) return false;
         FillTuple(engine.get(), uri, tuple);
         return true;
     }
 
     bool play(const char *uri, VFSFile &file) override {
-        const Engine engine = LoadEngine(uri, file);
+        // check_stop() answers only once the audio is open, which a failed load should not do.
+        const Engine engine = LoadEngine(uri, file, LoadRequest{StoppedBeforeAudio, false});
         if (!engine) return false;
         UpdateLength(engine.get());
         open_audio(FMT_S16_NE, TRELMO_SAMPLE_RATE, TRELMO_CHANNELS);
@@ -87,11 +98,15 @@ public:
         unsigned settings = SettingsGeneration();
         while (!check_stop()) {
             const int seek = check_seek();
-            if (seek >= 0) trelmo_seek(engine.get(), MillisecondsToFrame(seek));
+            bool changed = seek >= 0 && trelmo_seek(engine.get(), MillisecondsToFrame(seek)) == TRELMO_OK;
             if (settings != SettingsGeneration()) {
                 settings = SettingsGeneration();
                 ApplySettings(engine.get());
+                changed = true;
             }
+            // Both can move the song's end (a pass played on, or no longer needed): the clock and
+            // the seek bar follow.
+            if (changed) UpdateLength(engine.get());
             const size_t frames = trelmo_render(engine.get(), samples, kChunkFrames);
             // Ending exactly at the song's last frame is what makes the next song follow gaplessly.
             if (frames == 0) break;

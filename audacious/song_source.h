@@ -13,10 +13,21 @@ namespace trelmo::audacious {
 // The song's file name from its URI, percent-decoded ("ECHO.MTP").
 std::string SongFileName(const char *uri);
 
+// What a load may take: reading over a stream stops when it is stopped (stop, polled between
+// reads; null for none), when Audacious quits, or when the whole load has taken kLoadSeconds.
+constexpr int kLoadSeconds = 20;
+struct LoadRequest {
+    bool (*stop)() = nullptr;
+    // The companion files read are kept for the next load of the same URI: tags are read just
+    // before a song plays, and a slow or endless server is then asked for each file once.
+    bool keepFiles = false;
+};
+
 // Loads the song: a local file (file:// URI) straight from its path, so that the library finds
 // its companion files beside it as it does for any path; any other URI through Audacious's VFS
 // (file, already opened by Audacious), with the companion files read through the VFS from the
-// same folder. Returns a trelmo_status.
-int LoadSong(trelmo_engine *engine, const char *uri, VFSFile &file);
+// same folder. Returns a trelmo_status; on failure reason may say more ("the stream ended after
+// 15099 of 30198 bytes").
+int LoadSong(trelmo_engine *engine, const char *uri, VFSFile &file, const LoadRequest &request, std::string &reason);
 
 }  // namespace trelmo::audacious

@@ -70,6 +70,38 @@ void BM_LoadLongestSong(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadLongestSong)->Name("Load/longest_song")->Unit(benchmark::kMillisecond);
 
+// The slowest seek: as far as a seek may go in a song that plays for ever, in the song that
+// makes every tick cost most. A seek plays every tick up to its frame, and the limit is counted in
+// ticks, so the fastest tempo (600, a tick of 183 frames) with a note and a vibrato on every track
+// on every row (speed 1) is the worst case.
+void BM_SeekToTheLimit(benchmark::State& state) {
+    writers::SoundSmithTune tune;
+    tune.instruments = {{"I1", 64}};
+    tune.order.assign(16, 0);
+    for (int row = 0; row < 64; ++row) {
+        for (int track = 0; track < 14; ++track) tune.Put(0, row, track, static_cast<uint8_t>(30 + (row + track) % 40), 0x14, 0x46);
+    }
+    tune.Put(0, 0, 0, 40, 0x1F, 0xA1);
+    const std::vector<uint8_t> bytes = tune.Bytes();
+    trelmo_engine* engine = trelmo_create();
+    if (trelmo_load_memory(engine, bytes.data(), bytes.size(), "FASTEST.MTP", nullptr, nullptr) != TRELMO_OK) {
+        trelmo_destroy(engine);
+        state.SkipWithError("the song did not load");
+        return;
+    }
+    trelmo_set_loops(engine, 0);
+    // Every tick is 44100 / 241 = 182 frames, so the limit of 6 hours' worth of ticks at 50 a
+    // second (1,080,000) falls at this frame.
+    const uint64_t low = uint64_t{6 * 3600 * 50} * (OutputRate / 241);
+    for (auto _ : state) {
+        trelmo_seek(engine, 0);
+        if (trelmo_seek(engine, low) != TRELMO_OK) state.SkipWithError("the seek was refused");
+    }
+    state.counters["reached_h"] = static_cast<double>(low) / OutputRate / 3600;
+    trelmo_destroy(engine);
+}
+BENCHMARK(BM_SeekToTheLimit)->Name("Seek/to_the_limit")->Unit(benchmark::kMillisecond)->Iterations(3);
+
 // A whole song pulled through the C API in blocks of 4096 frames, as a program that embeds the
 // library would render it.
 void BM_RenderThroughLibrary(benchmark::State& state) {

@@ -1,6 +1,8 @@
 // What the parts of the trelmo command share: exit statuses, messages and the commands themselves.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -24,11 +26,20 @@ struct SongArgument {
     std::string displayName;  // what the user calls it
     std::string outputStem;   // default output name without extension
     std::string title;        // the TITLE tag: the file name without its extension
+    // A song inside a disk image or archive: the container's file, the song's inner path there,
+    // and the ProDOS type it is kept under. container is empty for a loose file.
+    std::string container{};
+    std::string innerPath{};
+    int fileType = 0, auxType = 0;
+    uint64_t bytes = 0;
+    std::string problem{};    // why the container named cannot be opened: the song then fails with it
 };
 
-// The songs of a command; the built-in demo song when none are named. Empty (with a complaint)
-// when the demo song cannot be written out.
-std::vector<SongArgument> SongArguments(const std::vector<std::string>& paths);
+// The songs of a command; the built-in demo song when none are named. A disk image or archive
+// stands for its songs, each named CONTAINER/INNER/PATH, which names it back; a container with no
+// songs adds none and says so on notes. Empty (with a complaint) when the demo song cannot be
+// written out.
+std::vector<SongArgument> SongArguments(const std::vector<std::string>& paths, std::FILE* notes = stderr);
 
 // Where a SoundSmith song's instruments come from when the user knows better than the names.
 struct InstrumentChoice {

@@ -54,8 +54,15 @@ const char* FoundByName(const trelmo_instrument& in) {
     }
 }
 
-void PrintJson(const std::string& file, const LoadedSong& song, uint64_t frames, const std::string& error, bool last) {
-    std::printf("  {\n    \"file\": %s,\n", JsonString(file).c_str());
+void PrintJson(const SongArgument& argument, const LoadedSong& song, uint64_t frames, const std::string& error, bool last) {
+    std::printf("  {\n    \"file\": %s,\n", JsonString(argument.displayName).c_str());
+    if (!argument.container.empty()) {
+        std::printf("    \"container\": %s,\n    \"innerPath\": %s,\n", JsonString(argument.container).c_str(),
+                    JsonString(argument.innerPath).c_str());
+        if (argument.problem.empty()) {
+            std::printf("    \"fileType\": %d,\n    \"auxType\": %d,\n", argument.fileType, argument.auxType);
+        }
+    }
     if (!error.empty()) {
         std::printf("    \"error\": %s\n  }%s\n", JsonString(error).c_str(), last ? "" : ",");
         return;
@@ -128,13 +135,38 @@ void PrintText(const std::string& file, const LoadedSong& song, uint64_t frames,
     }
 }
 
+// Before the songs are described, each container's songs are listed by the names that name them back.
+void ListContainers(const std::vector<SongArgument>& songs) {
+    std::string current;
+    bool listed = false;
+    for (const SongArgument& song : songs) {
+        if (song.container.empty() || !song.problem.empty()) continue;
+        if (song.container != current) {
+            current = song.container;
+            size_t count = 0;
+            for (const SongArgument& other : songs) count += other.container == current && other.problem.empty() ? size_t{1} : size_t{0};
+            std::printf("%s: %zu song%s\n", Printable(current).c_str(), count, count == 1 ? "" : "s");
+            listed = true;
+        }
+        char type[32];
+        std::snprintf(type, sizeof type, "$%02X/$%04X", static_cast<unsigned>(song.fileType), static_cast<unsigned>(song.auxType));
+        std::printf("  %-10s %8llu bytes  %s\n", type, static_cast<unsigned long long>(song.bytes),
+                    Printable(song.displayName).c_str());
+    }
+    if (listed) std::printf("\n");
+}
+
 }  // namespace
 
 int InfoCommand(const InfoOptions& options) {
-    const std::vector<SongArgument> songs = SongArguments(options.songs);
-    if (songs.empty()) return ExitSongFailed;
     // The loaders' messages go with the text, but never into the JSON.
     std::FILE* messages = options.quiet ? nullptr : options.json ? stderr : stdout;
+    const std::vector<SongArgument> songs = SongArguments(options.songs, options.json ? stderr : stdout);
+    if (songs.empty()) {
+        if (options.json && !options.songs.empty()) std::printf("[]\n");
+        return options.songs.empty() ? ExitSongFailed : ExitOk;
+    }
+    if (!options.json) ListContainers(songs);
     int status = ExitOk;
     if (options.json) std::printf("[\n");
     for (size_t i = 0; i < songs.size(); ++i) {
@@ -142,7 +174,7 @@ int InfoCommand(const InfoOptions& options) {
         LoadedSong song;
         trelmo_set_loops(song.Engine(), options.loops);
         std::string error;
-        song.Load(songs[i].path, messages, error, options.choice);
+        song.Load(songs[i], messages, error, options.choice);
         // A song that never ends is still described; it only cannot be rendered.
         const bool described = song.Described();
         if (!described) {
@@ -154,7 +186,7 @@ int InfoCommand(const InfoOptions& options) {
             if (!missing.empty()) Complain(songs[i].displayName + ": " + missing);
         }
         if (options.json) {
-            PrintJson(songs[i].displayName, song, described ? song.Frames() : 0, error, i + 1 == songs.size());
+            PrintJson(songs[i], song, described ? song.Frames() : 0, error, i + 1 == songs.size());
         } else if (described) {
             if (i > 0) std::printf("\n");
             PrintText(songs[i].displayName, song, song.Frames(), options.loops);

@@ -39,7 +39,40 @@ bool LoadedSong::Load(const std::string& path, std::FILE* messages, std::string&
     trelmo_set_instruments_folder(engine_, choice.instruments.c_str());
     errno = 0;
     const int status = trelmo_load_file(engine_, path.c_str());
-    const int reason = errno;
+    return Loaded(status, errno, messages, error);
+}
+
+bool LoadedSong::Load(const SongArgument& song, std::FILE* messages, std::string& error,
+                      const InstrumentChoice& choice) {
+    if (!song.problem.empty()) {
+        error = song.problem;
+        return false;
+    }
+    if (song.container.empty()) return Load(song.path, messages, error, choice);
+    trelmo_set_message_callback(engine_, messages != nullptr ? PrintMessage : nullptr, messages);
+    trelmo_set_bank_file(engine_, choice.bank.c_str());
+    trelmo_set_instruments_folder(engine_, choice.instruments.c_str());
+    // The container is read again for each load: the song lends nothing from it once loaded.
+    trelmo_container* container = trelmo_container_create();
+    if (container == nullptr) throw std::bad_alloc();
+    int status = trelmo_container_open_file(container, song.container.c_str());
+    const int index = status == TRELMO_OK ? trelmo_container_find_song(container, song.innerPath.c_str()) : -1;
+    if (status == TRELMO_OK && index < 0) {
+        error = "no longer in " + song.container;
+        trelmo_container_destroy(container);
+        return false;
+    }
+    if (status == TRELMO_OK) status = trelmo_container_load(container, index, engine_);
+    if (status == TRELMO_ERROR_CONTAINER || status == TRELMO_ERROR_NOT_A_CONTAINER) {
+        error = trelmo_container_last_error(container);
+        trelmo_container_destroy(container);
+        return false;
+    }
+    trelmo_container_destroy(container);
+    return Loaded(status, 0, messages, error);
+}
+
+bool LoadedSong::Loaded(int status, int reason, std::FILE* messages, std::string& error) {
     if (messages != nullptr) std::fflush(messages);
     TRELMO_INIT_RECORD(info_);
     described_ = trelmo_get_song_info(engine_, &info_) == TRELMO_OK;

@@ -21,6 +21,10 @@ public:
     // reason ("cannot open: No such file or directory", ...) when it cannot be played.
     bool Load(const std::string& path, std::FILE* messages, std::string& error,
               const InstrumentChoice& choice = InstrumentChoice{});
+    // The same for a song argument: a loose file, or a song inside a disk image or archive, which
+    // finds its companion files in its own folder there.
+    bool Load(const SongArgument& song, std::FILE* messages, std::string& error,
+              const InstrumentChoice& choice = InstrumentChoice{});
 
     trelmo_engine* Engine() const { return engine_; }
     // True when a song was loaded and can be described (also when Load refused to play it).
@@ -42,6 +46,7 @@ public:
     std::string CurrentFolderBank() const;
 
 private:
+    bool Loaded(int status, int reason, std::FILE* messages, std::string& error);
     trelmo_engine* engine_;
     bool described_ = false;
     trelmo_song_info info_{};

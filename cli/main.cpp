@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "cli/cli.h"
@@ -98,12 +99,11 @@ void AddInstrumentOptions(CLI::App* command, InstrumentChoice& choice) {
 
 }  // namespace
 
-}  // namespace trelmo::cli
-
-int main(int argc, char** argv) {
-    using namespace trelmo::cli;
+int Main(int argc, char** argv) {
     CLI::App app{"trelmo plays Apple IIgs SoundSmith/MegaTracker (.MTP) and NoiseTracker GS (.NTG) songs.\n"
-                 "With no song, render and play use the built-in demo song.",
+                 "With no song, render and play use the built-in demo song.\n"
+                 "A disk image or archive (2IMG, DiskCopy, .po, ShrinkIt, Binary II, zip, gzip) stands for the songs\n"
+                 "in it; one of them is named IMAGE/INNER/PATH (inner names ignoring case), as info lists it.",
                  "trelmo"};
     app.set_version_flag("-V,--version", SoftwareName());
     app.require_subcommand(1, 1);
@@ -181,4 +181,18 @@ int main(int argc, char** argv) {
     if (infoCommand->parsed()) return CheckedStdout(InfoCommand(info));
     if (aboutCommand->parsed()) return CheckedStdout(AboutCommand());
     return ExitUsage;
+}
+
+}  // namespace trelmo::cli
+
+int main(int argc, char** argv) {
+    try {
+        return trelmo::cli::Main(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // Every file is written unnamed and named only when whole, so nothing half-written stays;
+        // the message is put out without building a string.
+        std::fflush(stdout);
+        std::fputs("trelmo: out of memory\n", stderr);
+        return trelmo::cli::ExitSongFailed;
+    }
 }

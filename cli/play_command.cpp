@@ -146,7 +146,8 @@ int PlayCommand(const PlayOptions& options) {
     }
     CatchInterrupts();
     const std::vector<SongArgument> songs = SongArguments(options.songs);
-    if (songs.empty()) return ExitSongFailed;
+    // Containers with no songs in them are no failure: they said so.
+    if (songs.empty()) return options.songs.empty() ? ExitSongFailed : ExitOk;
     if (!StartAudio(error)) {
         StopAudio();
         Complain("cannot play: " + error);
@@ -165,7 +166,7 @@ int PlayCommand(const PlayOptions& options) {
         const SongArgument& song = songs[i];
         LoadedSong loaded;
         ApplySettings(loaded.Engine(), sound);
-        if (!loaded.Load(song.path, options.quiet ? nullptr : stdout, error, options.choice)) {
+        if (!loaded.Load(song, options.quiet ? nullptr : stdout, error, options.choice)) {
             Complain(song.displayName + ": " + error);
             result = ExitSongFailed;
             continue;

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <new>
 #include <thread>
 
 #include "cli/cli.h"
@@ -173,7 +174,7 @@ void RenderSong(Job& job, const Plan& plan) {
     std::string error;
     {
         MessageBuffer messages(!options.quiet);
-        const bool ok = loaded.Load(song.path, messages.Stream(), error, options.choice);
+        const bool ok = loaded.Load(song, messages.Stream(), error, options.choice);
         report.messages = messages.Take();
         if (!ok) {
             report.complaints.push_back(song.displayName + ": " + error);
@@ -216,7 +217,7 @@ void RenderSong(Job& job, const Plan& plan) {
             SoundSettings settings = options.sound;
             settings.muteMask = AllTracks & ~playing;
             ApplySettings(prefixes.back()->Engine(), settings);
-            if (!prefixes.back()->Load(song.path, nullptr, error, options.choice)) {
+            if (!prefixes.back()->Load(song, nullptr, error, options.choice)) {
                 report.complaints.push_back(song.displayName + ": " + error);
                 return;
             }
@@ -422,7 +423,8 @@ int RenderCommand(const RenderOptions& options) {
     CatchInterrupts();
     IgnoreFileSizeSignal();
     const std::vector<SongArgument> songs = SongArguments(options.songs);
-    if (songs.empty()) return ExitSongFailed;
+    // Containers with no songs in them are no failure: they said so.
+    if (songs.empty()) return options.songs.empty() ? ExitSongFailed : ExitOk;
     if (!options.outDir.empty() && mkdir(options.outDir.c_str(), 0777) != 0 && errno != EEXIST) {
         Complain(options.outDir + ": cannot create the folder: " + std::strerror(errno));
         return ExitSongFailed;
@@ -455,11 +457,18 @@ int RenderCommand(const RenderOptions& options) {
     threads = static_cast<unsigned>(std::min<size_t>(threads, jobs.size()));
     std::atomic<size_t> next{0};
     std::atomic<bool> stop{false};
+    std::atomic<bool> outOfMemory{false};
     std::vector<std::thread> workers;
     for (unsigned t = 0; t < threads; ++t) {
         workers.emplace_back([&] {
             for (size_t i = next.fetch_add(1); i < jobs.size() && !stop.load() && !Interrupted.load(); i = next.fetch_add(1)) {
-                RenderSong(*jobs[i], plan);
+                try {
+                    RenderSong(*jobs[i], plan);
+                } catch (const std::bad_alloc&) {
+                    // The song's unfinished files went with its render; the command ends in main.
+                    outOfMemory.store(true);
+                    stop.store(true);
+                }
                 if (jobs[i]->report.readerGone) stop.store(true);
                 jobs[i]->finished.store(true);
             }
@@ -495,6 +504,7 @@ int RenderCommand(const RenderOptions& options) {
     }
     for (std::thread& worker : workers) worker.join();
     if (progress) ClearStatusLine();
+    if (outOfMemory.load()) throw std::bad_alloc();
     printFinished();
     if (readerGone) return ExitReaderGone;
     if (Interrupted.load()) {

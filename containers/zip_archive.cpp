@@ -1,4 +1,5 @@
 #include "containers/zip_archive.h"
+#include "containers/open_container.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -212,5 +213,12 @@ std::unique_ptr<Container> OpenZipArchive(std::vector<uint8_t> bytes, const std:
     if (!container->List(name, error)) return nullptr;
     return container;
 }
+
+}  // namespace trelmo::containers
+
+namespace trelmo::containers {
+
+// Overrides the library's answer that zip and gzip are not supported in this build.
+ArchiveOpener ZipOpener() { return &OpenZipArchive; }
 
 }  // namespace trelmo::containers

@@ -42,6 +42,18 @@ std::string TitleOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Marks the engine as loading for as long as it lives, however the load ends.
+class LoadingScope {
+public:
+    explicit LoadingScope(trelmo_engine& handle) : handle_(handle) { handle_.loading = true; }
+    ~LoadingScope() { handle_.loading = false; }
+    LoadingScope(const LoadingScope&) = delete;
+    LoadingScope& operator=(const LoadingScope&) = delete;
+
+private:
+    trelmo_engine& handle_;
+};
+
 // Every song starts from the state of a newly created engine, whatever the engine played before.
 int Load(trelmo_engine& handle, FileBlock file, SongFiles files) {
     Engine& engine = handle.engine;
@@ -62,12 +74,18 @@ int Load(trelmo_engine& handle, FileBlock file, SongFiles files) {
     engine.SoundSmith = SoundSmithLayout{};
     engine.Ntg = NtgSongFacts{};
     engine.origins = InstrumentOrigins{};
-    pending.held = false;
-    LoadSongFrom(engine, file, files);
-    // The song owns its block from here on, whatever throws.
+    handle.minimumPasses = 0;
     const std::string title = TitleOf(files.songPath);
-    // The files of a song from memory are only lent for the load.
-    engine.files = SongFiles{files.songPath};
+    // The song owns its block from here on, whatever throws.
+    pending.held = false;
+    {
+        // The loader calls back into the caller: until the song is described, the engine has none.
+        LoadingScope loading(handle);
+        LoadSongFrom(engine, file, files);
+        // The files of a song from memory are only lent for the load.
+        engine.files = SongFiles{files.songPath};
+        if (engine.SongKind != NoSong && engine.origins.bankProblem.empty()) DescribeSong(handle, title);
+    }
     if (engine.SongKind == NoSong) {
         trelmo_unload(&handle);
         return Fail(&handle, TRELMO_ERROR_NOT_A_SONG, "%s: not a SoundSmith or NoiseTracker GS song", title.c_str());
@@ -78,7 +96,6 @@ int Load(trelmo_engine& handle, FileBlock file, SongFiles files) {
         handle.loadProblem = std::move(problem);
         return Fail(&handle, TRELMO_ERROR_BANK, "wave bank %s", handle.loadProblem.c_str());
     }
-    DescribeSong(handle, title);
     Rewind(handle);
     const std::string& warnings = handle.description.metadata[Warnings];
     if (warnings.empty()) {
@@ -174,6 +191,8 @@ const char* trelmo_status_message(int status) {
         case TRELMO_ERROR_PATH: return "the path is too long";
         case TRELMO_ERROR_BANK: return "the wave bank chosen cannot be used";
         case TRELMO_ERROR_INTERNAL: return "internal error";
+        case TRELMO_ERROR_NOT_A_CONTAINER: return "not a disk image or an archive";
+        case TRELMO_ERROR_CONTAINER: return "the disk image or archive cannot be read";
         default: return "unknown error";
     }
 }
@@ -200,7 +219,8 @@ void trelmo_set_message_callback(trelmo_engine* handle, trelmo_message_callback 
 }
 
 int trelmo_load_file(trelmo_engine* handle, const char* path) {
-    if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
+    // A load from inside a load's own callbacks is refused: the engine is not there to load into.
+    if (handle == nullptr || handle->loading) return TRELMO_ERROR_ARGUMENT;
     handle->loadProblem.clear();
     if (path == nullptr) return Fail(handle, TRELMO_ERROR_ARGUMENT, "no path given");
     return Guarded(handle, int{TRELMO_ERROR_MEMORY}, [&] {
@@ -229,7 +249,8 @@ int trelmo_load_file(trelmo_engine* handle, const char* path) {
 
 int trelmo_load_memory(trelmo_engine* handle, const void* data, size_t size, const char* name,
                        trelmo_file_callback files, void* user) {
-    if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
+    // A load from inside a load's own callbacks is refused: the engine is not there to load into.
+    if (handle == nullptr || handle->loading) return TRELMO_ERROR_ARGUMENT;
     handle->loadProblem.clear();
     if (data == nullptr && size > 0) return Fail(handle, TRELMO_ERROR_ARGUMENT, "no song bytes given");
     if (name == nullptr) name = "";
@@ -252,13 +273,16 @@ int trelmo_load_memory(trelmo_engine* handle, const void* data, size_t size, con
 }
 
 void trelmo_unload(trelmo_engine* handle) {
-    if (handle == nullptr) return;
+    // A song being loaded is not the caller's to release from a callback.
+    if (handle == nullptr || handle->loading) return;
     trelmo::ReleaseSong(handle->engine);
     // What the last song's load found (bank and instrument file names) goes with it.
     handle->engine.origins = trelmo::InstrumentOrigins{};
     handle->engine.files = trelmo::SongFiles{};
     handle->description = trelmo::lib::Description{};
     handle->passFrames = 0;
+    handle->passTicks = 0;
+    handle->minimumPasses = 0;
     handle->playhead = trelmo::lib::Playhead{};
 }
 

@@ -147,13 +147,13 @@ void DescribeTexts(Description& d) {
 // Runs the sequencer alone over one pass: every tick is one block of TickLength frames. Notes
 // where each position starts: with the pass for the first, else with the tick that reads its
 // first row (where the song's place first shows it).
-uint64_t MeasurePass(Engine& engine, uint64_t tickLimit, bool& ends, std::vector<uint64_t>& starts) {
+uint64_t MeasurePass(Engine& engine, uint64_t tickLimit, bool& ends, std::vector<uint64_t>& starts, uint64_t& ticks) {
     StartSong(engine);
     ResetVoiceBank(engine);
     SetTickRate(engine, 125);
     if (!starts.empty()) starts[0] = 0;
     uint64_t frames = 0;
-    uint64_t ticks = 0;
+    ticks = 0;
     while (engine.Player.songEnded == 0 && ticks < tickLimit) {
         const int position = engine.Player.orderPosition;
         const int row = engine.Player.rowIndex;
@@ -195,7 +195,7 @@ void DescribeSong(trelmo_engine& handle, const std::string& title) {
     d.info.instrument_count = static_cast<int>(d.instruments.size());
     bool ends = true;
     d.positionStarts.assign(static_cast<size_t>(std::max(d.info.positions, 0)), NotReached);
-    handle.passFrames = MeasurePass(engine, handle.passTickLimit, ends, d.positionStarts);
+    handle.passFrames = MeasurePass(engine, handle.passTickLimit, ends, d.positionStarts, handle.passTicks);
     d.info.frames = handle.passFrames;
     d.info.ends = ends ? 1 : 0;
     ClearPlayState(engine);

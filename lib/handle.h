@@ -50,7 +50,7 @@ struct Playhead {
     uint32_t blockFrames = 0;
     uint32_t blockOffset = 0;
     uint64_t position = 0;  // frames handed out since the start of the song
-    uint32_t pass = 0;      // passes through the order list completed
+    uint32_t pass = 0;      // the pass through the order list being played, from 0
     bool finished = false;
 };
 
@@ -65,6 +65,12 @@ struct trelmo_engine {
     bool currentFolderBank = true;
     trelmo::lib::Description description;
     uint64_t passFrames = 0;    // one pass through the order list
+    uint64_t passTicks = 0;     // the sequencer ticks of that pass
+    // A change of the loop count while a song plays never ends it before the end of the pass it is
+    // in: at least this many passes are played (0: no such floor). Kept until the next change.
+    uint32_t minimumPasses = 0;
+    // True while a song loads: the callbacks then see an engine without a song.
+    bool loading = false;
     // Where measuring a pass gives up. Only the fuzz targets lower it: every edge of the sequencers
     // is reached within a few thousand ticks, and a whole pass can be a hundred thousand.
     uint64_t passTickLimit = trelmo::lib::MaxTicksPerPass;
@@ -104,6 +110,11 @@ void CopyRecord(Record* to, Record from) {
     const size_t size = to->size < sizeof(Record) ? to->size : sizeof(Record);
     from.size = to->size;
     std::memcpy(static_cast<void*>(to), &from, size);
+}
+
+// True when the engine holds a song that has finished loading.
+inline bool Ready(const trelmo_engine* handle) {
+    return handle != nullptr && !handle->loading && handle->engine.SongKind != NoSong;
 }
 
 }  // namespace trelmo::lib

@@ -16,7 +16,7 @@ constexpr size_t InstrumentSize10 = sizeof(trelmo_instrument);
 constexpr const char* MetadataNames[MetadataKeyCount] = {"title",    "type",       "type_long", "form",     "message",
                                                          "warnings", "looked_for", "bank",      "container"};
 
-bool HasSong(const trelmo_engine& handle) { return handle.engine.SongKind != NoSong; }
+bool HasSong(const trelmo_engine& handle) { return Ready(&handle); }
 
 }  // namespace
 

@@ -14,11 +14,35 @@ namespace trelmo::lib {
 namespace {
 
 constexpr uint64_t Forever = UINT64_MAX;
+// A seek plays every tick up to its target (the voices carry everything before it, and passes do
+// not repeat exactly), so its cost is counted in ticks: this many, 6 hours at the usual 50 ticks a
+// second, take well under a second. Songs that tick faster reach the limit sooner in sound.
+constexpr uint64_t MaxSeekTicks = 6 * 3600 * 50;
+
+// How many passes the options play: 0 for ever.
+uint64_t Passes(const trelmo_engine& handle) {
+    if (handle.loops == 0) return 0;
+    return std::max<uint64_t>(static_cast<uint64_t>(handle.loops), handle.minimumPasses);
+}
 
 uint64_t FadeFrames(const trelmo_engine& handle) {
     if (handle.loops == 0 || handle.fadeMilliseconds == 0) return 0;
     const uint64_t frames = uint64_t{handle.fadeMilliseconds} * OutputRate / 1000;
     return std::min(frames, TotalFrames(handle));
+}
+
+// The last frame a seek may go to: 6 hours of sound, or less where ticks are short.
+uint64_t SeekLimit(const trelmo_engine& handle) {
+    if (handle.passTicks == 0) return TRELMO_MAX_SEEK_FRAMES;
+    return std::min<uint64_t>(TRELMO_MAX_SEEK_FRAMES, MaxSeekTicks * handle.passFrames / handle.passTicks);
+}
+
+// A new loop count: a song already past its new end plays on to the end of the pass it is in, and
+// one that had ended plays the passes it is given now.
+void LoopsChanged(trelmo_engine& handle) {
+    Playhead& head = handle.playhead;
+    handle.minimumPasses = handle.loops != 0 && Ready(&handle) ? head.pass + 1 : 0;
+    if (head.finished && head.position < TotalFrames(handle)) head.finished = false;
 }
 
 // Prepares the next tick's block: mixed, or only stepped over when skip is set and the whole
@@ -28,11 +52,13 @@ bool NextBlock(trelmo_engine& handle, bool skip, uint64_t target) {
     Playhead& head = handle.playhead;
     if (head.finished || engine.SongKind == NoSong) return false;
     if (engine.Player.songEnded != 0) {
-        ++head.pass;
-        if (handle.loops != 0 && head.pass >= static_cast<uint32_t>(handle.loops)) {
+        const uint64_t passes = Passes(handle);
+        if (passes != 0 && head.pass + uint64_t{1} >= passes) {
+            // The pass count stays, so that more passes given later still follow on from here.
             head.finished = true;
             return false;
         }
+        ++head.pass;
         // The next pass starts as the first did; the voices play on into it.
         StartSong(engine);
         SetTickRate(engine, 125);
@@ -69,8 +95,11 @@ void ApplyFade(const trelmo_engine& handle, int16_t* out, uint64_t first, size_t
 
 uint64_t TotalFrames(const trelmo_engine& handle) {
     if (handle.engine.SongKind == NoSong) return 0;
-    if (handle.loops == 0) return Forever;
-    return handle.passFrames * static_cast<uint64_t>(handle.loops);
+    const uint64_t passes = Passes(handle);
+    if (passes == 0) return Forever;
+    // Saturated short of Forever: a length that no render reaches is still a length.
+    if (handle.passFrames > (Forever - 1) / passes) return Forever - 1;
+    return handle.passFrames * passes;
 }
 
 void Rewind(trelmo_engine& handle) {
@@ -92,8 +121,11 @@ using trelmo::lib::Playhead;
 extern "C" {
 
 static size_t RenderUnguarded(trelmo_engine* handle, int16_t* out, size_t frames) {
-    if (handle == nullptr || out == nullptr) return 0;
+    if (!trelmo::lib::Ready(handle) || out == nullptr) return 0;
     Playhead& head = handle->playhead;
+    // Rendering ends where the length says, also in a damaged song that never reaches its end.
+    const uint64_t total = trelmo::lib::TotalFrames(*handle);
+    frames = static_cast<size_t>(std::min<uint64_t>(frames, total - std::min(total, head.position)));
     size_t written = 0;
     while (written < frames) {
         if (head.blockOffset == head.blockFrames && !trelmo::lib::NextBlock(*handle, false, 0)) break;
@@ -105,6 +137,7 @@ static size_t RenderUnguarded(trelmo_engine* handle, int16_t* out, size_t frames
         head.position += take;
         written += take;
     }
+    if (head.position >= total) head.finished = true;
     return written;
 }
 
@@ -137,13 +170,19 @@ size_t trelmo_render_float(trelmo_engine* handle, float* out, size_t frames) {
 }
 
 uint64_t trelmo_position(trelmo_engine* handle) {
-    return handle == nullptr ? 0 : handle->playhead.position;
+    return trelmo::lib::Ready(handle) ? handle->playhead.position : 0;
 }
 
 static int SeekUnguarded(trelmo_engine* handle, uint64_t frame) {
     if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
-    if (handle->engine.SongKind == trelmo::NoSong) return Fail(handle, TRELMO_ERROR_NO_SONG, "cannot seek: no song is loaded");
+    if (!trelmo::lib::Ready(handle)) return Fail(handle, TRELMO_ERROR_NO_SONG, "cannot seek: no song is loaded");
     frame = std::min(frame, trelmo::lib::TotalFrames(*handle));
+    if (frame > trelmo::lib::SeekLimit(*handle)) {
+        return Fail(handle, TRELMO_ERROR_ARGUMENT, "cannot seek to frame %llu: further than a seek may go",
+                    static_cast<unsigned long long>(frame));
+    }
+    // Back within what the loop count itself plays, a floor left by a change of it is no longer needed.
+    if (handle->passFrames != 0 && frame / handle->passFrames < static_cast<uint64_t>(handle->loops)) handle->minimumPasses = 0;
     Playhead& head = handle->playhead;
     // The voices carry everything that came before, so going back means starting again.
     if (frame < head.position) trelmo::lib::Rewind(*handle);
@@ -159,7 +198,10 @@ static int SeekUnguarded(trelmo_engine* handle, uint64_t frame) {
 int trelmo_set_loops(trelmo_engine* handle, int loops) {
     if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
     if (loops < 0) return Fail(handle, TRELMO_ERROR_ARGUMENT, "loops must be 0 (for ever) or more, not %d", loops);
+    // Setting the count it already has changes nothing, not even a floor left by an earlier change.
+    if (loops == handle->loops) return TRELMO_OK;
     handle->loops = loops;
+    trelmo::lib::LoopsChanged(*handle);
     return TRELMO_OK;
 }
 
@@ -219,7 +261,7 @@ uint32_t trelmo_mute_mask(trelmo_engine* handle) {
 }
 
 uint64_t trelmo_length_frames(trelmo_engine* handle) {
-    return handle == nullptr ? 0 : trelmo::lib::TotalFrames(*handle);
+    return trelmo::lib::Ready(handle) ? trelmo::lib::TotalFrames(*handle) : 0;
 }
 
 }  // extern "C"

@@ -27,7 +27,7 @@ constexpr uint8_t SoundSmithEndPattern = 1;
 constexpr uint32_t LevelFrames = OutputRate / 100;
 constexpr uint32_t MaxLevelReads = 64;
 
-bool HasSong(const trelmo_engine* handle) { return handle != nullptr && handle->engine.SongKind != NoSong; }
+bool HasSong(const trelmo_engine* handle) { return Ready(handle); }
 
 int ViewTracks(const trelmo_engine& handle) {
     return std::clamp(handle.description.info.tracks, 0, TRELMO_MAX_TRACKS);
@@ -162,7 +162,11 @@ int trelmo_order_position_frame(trelmo_engine* handle, int position, uint64_t* f
     // (the last one once the song has ended). A song that never ends has only its first.
     const uint64_t passFrames = handle->passFrames;
     uint64_t pass = passFrames == 0 || handle->description.info.ends == 0 ? 0 : handle->playhead.position / passFrames;
-    if (handle->loops != 0) pass = std::min<uint64_t>(pass, static_cast<uint64_t>(handle->loops - 1));
+    if (handle->loops != 0) {
+        // A loop change while the song played may have it finish a pass beyond its loop count.
+        const uint64_t passes = std::max<uint64_t>(static_cast<uint64_t>(handle->loops), handle->minimumPasses);
+        pass = std::min<uint64_t>(pass, passes - 1);
+    }
     *frame = pass * passFrames + starts[static_cast<size_t>(position)];
     return TRELMO_OK;
 }

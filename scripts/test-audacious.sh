@@ -101,23 +101,38 @@ check "NoiseTracker GS song (DEMO.NTG) plays bit-identical to trelmo render" sam
 check "SoundSmith song without an extension is claimed and plays" same_samples "$out/SONG.wav" "$songs/ECHO.MTP" 0
 
 # Songs that are not local files: Audacious's VFS reads them, and their wave banks, over HTTP. The
-# server also has an endless song: a SoundSmith header followed by zeros for as long as it is read.
+# server also misbehaves: an endless song (a SoundSmith header, then zeros for as long as it is
+# read), bodies that stop halfway (a song, and the bank of another), a song that trickles in, and a
+# song whose wave banks (any spelling) are endless.
 rm -f "$out"/*
 python3 -u - "$songs" >"$work/http.log" 2>&1 <<'PY' &
-import functools, http.server, sys
+import functools, http.server, sys, time
+echo, bank = (open(sys.argv[1] + name, "rb").read() for name in ("/ECHO.MTP", "/ECHO.W"))
+whole = {"/HALF.MTP": echo, "/halfbank/ECHO.W": bank, "/halfbank/ECHO.MTP": echo, "/endless/BANKS.MTP": echo, "/TRICKLE.MTP": echo}
 class Songs(http.server.SimpleHTTPRequestHandler):
     def do_GET(self):
-        if self.path != "/ENDLESS.MTP":
-            return super().do_GET()
+        kind = self.path.rsplit(".", 1)[-1].upper()
+        endless = self.path == "/ENDLESS.MTP" or (self.path.startswith("/endless/") and kind in ("W", "DOC", "D"))
+        body = whole.get(self.path)
+        if not endless and body is None:
+            return self.send_error(404) if self.path.count("/") > 1 else super().do_GET()
         self.send_response(200)
+        if body is not None:
+            self.send_header("Content-Length", str(len(body)))
         self.end_headers()
-        self.wfile.write(open(sys.argv[1] + "/ECHO.MTP", "rb").read())
         try:
-            while True:
-                self.wfile.write(bytes(1 << 20))
+            if endless:
+                self.wfile.write(echo if kind == "MTP" else b"")
+                while True:
+                    self.wfile.write(bytes(1 << 20))
+            for at in range(len(body)) if self.path == "/TRICKLE.MTP" else ():
+                self.wfile.write(body[at:at + 1])
+                time.sleep(0.2)
+            self.wfile.write(body[:len(body) // 2] if self.path in ("/HALF.MTP", "/halfbank/ECHO.W") else body)
         except OSError:
             pass
 server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Songs, directory=sys.argv[1]))
+server.daemon_threads = True
 print(f"serving on port {server.server_address[1]} ", flush=True)
 server.serve_forever()
 PY
@@ -125,7 +140,8 @@ helpers+=($!)
 port=""
 for _ in $(seq 100); do port=$(sed -n 's/.* port \([0-9]*\) .*/\1/p' "$work/http.log"); [ -n "$port" ] && break; sleep 0.1; done
 started=$SECONDS
-audacious_here "http://127.0.0.1:$port/ENDLESS.MTP" "http://127.0.0.1:$port/ECHO.MTP"
+url=http://127.0.0.1:$port
+audacious_here "$url/ENDLESS.MTP" "$url/ECHO.MTP"
 check "SoundSmith song over HTTP, its bank read through the VFS, plays bit-identical" \
   same_samples "$out/ECHO.wav" "$songs/ECHO.MTP" 0
 refused() {  # an endless song is refused at the size limit, and the next song plays on
@@ -133,6 +149,36 @@ refused() {  # an endless song is refused at the size limit, and the next song p
     [ $((SECONDS - started)) -lt 120 ] || { echo "  after $((SECONDS - started)) s:"; grep ENDLESS "$work/log" | head -3; return 1; }
 }
 check "an endless song over HTTP is refused as too large, and the next one plays" refused
+
+# Half a body is an error, for a song and for its bank; a trickle ends at the load's deadline;
+# endless banks cost one request per name and spelling for one song start (tags, then playback).
+rm -f "$out"/*
+# (The song that plays comes first: Audacious stops a playlist after a few failures in a row.)
+audacious_here "$url/endless/BANKS.MTP" "$url/HALF.MTP" "$url/halfbank/ECHO.MTP" "$url/TRICKLE.MTP"
+half() {  # SONG REASON: refused with the reason, and nothing recorded
+  [ ! -e "$out/$1.wav" ] && grep -q "$1.MTP: cannot read the file: $2" "$work/log" || { grep "$1" "$work/log" | head -3; return 1; }
+}
+# (The transport drops the last block it was reading when the connection closes early.)
+check "a song over HTTP that stops halfway is refused as unreadable" half HALF "the song: the stream ended after [0-9]* of 30198 bytes"
+check "a song whose bank stops halfway is refused as unreadable" half ECHO "ECHO.W: the stream ended after [0-9]* of 66580 bytes"
+check "a song that trickles in is refused at the load's deadline" half TRICKLE "not read whole within 20 s"
+fetched_once() {
+  local counts; counts=$(grep -o 'GET /endless/[^ ]*' "$work/http.log" | grep -v '\.MTP$' | sort | uniq -c)
+  [ -e "$out/BANKS.wav" ] && [ "$(wc -l <<<"$counts")" -ge 10 ] && awk '$1 > 1 { exit 1 }' <<<"$counts" ||
+    { echo "  recorded: $(ls "$out"); requests: $(sort -rn <<<"$counts" | head -3)"; return 1; }
+}
+check "endless banks: each companion name fetched once for a song start, and the song plays" fetched_once
+
+# A song that trickles in does not keep Audacious from quitting for ever. Its main thread waits for
+# the tag reader before it even sees the signal, so it quits once the load's deadline has passed
+# (for the tags, then for playback, which stops at once when asked).
+audacious_here "$url/TRICKLE.MTP" &
+quitter=$!
+sleep 3
+started=$SECONDS
+kill -TERM $(pgrep -P "$quitter") 2>/dev/null || true  # the timeout that runs it passes the signal on
+quits() { wait "$quitter"; [ $((SECONDS - started)) -lt 60 ] || { echo "  it took $((SECONDS - started)) s"; return 1; }; }
+check "SIGTERM ends Audacious while a song trickles in" quits
 
 # The playlist, then a seek: Audacious starts paused at the start of ECHO.MTP (its resume state).
 rm -f "$out"/*

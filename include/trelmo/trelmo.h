@@ -92,6 +92,8 @@ TRELMO_API uint32_t trelmo_version_number(void);
  * above any real one. Callers that read files themselves (a stream can be endless) stop there. */
 #define TRELMO_MAX_SONG_BYTES 67108864
 #define TRELMO_MAX_COMPANION_BYTES 16777216
+/* The furthest a seek goes: 6 hours of sound (see trelmo_seek). */
+#define TRELMO_MAX_SEEK_FRAMES 952560000u
 
 /* ---- Results ---- */
 
@@ -109,7 +111,9 @@ typedef enum trelmo_status {
     TRELMO_ERROR_NOT_A_FILE = -8,  /* the path names a folder, a device, a pipe or the like */
     TRELMO_ERROR_PATH = -9,        /* the path is longer than the system allows */
     TRELMO_ERROR_BANK = -10,       /* the wave bank chosen with trelmo_set_bank_file cannot be used */
-    TRELMO_ERROR_INTERNAL = -11    /* the library failed in a way it did not foresee; the engine is usable */
+    TRELMO_ERROR_INTERNAL = -11,   /* the library failed in a way it did not foresee; the engine is usable */
+    TRELMO_ERROR_NOT_A_CONTAINER = -12, /* the bytes are no disk image or archive the library reads */
+    TRELMO_ERROR_CONTAINER = -13   /* a disk image or archive that cannot be listed (damaged, or a kind this build does not read) */
 } trelmo_status;
 
 /** A short English sentence for a status, such as "not a SoundSmith or NoiseTracker GS song".
@@ -147,7 +151,15 @@ TRELMO_API const char *trelmo_last_error(const trelmo_engine *engine);
 
 /* Diagnostics: the loaders' messages ("DOC DATA file found with 9 insts.", "Error: unable to load
  * ASIF file X", ...), each a whole line ending in '\n', in the plug-in's wording (file and
- * instrument names as the song's raw bytes). Called on the thread that loads. */
+ * instrument names as the song's raw bytes). Called on the thread that loads.
+ *
+ * While this callback or a file callback (below) runs, the engine that is loading holds no song
+ * yet: trelmo_get_song_info and trelmo_get_instrument answer TRELMO_ERROR_NO_SONG and
+ * trelmo_get_metadata "", trelmo_length_frames and trelmo_position 0, trelmo_render 0, trelmo_seek
+ * and the view functions TRELMO_ERROR_NO_SONG, trelmo_load_file and trelmo_load_memory
+ * TRELMO_ERROR_ARGUMENT, and trelmo_unload does nothing. The options may be set (they hold for the
+ * song being loaded); trelmo_destroy must not be called on that engine. Other engines may be used
+ * in every way. */
 typedef void (*trelmo_message_callback)(void *user, const char *message);
 
 /** Sets where the loaders' messages go. By default nothing is printed.
@@ -250,7 +262,8 @@ TRELMO_API int trelmo_detect(const void *data, size_t size);
 
 /* ---- What a song is ---- */
 
-/* Sets a record's size member: trelmo_song_info info; TRELMO_INIT_RECORD(info); */
+/* Sets a record's size member: trelmo_song_info info; TRELMO_INIT_RECORD(info); (also
+ * trelmo_instrument, trelmo_place, trelmo_container_song) */
 #define TRELMO_INIT_RECORD(record) ((void)memset(&(record), 0, sizeof(record)), (record).size = sizeof(record))
 
 typedef enum trelmo_kind { TRELMO_KIND_NONE = -1, TRELMO_KIND_SOUNDSMITH = 0, TRELMO_KIND_NOISETRACKER = 1 } trelmo_kind;
@@ -347,7 +360,8 @@ TRELMO_API const char *trelmo_get_metadata(trelmo_engine *engine, const char *ke
  * \since 1.0 */
 TRELMO_API const char *trelmo_get_metadata_keys(void);
 
-/** The length of the song as the options play it, in frames: one pass times the loop count.
+/** The length of the song as the options play it, in frames: one pass times the number of passes,
+ * exactly the frame at which trelmo_render ends.
  * \return the frames; UINT64_MAX when the song loops forever; 0 without a song or engine.
  * \since 1.0 */
 TRELMO_API uint64_t trelmo_length_frames(trelmo_engine *engine);
@@ -373,18 +387,29 @@ TRELMO_API size_t trelmo_render_float(trelmo_engine *engine, float *out, size_t 
 TRELMO_API uint64_t trelmo_position(trelmo_engine *engine);
 
 /** Moves to frame (clamped to the song's length); what follows is exactly what an uninterrupted
- * render gives from that frame on.
- * \return TRELMO_OK; TRELMO_ERROR_ARGUMENT (engine NULL); TRELMO_ERROR_NO_SONG.
+ * render gives from that frame on. A seek plays every tick up to its frame, silently, so its cost
+ * grows with the frame: beyond TRELMO_MAX_SEEK_FRAMES (6 hours of sound) it is refused and the
+ * position stays where it was. In a song that ticks faster than the usual 50 ticks a second (a
+ * higher tempo) the limit comes as many ticks in, proportionally sooner; any seek within it answers
+ * in well under a second.
+ * \return TRELMO_OK; TRELMO_ERROR_ARGUMENT (engine NULL, or frame beyond the limit);
+ *         TRELMO_ERROR_NO_SONG.
  * \since 1.0 */
 TRELMO_API int trelmo_seek(trelmo_engine *engine, uint64_t frame);
 
 /* ---- Options ----
  * Each applies to the song being played at once and stays for the songs loaded later, with or
- * without a song. The defaults give the plug-in's exact sound. Every setter returns TRELMO_OK, or
- * TRELMO_ERROR_ARGUMENT for a NULL engine or a value out of range (the option then stays); every
- * getter returns TRELMO_OK with *value set, or TRELMO_ERROR_ARGUMENT for a NULL engine or value. */
+ * without a song. The defaults give the plug-in's exact sound. After any change trelmo_length_frames
+ * tells where rendering will now end. Every setter returns TRELMO_OK, or TRELMO_ERROR_ARGUMENT for a
+ * NULL engine or a value out of range (the option then stays); every getter returns TRELMO_OK with
+ * *value set, or TRELMO_ERROR_ARGUMENT for a NULL engine or value. */
 
-/** How many times the order list is played: 1 (the default) or more; 0 plays it for ever.
+/** How many times the order list is played: 1 (the default) or more; 0 plays it for ever. Given
+ * while a song plays: a song already past its new end plays on to the end of the pass it is in
+ * (fading over that pass's last milliseconds when a fade is set) and ends there, rather than
+ * stopping mid-pass; a song that had ended plays the passes it is now given. That longer length
+ * stays until the loop count changes again, a song is loaded, or a seek goes back to a frame
+ * within the length the loop count alone gives.
  * \since 1.0 */
 TRELMO_API int trelmo_set_loops(trelmo_engine *engine, int loops);
 /** \since 1.0 */
@@ -491,6 +516,90 @@ TRELMO_API int trelmo_pattern_cells(trelmo_engine *engine, int pattern, trelmo_c
  * \since 1.0 */
 #define TRELMO_LEVEL_MAX (255 * 128)
 TRELMO_API int trelmo_track_levels(trelmo_engine *engine, int *levels, int count);
+
+/* ---- Disk images and archives ----
+ * IIgs songs are published inside containers: ProDOS disk images (2IMG, DiskCopy 4.2, raw images in
+ * ProDOS or DOS order), ShrinkIt (NuFX) archives, bare or behind Binary II, Binary II archives, and,
+ * in builds that read them, zip and gzip files around any of these. A container is told by its
+ * bytes, never by its name, and containers inside it are opened as found, to a bounded depth and
+ * within a bounded number of unpacked bytes. Every file in it is recognised by its first bytes as a
+ * loose file is (trelmo_detect): those are its songs. A song loaded from a container finds its wave
+ * bank, DOC.DATA and ASIF files in its own folder inside the container, by the rules used on disk,
+ * and never any file outside the container. */
+
+typedef struct trelmo_container trelmo_container;
+
+/** A new handle with no container open.
+ * \return the handle, or NULL when memory cannot be had.
+ * \since 1.0 */
+TRELMO_API trelmo_container *trelmo_container_create(void);
+
+/** Closes the container and releases the handle.
+ * \param container a handle, or NULL (nothing happens).
+ * \since 1.0 */
+TRELMO_API void trelmo_container_destroy(trelmo_container *container);
+
+/** Opens the disk image or archive at path (closing the one open before), reading it whole.
+ * \return TRELMO_OK; TRELMO_ERROR_OPEN, TRELMO_ERROR_READ, TRELMO_ERROR_NOT_A_FILE or
+ *         TRELMO_ERROR_TOO_LARGE when the file cannot be read; TRELMO_ERROR_NOT_A_CONTAINER for bytes
+ *         that are no container; TRELMO_ERROR_CONTAINER for one that cannot be listed. The reason,
+ *         naming the file, is then in trelmo_container_last_error.
+ * \since 1.0 */
+TRELMO_API int trelmo_container_open_file(trelmo_container *container, const char *path);
+
+/** Opens a container from memory; the bytes are copied. name is the container's file name (used in
+ *  messages, and for the one file of a bare gzip file); it may be NULL.
+ * \return as trelmo_container_open_file.
+ * \since 1.0 */
+TRELMO_API int trelmo_container_open_memory(trelmo_container *container, const void *data, size_t size,
+                                            const char *name);
+
+/** What went wrong last on this handle, naming the container and the reason.
+ * \return a UTF-8 string valid until the next call on the handle; "" when nothing went wrong.
+ * \since 1.0 */
+TRELMO_API const char *trelmo_container_last_error(const trelmo_container *container);
+
+/** The number of songs in the open container (0 when none is open).
+ * \since 1.0 */
+TRELMO_API int trelmo_container_song_count(const trelmo_container *container);
+
+/* One song in a container; its size is set by the caller (TRELMO_INIT_RECORD), and a 1.x library
+ * fills it only as far as that size. */
+typedef struct trelmo_container_song {
+    size_t size;            /* set by the caller: TRELMO_INIT_RECORD */
+    const char *path;       /* the inner path, UTF-8, folders separated by '/': "BLUE.HELMET/INTRO/ECHO.MUS";
+                               through nesting, the chain of inner paths: "GAME.2MG/VOL/SONG" */
+    int kind;               /* a trelmo_kind */
+    uint64_t bytes;         /* the song file's length */
+    int file_type;          /* its ProDOS file type ($D5 a SoundSmith song), 0 where the container keeps none */
+    int aux_type;           /* its ProDOS aux type */
+} trelmo_container_song;
+
+/** Describes song index (0 .. trelmo_container_song_count - 1). Strings stay valid while the
+ *  container stays open.
+ * \return TRELMO_OK, or TRELMO_ERROR_ARGUMENT for an index out of range or a record too small.
+ * \since 1.0 */
+TRELMO_API int trelmo_container_get_song(const trelmo_container *container, int index, trelmo_container_song *song);
+
+/** The index of the song whose inner path is path, compared without regard to ASCII case (an exact
+ *  match first); -1 when there is none.
+ * \since 1.0 */
+TRELMO_API int trelmo_container_find_song(const trelmo_container *container, const char *path);
+
+/** The number of entries left out of the listing because they are damaged or cannot be read, and
+ *  each one's inner path and reason ("GAME/BROKEN: its blocks lie beyond the volume").
+ * \return for trelmo_container_skipped, a UTF-8 string valid while the container stays open, or
+ *         NULL for an index out of range.
+ * \since 1.0 */
+TRELMO_API int trelmo_container_skipped_count(const trelmo_container *container);
+TRELMO_API const char *trelmo_container_skipped(const trelmo_container *container, int index);
+
+/** Loads song index into engine as trelmo_load_memory would, with the files of the song's own folder
+ *  in the container as its companion files.
+ * \return as trelmo_load_memory; TRELMO_ERROR_ARGUMENT for an index out of range;
+ *         TRELMO_ERROR_CONTAINER when the song cannot be read from the container.
+ * \since 1.0 */
+TRELMO_API int trelmo_container_load(const trelmo_container *container, int index, trelmo_engine *engine);
 
 #ifdef __cplusplus
 }

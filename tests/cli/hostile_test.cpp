@@ -140,5 +140,19 @@ TEST(Hostile, InstrumentNamesStayInTheSongsFolderAndABankFromElsewhereIsNamed) {
               std::string::npos);
 }
 
+// Out of memory (an engine wanted by a render's worker, or by info itself): one message, no file.
+TEST(Hostile, OutOfMemoryIsOneMessageAndNoFile) {
+#ifdef TRELMO_SANITIZED
+    GTEST_SKIP() << "the sanitizer's runtime must be the first library loaded";
+#endif
+    TempDir dir;
+    for (const Names& args : {Names{"render", "--out-dir", "out"}, Names{"info"}}) {
+        const TrelmoRun run = RunTrelmo(args, dir.Path(), {"LD_PRELOAD=" TRELMO_NO_ENGINE_MEMORY});
+        EXPECT_EQ(run.status, 1) << args[0] << run.err;
+        EXPECT_EQ(run.err.substr(run.err.rfind("trelmo:")), "trelmo: out of memory\n") << args[0];
+    }
+    EXPECT_EQ(FolderEntries(dir / "out"), Names{});
+}
+
 }  // namespace
 }  // namespace trelmo::test

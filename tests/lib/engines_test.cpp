@@ -178,3 +178,68 @@ TEST(Engines, SongsFromMemoryFindTheirFilesThroughTheCaller) {
 }
 
 }  // namespace
+
+namespace {
+
+// A loop change mid-song: the length is where rendering ends; past it, the pass ends (faded); ended, it plays on.
+TEST(Engines, LiveLoopChangesKeepTheLengthTrue) {
+    Engine engine;
+    ASSERT_EQ(trelmo_load_file(engine.e, Demo.c_str()), TRELMO_OK);
+    const uint64_t pass = trelmo_length_frames(engine.e), at = 2 * pass + pass / 3;
+    trelmo_set_loops(engine.e, 0);
+    trelmo_set_fade(engine.e, 5000);
+    const std::vector<int16_t> forever = Render(engine.e, 4096, 3 * pass);
+    ASSERT_EQ(trelmo_seek(engine.e, at), TRELMO_OK);
+    trelmo_set_loops(engine.e, 1);
+    EXPECT_EQ(trelmo_length_frames(engine.e), 3 * pass);
+    const std::vector<int16_t> rest = Render(engine.e, 4096);
+    ASSERT_EQ(rest.size() / 2, 3 * pass - at);
+    const auto unfaded = static_cast<long>(2 * (3 * pass - 5 * 44100 - at));
+    EXPECT_TRUE(std::equal(rest.begin(), rest.begin() + unfaded, forever.begin() + static_cast<long>(2 * at)));
+    EXPECT_LE(std::abs(rest.back()), 1);
+
+    trelmo_set_fade(engine.e, 0);
+    ASSERT_EQ(trelmo_load_file(engine.e, Demo.c_str()), TRELMO_OK);
+    EXPECT_EQ(Render(engine.e, 4096).size() / 2, pass);
+    trelmo_set_loops(engine.e, 2);
+    EXPECT_EQ(trelmo_length_frames(engine.e), 2 * pass);
+    EXPECT_TRUE(Render(engine.e, 4096) == std::vector<int16_t>(forever.begin() + static_cast<long>(2 * pass), forever.begin() + static_cast<long>(4 * pass)));
+    ASSERT_EQ(trelmo_seek(engine.e, pass + 1234), TRELMO_OK);
+    EXPECT_TRUE(Render(engine.e, 100, 1000) == std::vector<int16_t>(forever.begin() + static_cast<long>(2 * (pass + 1234)), forever.begin() + static_cast<long>(2 * (pass + 2234))));
+}
+
+// Seeks are bounded: beyond 6 hours one is refused and moves nothing.
+TEST(Engines, SeeksBeyondTheLimitAreRefused) {
+    Engine engine;
+    ASSERT_EQ(trelmo_load_file(engine.e, Demo.c_str()), TRELMO_OK);
+    trelmo_set_loops(engine.e, 0);
+    ASSERT_EQ(trelmo_seek(engine.e, 777), TRELMO_OK);
+    EXPECT_EQ(trelmo_seek(engine.e, UINT64_MAX), TRELMO_ERROR_ARGUMENT);
+    EXPECT_EQ(trelmo_seek(engine.e, uint64_t{TRELMO_MAX_SEEK_FRAMES} + 1), TRELMO_ERROR_ARGUMENT);
+    EXPECT_EQ(trelmo_position(engine.e), 777u);
+    ASSERT_EQ(trelmo_seek(engine.e, TRELMO_MAX_SEEK_FRAMES), TRELMO_OK);
+}
+
+// From a load's callbacks the loading engine has no song, whatever it held before.
+TEST(Engines, CallbacksDuringALoadSeeNoSong) {
+    Engine engine;
+    static std::vector<bool> seen;
+    trelmo_set_message_callback(engine.e, [](void* user, const char*) {
+        auto* e = static_cast<trelmo_engine*>(user);
+        trelmo_place place;
+        TRELMO_INIT_RECORD(place);
+        trelmo_song_info info;
+        TRELMO_INIT_RECORD(info);
+        int16_t frame[2];
+        seen.push_back(trelmo_get_song_info(e, &info) == TRELMO_ERROR_NO_SONG && trelmo_get_metadata(e, "type")[0] == '\0' &&
+                       trelmo_length_frames(e) == 0 && trelmo_render(e, frame, 1) == 0 &&
+                       trelmo_get_place(e, &place) == TRELMO_ERROR_NO_SONG && trelmo_load_file(e, Demo.c_str()) == TRELMO_ERROR_ARGUMENT);
+        trelmo_unload(e);
+    }, engine.e);
+    const std::vector<uint8_t> song = ReadFile(Echo);
+    for (int load = 0; load < 2; ++load) ASSERT_EQ(trelmo_load_memory(engine.e, song.data(), song.size(), "ECHO.MTP", nullptr, nullptr), TRELMO_OK);
+    EXPECT_GT(seen.size(), 2u);
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), false), 0);
+}
+
+}  // namespace

@@ -143,8 +143,10 @@ export function jumpTo(position) {
   if (frame >= 0) seek(frame);
 }
 
-function showLength() {
-  state.length = state.engine.length();
+// The length as the page's engine has it, or as the playing engine reports it: a loop count changed
+// while a song plays can move its end (see trelmo_set_loops).
+function showLength(length = state.engine.length()) {
+  state.length = length;
   const entry = state.playlist[state.current];
   if (entry) entry.length = state.length;
   emit('length');
@@ -178,6 +180,7 @@ export function fromWorklet(message) {
     case 'status':
       if (state.inWorklet !== state.current) return;
       state.frame = message.frame;
+      if (message.length !== state.length) showLength(message.length);
       emit('position', { frame: message.frame, place: message.place, levels: message.levels,
         seeked: message.seeked });
       break;

@@ -127,8 +127,9 @@ class TrelmoProcessor extends AudioWorkletProcessor {
     const engine = this.engine;
     engine.place(this.place);
     engine.levels(this.levels);
+    // The length too: a loop count changed while a song plays can move its end (see trelmo_set_loops).
     this.port.postMessage({ type: 'status', frame: engine.position(), place: this.place,
-      levels: this.levels, playing: this.playing, seeked });
+      levels: this.levels, playing: this.playing, seeked, length: engine.length() });
   }
 }
 

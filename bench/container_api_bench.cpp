@@ -1,0 +1,97 @@
+// Songs in containers through the C API: listing the songs of the 800K image and of a 32 MB volume
+// (the bytes handed over from memory, copied by the call as a caller's would be), and rendering the
+// image's song whole against the same song as loose files, each from its file on disk.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "tools/writers/disk_image_writer.h"
+#include "tools/writers/prodos_writer.h"
+#include "trelmo/trelmo.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+const std::string Image = TRELMO_CORPUS_DIR "/images/BLUE_HELMET.FTA";
+
+Bytes Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void ListSongs(benchmark::State& state, const Bytes& image) {
+    trelmo_container* container = trelmo_container_create();
+    int songs = 0;
+    for (auto _ : state) {
+        if (trelmo_container_open_memory(container, image.data(), image.size(), "image") != TRELMO_OK) {
+            state.SkipWithError(trelmo_container_last_error(container));
+            break;
+        }
+        songs = trelmo_container_song_count(container);
+        benchmark::DoNotOptimize(songs);
+    }
+    trelmo_container_destroy(container);
+    state.counters["songs"] = songs;
+}
+
+void BM_ListImage(benchmark::State& state) {
+    static const Bytes image = Slurp(Image);
+    ListSongs(state, image);
+}
+BENCHMARK(BM_ListImage)->Name("ContainerApi/list/800K_image")->Unit(benchmark::kMillisecond);
+
+// 20 folders of 50 files of 28 to 35 KB, one in ten a song, as in the reader's own benchmark.
+void BM_ListHardDisk(benchmark::State& state) {
+    static const Bytes image = [] {
+        trelmo::writers::ProdosVolumeWriter writer("HARD.DISK", 65535);
+        for (int f = 0; f < 20; ++f) {
+            std::string folderName = "FOLDER.";
+            const int folder = writer.AddFolder(0, folderName += std::to_string(f));
+            for (int i = 0; i < 50; ++i) {
+                Bytes data(28000 + static_cast<size_t>((f * 50 + i) % 8) * 1000, static_cast<uint8_t>(i));
+                if (i % 10 == 0) std::copy_n("SONGOK", 6, data.begin());
+                std::string name = "FILE.";
+                writer.AddFile(folder, name += std::to_string(i), data);
+            }
+        }
+        return trelmo::writers::TwoImgBytes(writer.Image());
+    }();
+    ListSongs(state, image);
+}
+BENCHMARK(BM_ListHardDisk)->Name("ContainerApi/list/32M_volume_1000_files")->Unit(benchmark::kMillisecond);
+
+// The whole song, 6,635,520 frames: loaded (from the image: opened, listed, the song and its bank
+// read out of it) and rendered in blocks of 4,096 frames.
+void RenderWhole(benchmark::State& state, bool fromImage) {
+    std::vector<int16_t> block(4096 * 2);
+    trelmo_engine* engine = trelmo_create();
+    trelmo_container* container = trelmo_container_create();
+    for (auto _ : state) {
+        int status = TRELMO_OK;
+        if (fromImage) {
+            status = trelmo_container_open_file(container, Image.c_str());
+            if (status == TRELMO_OK) status = trelmo_container_load(container, 0, engine);
+        } else {
+            status = trelmo_load_file(engine, TRELMO_CORPUS_DIR "/wild/ECHO.MUS");
+        }
+        if (status != TRELMO_OK) {
+            state.SkipWithError("cannot load the song");
+            break;
+        }
+        while (trelmo_render(engine, block.data(), 4096) > 0) {
+        }
+        benchmark::DoNotOptimize(block.data());
+    }
+    trelmo_container_destroy(container);
+    trelmo_destroy(engine);
+}
+void BM_RenderLoose(benchmark::State& state) { RenderWhole(state, false); }
+void BM_RenderFromImage(benchmark::State& state) { RenderWhole(state, true); }
+BENCHMARK(BM_RenderLoose)->Name("ContainerApi/render_whole/loose_files")->Unit(benchmark::kMillisecond)->MinTime(3);
+BENCHMARK(BM_RenderFromImage)->Name("ContainerApi/render_whole/from_800K_image")->Unit(benchmark::kMillisecond)->MinTime(3);
+
+}  // namespace
