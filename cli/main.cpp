@@ -75,6 +75,23 @@ bool IsCommand(const std::string& word) {
     return std::any_of(std::begin(Commands), std::end(Commands), [&](const char* c) { return word == c; });
 }
 
+// A time or a number of seconds as people write them; strtod alone would take "nan", "0x10", " 5".
+const CLI::Validator TimeText(
+    [](std::string& text) {
+        if (text.empty()) return std::string("a time cannot be empty");
+        const size_t colon = text.find(':');
+        const bool ok = IsDecimalNumber(colon == std::string::npos ? text : text.substr(colon + 1)) &&
+                        (colon == std::string::npos ||
+                         (colon > 0 && text.substr(0, colon).find_first_not_of("0123456789") == std::string::npos));
+        return ok ? std::string() : "'" + text + "' is not a time (seconds, or minutes:seconds)";
+    },
+    "TIME");
+const CLI::Validator Seconds(
+    [](std::string& text) {
+        return IsDecimalNumber(text) ? std::string() : "'" + text + "' is not a number of seconds";
+    },
+    "SECONDS");
+
 // The options that shape the sound, shared by render and play.
 void AddSoundOptions(CLI::App* command, SoundSettings& sound, bool forEver) {
     command->add_option("--loops", sound.loops,
@@ -82,7 +99,7 @@ void AddSoundOptions(CLI::App* command, SoundSettings& sound, bool forEver) {
                                 : "Times through the order list (default 1; 0, for ever, needs --end)")
         ->check(CLI::Range(0, 1000));
     command->add_option("--fade", sound.fadeSeconds, "Fade out over the last SECONDS of the last loop")
-        ->check(CLI::Range(0.0, 3600.0));
+        ->check(Seconds & CLI::Range(0.0, 3600.0));
     command->add_option("--stereo", sound.stereo, "Stereo separation: 0 (mono) to 100 (hard left and right, default)")
         ->check(CLI::Range(0, 100));
     command->add_option("--mute", sound.mute, "Silence tracks: a list such as 1,3,5-7 (numbers as info shows)");
@@ -117,8 +134,9 @@ int Main(int argc, char** argv) {
         ->excludes(output);
     renderCommand->add_option("-f,--format", render.format, "wav, flac, ogg or raw (default: from the name, else wav)")
         ->check(CLI::IsMember({"wav", "flac", "ogg", "raw"}));
-    renderCommand->add_option("--start", render.start, "Begin at this time (seconds, or minutes:seconds)");
-    renderCommand->add_option("--end", render.end, "Stop at this time (default: the song's end)");
+    renderCommand->add_option("--start", render.start, "Begin at this time (seconds, or minutes:seconds)")
+        ->check(TimeText);
+    renderCommand->add_option("--end", render.end, "Stop at this time (default: the song's end)")->check(TimeText);
     AddSoundOptions(renderCommand, render.sound, false);
     renderCommand->add_flag("--stems", render.stems, "One file per track (SONG.track01.wav ...); they add up to the mix");
     renderCommand->add_option("-j,--jobs", render.jobs, "Songs rendered at once (default: one per processor core)")
@@ -131,7 +149,8 @@ int Main(int argc, char** argv) {
     PlayOptions play;
     CLI::App* playCommand = app.add_subcommand("play", "Play songs through the sound card");
     playCommand->add_option("songs", play.songs, "Song files (default: the demo song)");
-    playCommand->add_option("--start", play.start, "Begin at this time (seconds, or minutes:seconds)");
+    playCommand->add_option("--start", play.start, "Begin at this time (seconds, or minutes:seconds)")
+        ->check(TimeText);
     AddSoundOptions(playCommand, play.sound, true);
     playCommand->add_flag("-q,--quiet", play.quiet, "No status line, no loading messages");
     playCommand->add_flag("--strict", play.strict, "Skip songs whose instruments are missing");

@@ -300,6 +300,11 @@ void RenderSong(Job& job, const Plan& plan) {
         report.complaints.resize(complaints);
     }
     if (!kept || Interrupted.load()) return;
+    // Stems of tracks that all stayed silent write nothing: as with no track left to play at all.
+    if (options.stems && std::none_of(outputs.begin(), outputs.end(), [](const Output& o) { return o.sounded; })) {
+        report.complaints.push_back(song.displayName + ": no track left that sounds, so no stem was written");
+        return;
+    }
     report.failed = false;
     std::string shown = outputs[0].target;
     if (options.stems) {

@@ -16,16 +16,33 @@ bool ParseTrack(const std::string& text, int& track) {
     return track >= 1 && track <= TRELMO_MAX_TRACKS;
 }
 
+}  // namespace
+
+bool IsDecimalNumber(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    if (i == 0) return false;
+    if (i == text.size()) return true;
+    if (text[i] != '.') return false;
+    const size_t fraction = ++i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    return i > fraction && i == text.size();
+}
+
+namespace {
+
+// Times are written as people write them: digits, a decimal fraction, an optional minutes part;
+// no signs, blanks, exponents or hexadecimal, which strtod alone would take.
 bool TimeFrames(const std::string& text, uint64_t& frames) {
     const size_t colon = text.find(':');
     const std::string minutesText = colon == std::string::npos ? "0" : text.substr(0, colon);
     const std::string secondsText = colon == std::string::npos ? text : text.substr(colon + 1);
-    if (minutesText.empty() || secondsText.empty()) return false;
-    char* end = nullptr;
-    const unsigned long minutes = std::strtoul(minutesText.c_str(), &end, 10);
-    if (*end != '\0' || minutesText[0] == '-' || minutesText[0] == '+') return false;
-    const double seconds = std::strtod(secondsText.c_str(), &end);
-    if (*end != '\0' || !std::isfinite(seconds) || seconds < 0 || secondsText[0] == '+') return false;
+    if (!IsDecimalNumber(secondsText) || minutesText.find_first_not_of("0123456789") != std::string::npos ||
+        minutesText.empty() || minutesText.size() > 9) {
+        return false;
+    }
+    const unsigned long minutes = std::strtoul(minutesText.c_str(), nullptr, 10);
+    const double seconds = std::strtod(secondsText.c_str(), nullptr);
     if (colon != std::string::npos && seconds >= 60) return false;
     const double total = (static_cast<double>(minutes) * 60 + seconds) * TRELMO_SAMPLE_RATE;
     if (total > 1e15) return false;
@@ -77,6 +94,7 @@ bool ResolveTracks(SoundSettings& settings, std::string& error) {
 
 
 bool ParseTime(const char* option, const std::string& text, uint64_t& frames, std::string& error) {
+    // Empty is "not given": the command line refuses an empty time before it gets here.
     if (text.empty() || TimeFrames(text, frames)) return true;
     error = std::string(option) + ": '" + text + "' is not a time (seconds, or minutes:seconds)";
     return false;

@@ -31,6 +31,9 @@ constexpr uint32_t AllTracks = (1u << TRELMO_MAX_TRACKS) - 1;
 // The time an option such as --start gives: "83", "83.5", "1:23" or "1:23.5" -> frames, rounded to
 // the nearest; frames is left as it is when the option was not given (text empty). False with a
 // message naming the option when the text is not a time.
+// Digits with an optional decimal fraction ("83", "83.5"): no sign, blank, exponent or hex.
+bool IsDecimalNumber(const std::string& text);
+
 bool ParseTime(const char* option, const std::string& text, uint64_t& frames, std::string& error);
 
 // Gives the engine the settings; they stay for the songs it loads later.

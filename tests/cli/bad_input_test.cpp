@@ -67,11 +67,18 @@ TEST(BadInput, EachProblemIsOneLineAndTheOtherSongsStillRender) {
     EXPECT_EQ(FolderEntries(folder.File("out")), (std::vector<std::string>{"ECHO.wav", "LONELY.wav"}));
 }
 
-// A bank the user names must be usable: a folder or a 10-byte file is one line with its reason.
-TEST(BadInput, AnUnusableBankIsOneLineAndNothingIsWritten) {
+// A bank the user names must be usable (a folder or a 10-byte file is one line with its reason),
+// and stems must sound.
+TEST(BadInput, UnusableBanksAndSilentStemsAreOneLineAndWriteNothing) {
     TempDir folder;
     folder.Copy(Corpus + "/wild/ECHO.MUS", "ECHO.MUS");
     folder.Write("TEN.W", std::vector<uint8_t>(10, 1));
+    // Stems of tracks that all stay silent are no success either.
+    folder.Copy(Corpus + "/wild/ECHO.WAVE", "ECHO.WAVE");
+    const TrelmoRun stems = RunTrelmo({"render", "-q", "--stems", "--mute", "1-13", "ECHO.MUS"}, folder.Path());
+    EXPECT_EQ(stems.status, 1);
+    EXPECT_EQ(stems.err, "trelmo: ECHO.MUS: no track left that sounds, so no stem was written\n");
+    std::remove(folder.File("ECHO.WAVE").c_str());
     for (const char* bank : {".", "TEN.W"}) {
         TrelmoRun run = RunTrelmo({"render", "-q", "--bank", bank, "-o", "out.wav", "ECHO.MUS"}, folder.Path());
         EXPECT_EQ(run.status, 1);
@@ -90,6 +97,9 @@ TEST(BadInput, CommandLineMistakesAreUsageErrors) {
         {"render", "-o", "song.xyz"},
         {"render", "--format", "mp3"},
         {"render", "-o", "a.wav", "--out-dir", "x"},
+        // Times and seconds as people write them, not all that strtod takes.
+        {"render", "--start", "0x10"}, {"render", "--start", ""}, {"render", "--end", "5 "}, {"play", "--start", "1e1"},
+        {"render", "--fade", "nan"},
         {"frobnicate"},
         {},
     };
