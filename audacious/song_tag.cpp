@@ -12,16 +12,6 @@ namespace {
 
 constexpr int kBitrateKbps = TRELMO_SAMPLE_RATE * TRELMO_CHANNELS * 16 / 1000;
 
-// Instrument names are IIgs bytes, not UTF-8: the printable ASCII is kept, anything else shows
-// as '?', and the padding at the end goes.
-std::string Printable(const char *name) {
-    std::string text;
-    for (const char *c = name; *c != '\0'; ++c)
-        text += *c >= 0x20 && *c < 0x7F ? *c : '?';
-    while (!text.empty() && text.back() == ' ') text.pop_back();
-    return text;
-}
-
 // The title is the file name without the song extension.
 std::string Title(const char *uri) {
     std::string name = SongFileName(uri);
@@ -42,32 +32,38 @@ int LengthMilliseconds(uint64_t frames) {
     return ms > static_cast<uint64_t>(std::numeric_limits<int>::max()) ? -1 : static_cast<int>(ms);
 }
 
-std::string InstrumentComment(const trelmo_song_info &info) {
+std::string InstrumentComment(trelmo_engine *engine) {
+    // The names come from the library as UTF-8, decoded as every face shows them.
     std::string comment;
+    trelmo_song_info info;
+    TRELMO_INIT_RECORD(info);
+    if (trelmo_get_song_info(engine, &info) != TRELMO_OK) return comment;
     for (int i = 0; i < info.instrument_count; ++i) {
-        const trelmo_instrument &instrument = info.instruments[i];
-        comment += std::to_string(instrument.number) + " " + Printable(instrument.name);
+        trelmo_instrument instrument;
+        TRELMO_INIT_RECORD(instrument);
+        if (trelmo_get_instrument(engine, i, &instrument) != TRELMO_OK) continue;
+        comment += std::to_string(instrument.number) + " " + instrument.name;
         if (instrument.source == TRELMO_SOURCE_MISSING) comment += " (missing)";
         comment += "\n";
     }
     if (info.missing_count > 0) {
         comment += std::to_string(info.missing_count) + (info.missing_count == 1 ? " instrument is" : " instruments are") +
-                   " missing (looked for " + Printable(info.looked_for) + "); they play silent.\n";
+                   " missing (looked for " + trelmo_get_metadata(engine, "looked_for") + "); they play silent.\n";
     }
     if (!comment.empty()) comment.pop_back();
     return comment;
 }
 
 void FillTuple(trelmo_engine *engine, const char *uri, const char *innerPath, Tuple &tuple) {
-    const trelmo_song_info *info = trelmo_song_info_get(engine);
-    if (info == nullptr) return;
+    if (trelmo_get_metadata(engine, "type")[0] == '\0') return;
     const std::string title = innerPath != nullptr ? std::string(innerPath) : Title(uri);
     tuple.set_str(Tuple::Title, str_to_utf8(title.c_str(), static_cast<int>(title.size())));
     const int length = LengthMilliseconds(trelmo_length_frames(engine));
     if (length >= 0) tuple.set_int(Tuple::Length, length);
-    tuple.set_format(info->kind_name, TRELMO_CHANNELS, TRELMO_SAMPLE_RATE, kBitrateKbps);
-    const std::string comment = InstrumentComment(*info);
-    if (!comment.empty()) tuple.set_str(Tuple::Comment, comment.c_str());
+    tuple.set_format(trelmo_get_metadata(engine, "type_long"), TRELMO_CHANNELS, TRELMO_SAMPLE_RATE, kBitrateKbps);
+    // Paths in the comment are the system's bytes: made UTF-8 as Audacious wants its strings.
+    const std::string comment = InstrumentComment(engine);
+    if (!comment.empty()) tuple.set_str(Tuple::Comment, str_to_utf8(comment.c_str(), static_cast<int>(comment.size())));
 }
 
 }  // namespace trelmo::audacious

@@ -16,7 +16,7 @@ int LengthMilliseconds(uint64_t frames);
 
 // The comment: one line per instrument ("3 Bass"), the missing ones marked, and a last line that
 // names the files looked for in vain.
-std::string InstrumentComment(const trelmo_song_info &info);
+std::string InstrumentComment(trelmo_engine *engine);
 
 // Fills the tuple for the song loaded into engine, whose URI is uri. The title is the file's name
 // without its song extension, or, for a song inside a disk image or archive, innerPath.

@@ -26,6 +26,14 @@ std::string Duration(uint64_t frames) {
     return text;
 }
 
+// text padded with spaces to width characters (not bytes: names are UTF-8).
+std::string PadRight(std::string text, size_t width) {
+    size_t characters = 0;
+    for (const char c : text) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    if (characters < width) text.append(width - characters, ' ');
+    return text;
+}
+
 const char* SourceName(int source) {
     switch (source) {
         case TRELMO_SOURCE_BANK: return "bank";
@@ -46,22 +54,24 @@ const char* FoundByName(const trelmo_instrument& in) {
     }
 }
 
-void PrintJson(const SongArgument& song, const trelmo_song_info& facts, uint64_t frames, const std::string& bankPath,
-               const std::string& error, bool last) {
-    std::printf("  {\n    \"file\": %s,\n", JsonString(song.displayName).c_str());
-    if (!song.container.empty()) {
-        std::printf("    \"container\": %s,\n    \"innerPath\": %s,\n", JsonString(song.container).c_str(),
-                    JsonString(song.innerPath).c_str());
-        if (song.problem.empty()) {
-            std::printf("    \"fileType\": %d,\n    \"auxType\": %d,\n", song.fileType, song.auxType);
+void PrintJson(const SongArgument& argument, const LoadedSong& song, uint64_t frames, const std::string& error, bool last) {
+    std::printf("  {\n    \"file\": %s,\n", JsonString(argument.displayName).c_str());
+    if (!argument.container.empty()) {
+        std::printf("    \"container\": %s,\n    \"innerPath\": %s,\n", JsonString(argument.container).c_str(),
+                    JsonString(argument.innerPath).c_str());
+        if (argument.problem.empty()) {
+            std::printf("    \"fileType\": %d,\n    \"auxType\": %d,\n", argument.fileType, argument.auxType);
         }
     }
     if (!error.empty()) {
         std::printf("    \"error\": %s\n  }%s\n", JsonString(error).c_str(), last ? "" : ",");
         return;
     }
-    std::printf("    \"kind\": %s,\n", JsonString(facts.kind_name).c_str());
-    if (facts.form[0] != '\0') std::printf("    \"form\": %s,\n", JsonString(facts.form).c_str());
+    const trelmo_song_info& facts = song.Info();
+    const std::string bankPath = song.BankPath();
+    const std::string form = song.Metadata("form");
+    std::printf("    \"kind\": %s,\n", JsonString(song.Metadata("type_long")).c_str());
+    if (!form.empty()) std::printf("    \"form\": %s,\n", JsonString(form).c_str());
     std::printf("    \"patterns\": %d,\n    \"positions\": %d,\n    \"tracks\": %d,\n", facts.patterns,
                 facts.positions, facts.tracks);
     if (facts.kind == TRELMO_KIND_SOUNDSMITH) {
@@ -71,8 +81,9 @@ void PrintJson(const SongArgument& song, const trelmo_song_info& facts, uint64_t
         std::printf("    \"tempoWord\": %d,\n    \"tempo\": %d,\n", facts.tempo_word, facts.tempo);
     }
     std::printf("    \"instruments\": [");
-    for (int i = 0; i < facts.instrument_count; ++i) {
-        const trelmo_instrument& in = facts.instruments[i];
+    const std::vector<trelmo_instrument>& instruments = song.Instruments();
+    for (size_t i = 0; i < instruments.size(); ++i) {
+        const trelmo_instrument& in = instruments[i];
         const char* found = FoundByName(in);
         std::printf("%s\n      {\"number\": %d, \"name\": %s, \"source\": %s, \"foundBy\": %s, \"file\": %s, "
                     "\"length\": %u, \"loops\": %s, \"loopStart\": %u, \"loopEnd\": %u, \"volume\": %d}",
@@ -81,15 +92,17 @@ void PrintJson(const SongArgument& song, const trelmo_song_info& facts, uint64_t
                     in.file[0] == '\0' ? "null" : JsonString(in.file).c_str(), in.length, in.loops ? "true" : "false",
                     in.loop_start, in.loop_end, in.volume);
     }
-    std::printf("%s],\n", facts.instrument_count == 0 ? "" : "\n    ");
+    std::printf("%s],\n", instruments.empty() ? "" : "\n    ");
     std::printf("    \"ends\": %s,\n    \"frames\": %llu,\n    \"seconds\": %s\n  }%s\n", facts.ends != 0 ? "true" : "false",
                 static_cast<unsigned long long>(frames), Seconds(frames).c_str(), last ? "" : ",");
 }
 
-void PrintText(const std::string& file, const trelmo_song_info& facts, uint64_t frames, int loops,
-               const std::string& bankPath) {
+void PrintText(const std::string& file, const LoadedSong& song, uint64_t frames, int loops) {
+    const trelmo_song_info& facts = song.Info();
+    const std::string bankPath = song.BankPath();
+    const std::string form = song.Metadata("form");
     std::printf("%s\n", Printable(file).c_str());
-    std::printf("  kind         %s%s\n", facts.kind_name, facts.form[0] == '\0' ? "" : (" (" + std::string(facts.form) + ")").c_str());
+    std::printf("  kind         %s%s\n", song.Metadata("type_long").c_str(), form.empty() ? "" : (" (" + form + ")").c_str());
     std::printf("  patterns     %d\n  positions    %d\n  tracks       %d\n", facts.patterns, facts.positions, facts.tracks);
     if (facts.kind == TRELMO_KIND_SOUNDSMITH) {
         std::printf("  speed        %d ticks a row, tempo %d\n", facts.speed, facts.tempo);
@@ -110,13 +123,12 @@ void PrintText(const std::string& file, const trelmo_song_info& facts, uint64_t 
         std::printf("    %3s  %-23s  %-7s  %-11s  %7s  %-13s  %s\n", "#", "name", "source", "found by", "length", "loop",
                     "volume");
     }
-    for (int i = 0; i < facts.instrument_count; ++i) {
-        const trelmo_instrument& in = facts.instruments[i];
+    for (const trelmo_instrument& in : song.Instruments()) {
         char loop[32] = "no";
         if (in.loops) std::snprintf(loop, sizeof loop, "%u-%u", in.loop_start, in.loop_end);
         if (in.source == TRELMO_SOURCE_MISSING) std::snprintf(loop, sizeof loop, "-");
         const char* found = FoundByName(in);
-        std::printf("    %3d  %-23s  %-7s  %-11s  %7u  %-13s  %d", in.number, Printable(in.name).c_str(),
+        std::printf("    %3d  %s  %-7s  %-11s  %7u  %-13s  %d", in.number, PadRight(Printable(in.name), 23).c_str(),
                     SourceName(in.source), found != nullptr ? found : "-", in.length, loop, in.volume);
         if (in.source == TRELMO_SOURCE_ASIF || in.source == TRELMO_SOURCE_MISSING) std::printf("  %s", Printable(in.file).c_str());
         std::printf("\n");
@@ -174,12 +186,10 @@ int InfoCommand(const InfoOptions& options) {
             if (!missing.empty()) Complain(songs[i].displayName + ": " + missing);
         }
         if (options.json) {
-            static const trelmo_song_info none{};
-            PrintJson(songs[i], described ? song.Info() : none, described ? song.Frames() : 0,
-                      song.BankPath(), error, i + 1 == songs.size());
+            PrintJson(songs[i], song, described ? song.Frames() : 0, error, i + 1 == songs.size());
         } else if (described) {
             if (i > 0) std::printf("\n");
-            PrintText(songs[i].displayName, song.Info(), song.Frames(), options.loops, song.BankPath());
+            PrintText(songs[i].displayName, song, song.Frames(), options.loops);
         }
         std::fflush(stdout);
     }

@@ -74,9 +74,16 @@ bool LoadedSong::Load(const SongArgument& song, std::FILE* messages, std::string
 
 bool LoadedSong::Loaded(int status, int reason, std::FILE* messages, std::string& error) {
     if (messages != nullptr) std::fflush(messages);
-    info_ = trelmo_song_info_get(engine_);
-    if (status == TRELMO_OK && info_ != nullptr) {
-        if (info_->ends == 0) {
+    TRELMO_INIT_RECORD(info_);
+    described_ = trelmo_get_song_info(engine_, &info_) == TRELMO_OK;
+    instruments_.clear();
+    for (int i = 0; described_ && i < info_.instrument_count; ++i) {
+        trelmo_instrument instrument;
+        TRELMO_INIT_RECORD(instrument);
+        if (trelmo_get_instrument(engine_, i, &instrument) == TRELMO_OK) instruments_.push_back(instrument);
+    }
+    if (status == TRELMO_OK && described_) {
+        if (info_.ends == 0) {
             error = "the song never reaches its end";
             return false;
         }
@@ -91,28 +98,21 @@ bool LoadedSong::Loaded(int status, int reason, std::FILE* messages, std::string
 }
 
 std::string LoadedSong::BankPath() const {
-    if (info_ == nullptr) return std::string();
-    const std::string bank = info_->bank_file;
-    if (info_->bank_in_current_folder == 0 || bank.empty() || bank[0] == '/') return bank;
+    if (!described_) return std::string();
+    const std::string bank = Metadata("bank");
+    if (info_.bank_in_current_folder == 0 || bank.empty() || bank[0] == '/') return bank;
     char folder[PATH_MAX];
     if (getcwd(folder, sizeof folder) == nullptr) return bank;
     return std::string(folder) + "/" + bank;
 }
 
 std::string LoadedSong::CurrentFolderBank() const {
-    if (info_ == nullptr || info_->bank_used == 0 || info_->bank_in_current_folder == 0) return std::string();
+    if (!described_ || info_.bank_used == 0 || info_.bank_in_current_folder == 0) return std::string();
     return "wave bank " + BankPath() + " from the current folder, not from beside the song";
 }
 
 std::string LoadedSong::MissingInstruments() const {
-    if (info_ == nullptr || info_->missing_count == 0) return std::string();
-    std::string names;
-    for (int i = 0; i < info_->instrument_count; ++i) {
-        const trelmo_instrument& instrument = info_->instruments[i];
-        if (instrument.source != TRELMO_SOURCE_MISSING) continue;
-        names += (names.empty() ? "" : ", ") + std::string(instrument.name);
-    }
-    return "instruments missing, played silent: " + names + " (looked for " + info_->looked_for + ")";
+    return Metadata("warnings");
 }
 
 }  // namespace trelmo::cli

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cli/cli.h"
 #include "trelmo/trelmo.h"
@@ -27,8 +28,11 @@ public:
 
     trelmo_engine* Engine() const { return engine_; }
     // True when a song was loaded and can be described (also when Load refused to play it).
-    bool Described() const { return info_ != nullptr; }
-    const trelmo_song_info& Info() const { return *info_; }
+    bool Described() const { return described_; }
+    const trelmo_song_info& Info() const { return info_; }
+    const std::vector<trelmo_instrument>& Instruments() const { return instruments_; }
+    // The library's UTF-8 text for key ("title", "type_long", "message", ...); "" without a song.
+    std::string Metadata(const char* key) const { return trelmo_get_metadata(engine_, key); }
     uint64_t Frames() const { return trelmo_length_frames(engine_); }
 
     // Empty when every instrument has its samples; otherwise one line that names the missing
@@ -44,7 +48,9 @@ public:
 private:
     bool Loaded(int status, int reason, std::FILE* messages, std::string& error);
     trelmo_engine* engine_;
-    const trelmo_song_info* info_ = nullptr;
+    bool described_ = false;
+    trelmo_song_info info_{};
+    std::vector<trelmo_instrument> instruments_;
 };
 
 }  // namespace trelmo::cli

@@ -257,7 +257,7 @@ void RenderSong(Job& job, const Plan& plan) {
 
     for (trelmo_engine* engine : engines) trelmo_seek(engine, plan.start);
     job.total.store(last - plan.start);
-    bool ok = OpenOutputs(outputs, plan, MakeTags(song.title, loaded.Info()), report);
+    bool ok = OpenOutputs(outputs, plan, MakeTags(song.title, loaded), report);
 
     std::vector<int16_t> mixes(engines.size() * ChunkFrames * TRELMO_CHANNELS);
     std::vector<int16_t> stem(ChunkFrames * TRELMO_CHANNELS);

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "cli/loaded_song.h"
 #include "trelmo/trelmo.h"
 
 namespace trelmo::cli {
@@ -11,10 +12,10 @@ namespace trelmo::cli {
 struct SongTags {
     std::string title;
     std::string comment;
-    std::string software;  // "trelmo 0.99 (libtrelmo 1.0.0)"
+    std::string software;  // "trelmo 1.0.0 (libtrelmo 1.0.0)"
 };
 
-SongTags MakeTags(const std::string& title, const trelmo_song_info& info);
+SongTags MakeTags(const std::string& title, const LoadedSong& song);
 
 // The name and version line of --version, also written into every file.
 std::string SoftwareName();

@@ -27,18 +27,6 @@ int Lend(void* user, const char* name, const void** data, size_t* size) {
     return 1;
 }
 
-// Names are IIgs bytes, not UTF-8: printable ASCII stays, anything else becomes '?', and the
-// padding of fixed-size fields goes.
-std::string Printable(const char* bytes) {
-    std::string text;
-    for (const char* c = bytes; *c != '\0'; ++c) {
-        const auto u = static_cast<unsigned char>(*c);
-        text += u >= 0x20 && u < 0x7F ? *c : '?';
-    }
-    while (!text.empty() && text.back() == ' ') text.pop_back();
-    return text;
-}
-
 }  // namespace
 
 int MatchFileName(const char* wanted, const std::vector<std::string>& names) {
@@ -90,22 +78,20 @@ void Song::Apply(const Settings& settings) {
 
 SongFacts Song::Facts() const {
     SongFacts facts;
-    const trelmo_song_info* info = trelmo_song_info_get(engine_);
-    if (info == nullptr) return facts;
-    facts.kindName = info->kind_name;
-    std::string missing;
-    for (int i = 0; i < info->instrument_count; ++i) {
-        const trelmo_instrument& instrument = info->instruments[i];
-        const std::string name = Printable(instrument.name);
+    trelmo_song_info info;
+    TRELMO_INIT_RECORD(info);
+    if (trelmo_get_song_info(engine_, &info) != TRELMO_OK) return facts;
+    facts.kindName = trelmo_get_metadata(engine_, "type_long");
+    // Names come from the library as UTF-8, decoded as every face shows them.
+    for (int i = 0; i < info.instrument_count; ++i) {
+        trelmo_instrument instrument;
+        TRELMO_INIT_RECORD(instrument);
+        if (trelmo_get_instrument(engine_, i, &instrument) != TRELMO_OK) continue;
         if (!facts.instruments.empty()) facts.instruments += ", ";
-        facts.instruments += std::to_string(instrument.number) + " " + name;
-        if (instrument.source != TRELMO_SOURCE_MISSING) continue;
-        facts.instruments += " (missing)";
-        missing += (missing.empty() ? "" : ", ") + name;
+        facts.instruments += std::to_string(instrument.number) + " " + instrument.name;
+        if (instrument.source == TRELMO_SOURCE_MISSING) facts.instruments += " (missing)";
     }
-    if (info->missing_count > 0)
-        facts.missing = "instruments missing, played silent: " + missing + " (looked for " +
-                        Printable(info->looked_for) + ")";
+    facts.missing = trelmo_get_metadata(engine_, "warnings");
     return facts;
 }
 

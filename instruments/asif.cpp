@@ -66,7 +66,14 @@ void LoadAsifInstrument(Synth& synth, const SongFiles& files, const MessageSink&
         place = places[p];
     }
     if (foundIn != nullptr) *foundIn = place;
-    std::string shown = block.ok && place != FilePlace::BesideSong ? found : CompanionPath(files, name);
+    // The block goes if naming it runs out of memory.
+    std::string shown;
+    try {
+        shown = block.ok && place != FilePlace::BesideSong ? found : CompanionPath(files, name);
+    } catch (...) {
+        ReleaseFileBlock(block);
+        throw;
+    }
     const char* path = shown.c_str();
     if (!block.ok) {
         found.clear();

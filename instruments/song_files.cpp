@@ -41,7 +41,7 @@ std::string PlaceFolder(const SongFiles& files, FilePlace place) {
 }  // namespace
 
 bool HasSeparateCurrentFolder(const SongFiles& files) {
-    return files.reader == nullptr && !SongFolder(files).empty();
+    return files.reader == nullptr && files.currentFolder && !SongFolder(files).empty();
 }
 
 std::string CompanionPath(const SongFiles& files, const std::string& name, FilePlace place) {
@@ -69,10 +69,14 @@ FileBlock ReadCompanion(const SongFiles& files, const std::string& name, FilePla
     }
     if (size > limit) return FileBlock{nullptr, 0, false, FileTooLarge};
     // The loaders convert samples in place, and the caller's bytes are only lent: copy them.
-    auto* copy = static_cast<uint8_t*>(std::malloc(size + 1));
-    if (copy == nullptr) return FileBlock{nullptr, 0, false};
-    if (size > 0) std::memcpy(copy, data, size);
+    // The name first: once the copy exists, nothing may throw before it is handed back.
     found = name;
+    auto* copy = static_cast<uint8_t*>(std::malloc(size + 1));
+    if (copy == nullptr) {
+        found.clear();
+        return FileBlock{nullptr, 0, false};
+    }
+    if (size > 0) std::memcpy(copy, data, size);
     return FileBlock{copy, size, true};
 }
 

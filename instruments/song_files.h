@@ -27,6 +27,7 @@ struct SongFiles {
     // song's own; empty when not chosen.
     std::string bankPath{};
     std::string instrumentsFolder{};
+    bool currentFolder = true;         // a shared DOC.DATA may come from the current folder too
 };
 
 // The song's folder, ending in its separator; empty for a song from memory or without a folder.

@@ -101,7 +101,7 @@ FileBlock ReadBankFile(const SongFiles& files, BankSearch& search) {
         std::string found;
         FileBlock block = ReadCompanion(files, candidate.name, candidate.place, WaveBankFileLimit, found);
         if (block.ok) {
-            search.file = found;
+            search.file.swap(found);  // a swap cannot throw while the block is held
             search.currentFolder = candidate.place == FilePlace::CurrentFolder;
             search.foundBy = candidate.place == FilePlace::InstrumentsFolder ? FoundBy::Caller : FoundBy::Name;
             return block;
@@ -225,7 +225,7 @@ int16_t LoadSecondLookBank(Synth& synth, const SongFiles& files, const MessageSi
             ReleaseFileBlock(block);
             continue;
         }
-        search.file = found;
+        search.file.swap(found);  // a swap cannot throw while the block is held
         search.currentFolder = false;
         search.refused = false;
         search.foundBy = candidate.place == FilePlace::InstrumentsFolder ? FoundBy::Caller : FoundBy::SecondLook;
@@ -238,23 +238,26 @@ int16_t LoadChosenBank(Synth& synth, const std::string& path, const MessageSink&
                        std::string& problem) {
     search = BankSearch{};
     search.lookedFor = path;
+    search.file = path;  // named before the block is held: nothing may throw while it is
     FileBlock block = ReadWholeFile(path.c_str(), WaveBankFileLimit);
     if (!block.ok) {
+        search.file.clear();
         problem = FileErrorText(block.error);
         return 0;
     }
     const ByteView bank = ViewOf(block);
     if (!HoldsInstruments(bank)) {
+        search.file.clear();
         const int16_t count = ReadS16Le(bank, 0);
-        problem = bank.size < WaveImageOffset + WaveImageSize
-                      ? "not a wave bank: " + std::to_string(bank.size) + " bytes, a bank has at least " +
+        const size_t size = bank.size;
+        ReleaseFileBlock(block);
+        problem = size < WaveImageOffset + WaveImageSize
+                      ? "not a wave bank: " + std::to_string(size) + " bytes, a bank has at least " +
                             std::to_string(WaveImageOffset + WaveImageSize)
                       : "not a usable wave bank: it claims " + std::to_string(count) +
                             " instruments (a bank holds 1 to 15, each described in full)";
-        ReleaseFileBlock(block);
         return 0;
     }
-    search.file = path;
     search.foundBy = FoundBy::Caller;
     return LoadBankBlock(synth, block, messages, search);
 }

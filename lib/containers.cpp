@@ -8,6 +8,7 @@
 
 #include "containers/open_container.h"
 #include "instruments/read_whole_file.h"
+#include "lib/handle.h"
 #include "trelmo/trelmo.h"
 
 struct trelmo_container {
@@ -113,17 +114,30 @@ bool LowerEqual(const std::string& a, const char* b) {
     return true;
 }
 
-// No exception leaves the library: what cannot be had is TRELMO_ERROR_MEMORY.
+// No exception leaves the library: what cannot be had is TRELMO_ERROR_MEMORY, anything else
+// unforeseen TRELMO_ERROR_INTERNAL. The message is kept only if it can be had.
+void Note(trelmo_container* handle, const char* reason) noexcept {
+    if (handle == nullptr) return;
+    try {
+        handle->error = handle->name + ": " + reason;
+    } catch (...) {
+        handle->error.clear();
+    }
+}
+
 template <typename Call>
-int Guarded(trelmo_container* handle, Call call) {
+int Guarded(trelmo_container* handle, Call call) noexcept {
     try {
         return call();
     } catch (const std::bad_alloc&) {
-        if (handle != nullptr) handle->error = handle->name + ": out of memory";
+        Note(handle, "out of memory");
         return TRELMO_ERROR_MEMORY;
     } catch (const std::exception& failure) {
-        if (handle != nullptr) handle->error = handle->name + ": " + failure.what();
+        Note(handle, failure.what());
         return TRELMO_ERROR_CONTAINER;
+    } catch (...) {
+        Note(handle, "internal error");
+        return TRELMO_ERROR_INTERNAL;
     }
 }
 
@@ -189,11 +203,13 @@ int trelmo_container_get_song(const trelmo_container* container, int index, trel
         return TRELMO_ERROR_ARGUMENT;
     }
     const auto& file = container->opened->Files()[container->songs[static_cast<size_t>(index)]];
-    song->path = container->paths[static_cast<size_t>(index)].c_str();
-    song->kind = file.songKind;
-    song->bytes = file.size;
-    song->file_type = file.fileType;
-    song->aux_type = file.auxType;
+    trelmo_container_song facts{};
+    facts.path = container->paths[static_cast<size_t>(index)].c_str();
+    facts.kind = file.songKind;
+    facts.bytes = file.size;
+    facts.file_type = file.fileType;
+    facts.aux_type = file.auxType;
+    trelmo::lib::CopyRecord(song, facts);
     return TRELMO_OK;
 }
 
@@ -232,7 +248,17 @@ int trelmo_container_load(const trelmo_container* container, int index, trelmo_e
         }
         const std::string& path = opened.Files()[file].path;
         const std::string name = path.substr(opened.Files()[file].nameAt);
-        return trelmo_load_memory(engine, song.data(), song.size(), name.c_str(), trelmo::lib::ReadCompanion, &companions);
+        const int status =
+            trelmo_load_memory(engine, song.data(), song.size(), name.c_str(), trelmo::lib::ReadCompanion, &companions);
+        // The song tells where it came from; a failure to say so leaves the song as it loaded.
+        if (status == TRELMO_OK) {
+            try {
+                engine->description.metadata[trelmo::lib::Container] = trelmo::lib::AsUtf8(container->name);
+            } catch (...) {
+                engine->description.metadata[trelmo::lib::Container].clear();
+            }
+        }
+        return status;
     });
 }
 

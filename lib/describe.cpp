@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "lib/handle.h"
+#include "lib/iigs_text.h"
 #include "song/ntg_song.h"
 #include "song/song_loader.h"
 #include "song/soundsmith_song.h"
@@ -14,16 +15,16 @@ namespace {
 constexpr uint32_t NtgRecordSize = 32;
 constexpr size_t NtgLabelLength = 16;
 
-// NoiseTracker GS keeps a 16-byte label in each instrument record; shown when it is plain text.
+// NoiseTracker GS keeps a 16-byte label in each instrument record; a label with control bytes in it
+// is left-over memory, not a name.
 std::string NtgName(const Engine& engine, uint32_t record) {
     std::string name;
     for (size_t k = 0; k < NtgLabelLength; ++k) {
         const uint8_t c = ReadU8(engine.SongBlock, record + k);
         if (c == 0) break;
-        if (c < 32 || c > 126) return "";
+        if (c < 32 || c == 127) return "";
         name += static_cast<char>(c);
     }
-    while (!name.empty() && name.back() == ' ') name.pop_back();
     return name;
 }
 
@@ -37,37 +38,39 @@ int FoundByOf(FoundBy how) {
     return TRELMO_FOUND_BY_NAME;
 }
 
-void AddInstrument(const Engine& engine, Description& d, int mapIndex, std::string name, int source, std::string file,
-                   FoundBy how = FoundBy::Name) {
-    trelmo_instrument instrument{};
+void AddInstrument(const Engine& engine, Description& d, int mapIndex, const std::string& rawName, int source,
+                   std::string file, FoundBy how = FoundBy::Name) {
+    InstrumentFacts instrument;
     instrument.number = mapIndex + 1;
     instrument.source = source;
-    instrument.found_by = source == TRELMO_SOURCE_MISSING ? TRELMO_FOUND_BY_NAME : FoundByOf(how);
+    instrument.foundBy = source == TRELMO_SOURCE_MISSING ? TRELMO_FOUND_BY_NAME : FoundByOf(how);
+    instrument.rawName = rawName;
+    instrument.name = DecodeIigsText(rawName);
+    instrument.file = std::move(file);
     const int slot = InstrumentSlot(engine, mapIndex);
     if (source != TRELMO_SOURCE_MISSING && WaveSlotInUse(engine, slot)) {
         const WaveSlot& wave = engine.WaveTable[slot];
         instrument.length = wave.length;
-        instrument.loop_start = wave.loopStart;
-        instrument.loop_end = wave.loopEnd;
+        instrument.loopStart = wave.loopStart;
+        instrument.loopEnd = wave.loopEnd;
         instrument.loops = wave.flags == 1 ? 1 : 0;
         instrument.volume = wave.defaultVolume;
     }
-    d.instruments.push_back(instrument);
-    d.names.push_back(std::move(name));
-    d.files.push_back(std::move(file));
+    d.instruments.push_back(std::move(instrument));
 }
 
 void DescribeSoundSmith(const Engine& engine, Description& d) {
     trelmo_song_info& info = d.info;
     const InstrumentOrigins& origins = engine.origins;
-    info.kind_name = "SoundSmith";
-    d.form = ReadU8(engine.SongBlock, 0) == 'K' ? "KOV" : "SONGOK";
+    d.metadata[Type] = "mtp";
+    d.metadata[TypeLong] = "SoundSmith";
+    d.metadata[Form] = ReadU8(engine.SongBlock, 0) == 'K' ? "KOV" : "SONGOK";
     info.patterns = static_cast<int>(engine.SoundSmith.patternDataLength / CellsPerPattern);
     info.positions = SoundSmithSongLength(engine);
     info.speed = SoundSmithInitialSpeed(engine);
     info.tempo = 125;
     info.tracks = VoiceCount;
-    d.bankFile = origins.bank.file;
+    d.metadata[Bank] = origins.bank.file;
     info.bank_used = origins.bankUsed ? 1 : 0;
     info.bank_in_current_folder = origins.bank.currentFolder ? 1 : 0;
     if (origins.byPosition) {
@@ -88,29 +91,32 @@ void DescribeSoundSmith(const Engine& engine, Description& d) {
         if (!present) {
             source = TRELMO_SOURCE_MISSING;
             ++info.missing_count;
-            if (!origins.bankUsed) missingAsif += (missingAsif.empty() ? "" : ", ") + name;
+            if (!origins.bankUsed) missingAsif += (missingAsif.empty() ? "" : ", ") + DecodeIigsText(name);
         }
-        AddInstrument(engine, d, i, name, source, file, origins.bankUsed ? origins.bank.foundBy : origins.asifFoundBy[i]);
+        AddInstrument(engine, d, i, name, source, std::move(file),
+                      origins.bankUsed ? origins.bank.foundBy : origins.asifFoundBy[i]);
     }
     if (info.missing_count > 0) {
         // A bank that was used names its instruments itself; otherwise every name tried, in the
         // order tried: the bank's names, the instruments' own files, the names songs carry on disks.
+        std::string& lookedFor = d.metadata[LookedFor];
         if (origins.bankUsed) {
-            d.lookedFor = origins.bank.file;
+            lookedFor = origins.bank.file;
         } else {
-            d.lookedFor = origins.bank.lookedFor;
+            lookedFor = origins.bank.lookedFor;
             for (const std::string& more : {missingAsif, origins.bank.secondLookFor}) {
-                if (!more.empty()) d.lookedFor += (d.lookedFor.empty() ? "" : ", ") + more;
+                if (!more.empty()) lookedFor += (lookedFor.empty() ? "" : ", ") + more;
             }
         }
-        if (!origins.bankUsed && !origins.bank.unreadable.empty()) d.lookedFor += "; " + origins.bank.unreadable;
+        if (!origins.bankUsed && !origins.bank.unreadable.empty()) lookedFor += "; " + origins.bank.unreadable;
     }
 }
 
 void DescribeNtg(const Engine& engine, Description& d) {
     trelmo_song_info& info = d.info;
     const NtgSongFacts& song = engine.Ntg;
-    info.kind_name = "NoiseTracker GS";
+    d.metadata[Type] = "ntg";
+    d.metadata[TypeLong] = "NoiseTracker GS";
     info.patterns = song.patternSize == 0 ? 0 : static_cast<int>(song.patternDataLength / song.patternSize);
     info.positions = song.songLength;
     info.tempo_word = ReadU16Le(engine.SongBlock, 16);
@@ -121,6 +127,20 @@ void DescribeNtg(const Engine& engine, Description& d) {
     for (uint32_t i = 0; i < count; ++i) {
         AddInstrument(engine, d, static_cast<int>(i), NtgName(engine, records + NtgRecordSize * i),
                       TRELMO_SOURCE_SONG, std::string());
+    }
+}
+
+// The texts a player shows: the instruments' names as a tracker's message, and what is missing.
+void DescribeTexts(Description& d) {
+    std::string& message = d.metadata[Message];
+    std::string missing;
+    for (const InstrumentFacts& instrument : d.instruments) {
+        message += instrument.name + "\n";
+        if (instrument.source == TRELMO_SOURCE_MISSING) missing += (missing.empty() ? "" : ", ") + instrument.name;
+    }
+    if (!message.empty()) message.pop_back();
+    if (d.info.missing_count > 0) {
+        d.metadata[Warnings] = "instruments missing, played silent: " + missing + " (looked for " + d.metadata[LookedFor] + ")";
     }
 }
 
@@ -160,25 +180,19 @@ void ClearPlayState(Engine& engine) {
     engine.Player = PlayerState{};
 }
 
-void DescribeSong(trelmo_engine& handle) {
+void DescribeSong(trelmo_engine& handle, const std::string& title) {
     Engine& engine = handle.engine;
     Description& d = handle.description;
     d = Description{};
     d.info.kind = engine.SongKind;
+    d.metadata[Title] = title;
     if (engine.SongKind == SoundSmithSong) {
         DescribeSoundSmith(engine, d);
     } else if (engine.SongKind == NoiseTrackerSong) {
         DescribeNtg(engine, d);
     }
-    for (size_t i = 0; i < d.instruments.size(); ++i) {
-        d.instruments[i].name = d.names[i].c_str();
-        d.instruments[i].file = d.files[i].c_str();
-    }
-    d.info.form = d.form.c_str();
-    d.info.bank_file = d.bankFile.c_str();
-    d.info.looked_for = d.lookedFor.c_str();
+    DescribeTexts(d);
     d.info.instrument_count = static_cast<int>(d.instruments.size());
-    d.info.instruments = d.instruments.data();
     bool ends = true;
     d.positionStarts.assign(static_cast<size_t>(std::max(d.info.positions, 0)), NotReached);
     handle.passFrames = MeasurePass(engine, handle.passTickLimit, ends, d.positionStarts, handle.passTicks);

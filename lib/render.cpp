@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "lib/barrier.h"
 #include "lib/handle.h"
 #include "song/song_loader.h"
 
@@ -114,11 +115,12 @@ void Rewind(trelmo_engine& handle) {
 
 }  // namespace trelmo::lib
 
+using trelmo::lib::Fail;
 using trelmo::lib::Playhead;
 
 extern "C" {
 
-size_t trelmo_render(trelmo_engine* handle, int16_t* out, size_t frames) {
+static size_t RenderUnguarded(trelmo_engine* handle, int16_t* out, size_t frames) {
     if (!trelmo::lib::Ready(handle) || out == nullptr) return 0;
     Playhead& head = handle->playhead;
     // Rendering ends where the length says, also in a damaged song that never reaches its end.
@@ -139,15 +141,46 @@ size_t trelmo_render(trelmo_engine* handle, int16_t* out, size_t frames) {
     return written;
 }
 
+static int SeekUnguarded(trelmo_engine* handle, uint64_t frame);
+
+// Rendering and seeking run only the sequencer and the mixer, which allocate nothing; they stand
+// behind the barrier all the same, so that no change inside can ever let an exception out.
+size_t trelmo_render(trelmo_engine* handle, int16_t* out, size_t frames) {
+    return trelmo::lib::Guarded(handle, size_t{0}, [&] { return RenderUnguarded(handle, out, frames); });
+}
+
+int trelmo_seek(trelmo_engine* handle, uint64_t frame) {
+    return trelmo::lib::Guarded(handle, int{TRELMO_ERROR_MEMORY}, [&] { return SeekUnguarded(handle, frame); });
+}
+
+size_t trelmo_render_float(trelmo_engine* handle, float* out, size_t frames) {
+    if (handle == nullptr || out == nullptr) return 0;
+    // The 16-bit frames go through a small buffer on the stack: nothing is allocated, and the
+    // floats are those samples exactly.
+    constexpr size_t Chunk = 512;
+    int16_t pcm[2 * Chunk];
+    size_t written = 0;
+    while (written < frames) {
+        const size_t got = trelmo_render(handle, pcm, std::min(Chunk, frames - written));
+        for (size_t i = 0; i < 2 * got; ++i) out[2 * written + i] = static_cast<float>(pcm[i]) / 32768.0f;
+        written += got;
+        if (got == 0) break;
+    }
+    return written;
+}
+
 uint64_t trelmo_position(trelmo_engine* handle) {
     return trelmo::lib::Ready(handle) ? handle->playhead.position : 0;
 }
 
-int trelmo_seek(trelmo_engine* handle, uint64_t frame) {
+static int SeekUnguarded(trelmo_engine* handle, uint64_t frame) {
     if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
-    if (!trelmo::lib::Ready(handle)) return TRELMO_ERROR_NO_SONG;
+    if (!trelmo::lib::Ready(handle)) return Fail(handle, TRELMO_ERROR_NO_SONG, "cannot seek: no song is loaded");
     frame = std::min(frame, trelmo::lib::TotalFrames(*handle));
-    if (frame > trelmo::lib::SeekLimit(*handle)) return TRELMO_ERROR_ARGUMENT;
+    if (frame > trelmo::lib::SeekLimit(*handle)) {
+        return Fail(handle, TRELMO_ERROR_ARGUMENT, "cannot seek to frame %llu: further than a seek may go",
+                    static_cast<unsigned long long>(frame));
+    }
     // Back within what the loop count itself plays, a floor left by a change of it is no longer needed.
     if (handle->passFrames != 0 && frame / handle->passFrames < static_cast<uint64_t>(handle->loops)) handle->minimumPasses = 0;
     Playhead& head = handle->playhead;
@@ -163,11 +196,18 @@ int trelmo_seek(trelmo_engine* handle, uint64_t frame) {
 }
 
 int trelmo_set_loops(trelmo_engine* handle, int loops) {
-    if (handle == nullptr || loops < 0) return TRELMO_ERROR_ARGUMENT;
+    if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
+    if (loops < 0) return Fail(handle, TRELMO_ERROR_ARGUMENT, "loops must be 0 (for ever) or more, not %d", loops);
     // Setting the count it already has changes nothing, not even a floor left by an earlier change.
     if (loops == handle->loops) return TRELMO_OK;
     handle->loops = loops;
     trelmo::lib::LoopsChanged(*handle);
+    return TRELMO_OK;
+}
+
+int trelmo_get_loops(const trelmo_engine* handle, int* value) {
+    if (handle == nullptr || value == nullptr) return TRELMO_ERROR_ARGUMENT;
+    *value = handle->loops;
     return TRELMO_OK;
 }
 
@@ -177,9 +217,36 @@ int trelmo_set_fade(trelmo_engine* handle, uint32_t milliseconds) {
     return TRELMO_OK;
 }
 
+int trelmo_get_fade(const trelmo_engine* handle, uint32_t* value) {
+    if (handle == nullptr || value == nullptr) return TRELMO_ERROR_ARGUMENT;
+    *value = handle->fadeMilliseconds;
+    return TRELMO_OK;
+}
+
 int trelmo_set_stereo_separation(trelmo_engine* handle, int percent) {
-    if (handle == nullptr || percent < 0 || percent > 100) return TRELMO_ERROR_ARGUMENT;
+    if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
+    if (percent < 0 || percent > 100)
+        return Fail(handle, TRELMO_ERROR_ARGUMENT, "stereo separation must be 0 to 100 percent, not %d", percent);
     handle->engine.mixOptions.separation = percent;
+    return TRELMO_OK;
+}
+
+int trelmo_get_stereo_separation(const trelmo_engine* handle, int* value) {
+    if (handle == nullptr || value == nullptr) return TRELMO_ERROR_ARGUMENT;
+    *value = handle->engine.mixOptions.separation;
+    return TRELMO_OK;
+}
+
+int trelmo_set_current_folder_bank(trelmo_engine* handle, int enabled) {
+    if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
+    if (enabled != 0 && enabled != 1) return Fail(handle, TRELMO_ERROR_ARGUMENT, "the current-folder bank is 0 or 1, not %d", enabled);
+    handle->currentFolderBank = enabled == 1;
+    return TRELMO_OK;
+}
+
+int trelmo_get_current_folder_bank(const trelmo_engine* handle, int* value) {
+    if (handle == nullptr || value == nullptr) return TRELMO_ERROR_ARGUMENT;
+    *value = handle->currentFolderBank ? 1 : 0;
     return TRELMO_OK;
 }
 

@@ -3,7 +3,9 @@
 // as often as it likes never changes a sample, and the mixer does no work for it.
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
+#include "lib/barrier.h"
 #include "lib/handle.h"
 #include "song/ntg_song.h"
 #include "song/soundsmith_song.h"
@@ -110,13 +112,16 @@ int VoicePeak(const Voice& voice) {
 
 }  // namespace trelmo::lib
 
+using trelmo::lib::Fail;
 using trelmo::lib::HasSong;
 
 extern "C" {
 
 int trelmo_get_place(trelmo_engine* handle, trelmo_place* place) {
-    if (place == nullptr) return TRELMO_ERROR_ARGUMENT;
-    if (!HasSong(handle)) return TRELMO_ERROR_NO_SONG;
+    if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
+    if (!trelmo::lib::RecordFits(place, sizeof(trelmo_place)))
+        return Fail(handle, TRELMO_ERROR_ARGUMENT, "the place record is missing or smaller than its 1.0 size");
+    if (!HasSong(handle)) return Fail(handle, TRELMO_ERROR_NO_SONG, "no song is loaded");
     const trelmo::PlayerState& player = handle->engine.Player;
     // The sequencer keeps the row it reads next; the row heard is the one read before it.
     int position = player.orderPosition;
@@ -126,25 +131,32 @@ int trelmo_get_place(trelmo_engine* handle, trelmo_place* place) {
         position = started ? position - 1 : 0;
         row = started ? trelmo::lib::LastRow(*handle, trelmo::lib::OrderPattern(handle->engine, position)) : 0;
     }
-    place->position = position;
-    place->pattern = trelmo::lib::OrderPattern(handle->engine, position);
-    place->row = row;
-    place->tick = handle->engine.SongKind == trelmo::SoundSmithSong ? std::max<int>(player.tickCounter, 0) : 0;
+    trelmo_place here{};
+    here.position = position;
+    here.pattern = trelmo::lib::OrderPattern(handle->engine, position);
+    here.row = row;
+    here.tick = handle->engine.SongKind == trelmo::SoundSmithSong ? std::max<int>(player.tickCounter, 0) : 0;
+    trelmo::lib::CopyRecord(place, here);
     return TRELMO_OK;
 }
 
 int trelmo_order_pattern(trelmo_engine* handle, int position) {
-    if (!HasSong(handle) || position < 0 || position >= handle->description.info.positions) return -1;
+    if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
+    if (!HasSong(handle)) return Fail(handle, TRELMO_ERROR_NO_SONG, "no song is loaded");
+    if (position < 0 || position >= handle->description.info.positions)
+        return Fail(handle, TRELMO_ERROR_ARGUMENT, "no order-list position %d: the song has %d", position,
+                    handle->description.info.positions);
     return trelmo::lib::OrderPattern(handle->engine, position);
 }
 
 int trelmo_order_position_frame(trelmo_engine* handle, int position, uint64_t* frame) {
-    if (frame == nullptr) return TRELMO_ERROR_ARGUMENT;
-    if (!HasSong(handle)) return TRELMO_ERROR_NO_SONG;
+    if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
+    if (frame == nullptr) return Fail(handle, TRELMO_ERROR_ARGUMENT, "no place for the frame given");
+    if (!HasSong(handle)) return Fail(handle, TRELMO_ERROR_NO_SONG, "no song is loaded");
     const std::vector<uint64_t>& starts = handle->description.positionStarts;
     if (position < 0 || static_cast<size_t>(position) >= starts.size() ||
         starts[static_cast<size_t>(position)] == trelmo::lib::NotReached) {
-        return TRELMO_ERROR_ARGUMENT;
+        return Fail(handle, TRELMO_ERROR_ARGUMENT, "order-list position %d is never played", position);
     }
     // Every pass takes the same frames: the pass being played is the one that holds the playhead
     // (the last one once the song has ended). A song that never ends has only its first.
@@ -159,20 +171,32 @@ int trelmo_order_position_frame(trelmo_engine* handle, int position, uint64_t* f
     return TRELMO_OK;
 }
 
-int trelmo_pattern_cells(trelmo_engine* handle, int pattern, trelmo_cell* cells, size_t capacity) {
-    if (!HasSong(handle)) return TRELMO_ERROR_NO_SONG;
+int trelmo_pattern_cells(trelmo_engine* handle, int pattern, trelmo_cell* cells, size_t capacity,
+                         size_t cell_size) {
+    if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
+    if (cells == nullptr || cell_size < sizeof(trelmo_cell))
+        return Fail(handle, TRELMO_ERROR_ARGUMENT, "the cells are missing or smaller than their 1.0 size");
+    if (!HasSong(handle)) return Fail(handle, TRELMO_ERROR_NO_SONG, "no song is loaded");
     const int tracks = trelmo::lib::ViewTracks(*handle);
     const int count = trelmo::lib::Rows * tracks;
-    if (cells == nullptr || pattern < 0 || pattern > 0xFFFF || capacity < static_cast<size_t>(count))
-        return TRELMO_ERROR_ARGUMENT;
+    if (pattern < 0 || pattern > 0xFFFF) return Fail(handle, TRELMO_ERROR_ARGUMENT, "no pattern %d", pattern);
+    if (capacity < static_cast<size_t>(count))
+        return Fail(handle, TRELMO_ERROR_ARGUMENT, "room for %zu cells; the pattern has %d", capacity, count);
+    // A caller's cell may be larger (a later version's): step by its size, fill the members known.
+    auto* at = reinterpret_cast<unsigned char*>(cells);
     for (int row = 0; row < trelmo::lib::Rows; ++row) {
-        for (int track = 0; track < tracks; ++track) *cells++ = trelmo::lib::CellAt(*handle, pattern, row, track);
+        for (int track = 0; track < tracks; ++track, at += cell_size) {
+            const trelmo_cell cell = trelmo::lib::CellAt(*handle, pattern, row, track);
+            std::memcpy(at, &cell, sizeof cell);
+        }
     }
     return count;
 }
 
 int trelmo_track_levels(trelmo_engine* handle, int* levels, int count) {
-    if (handle == nullptr || levels == nullptr || count < 0 || count > TRELMO_MAX_TRACKS) return TRELMO_ERROR_ARGUMENT;
+    if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
+    if (levels == nullptr || count < 0 || count > TRELMO_MAX_TRACKS)
+        return Fail(handle, TRELMO_ERROR_ARGUMENT, "levels are for 0 to %d tracks, not %d", TRELMO_MAX_TRACKS, count);
     const trelmo::Engine& engine = handle->engine;
     const bool playing = HasSong(handle) && !handle->playhead.finished;
     for (int track = 0; track < count; ++track) {
@@ -180,7 +204,7 @@ int trelmo_track_levels(trelmo_engine* handle, int* levels, int count) {
         const bool muted = ((engine.mixOptions.mutedVoices >> track) & 1u) != 0;
         levels[track] = playing && !muted ? voice.volume * trelmo::lib::VoicePeak(voice) : 0;
     }
-    return TRELMO_OK;
+    return HasSong(handle) ? TRELMO_OK : Fail(handle, TRELMO_ERROR_NO_SONG, "no song is loaded");
 }
 
 }  // extern "C"

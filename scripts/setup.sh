@@ -22,6 +22,8 @@ packages=(
   sox bash-completion
   # zip and gzip files are read through libarchive; nulib2 makes and checks the NuFX test archives.
   libarchive-dev nulib2
+  # the ABI check (abidw, abidiff) and the format check
+  abigail-tools clang-format
 )
 # The browser test's driver comes from npm; Debian's Node and npm serve when no other Node is present.
 command -v npm >/dev/null || packages+=(nodejs npm)

@@ -62,8 +62,9 @@ void LoadSong(Engine& engine) {
 void LoadSongFrom(Engine& engine, FileBlock file, const SongFiles& files) {
     ReleaseSong(engine);
     if (!file.ok) return;
-    engine.files = files;
+    // The engine owns the block first, so that it goes with the song even if what follows throws.
     engine.SongBlock = ViewOf(file);
+    engine.files = files;
     engine.SongKind = DetectSongKind(engine.SongBlock.data, engine.SongBlock.size);
     if (engine.SongKind == NoSong) {
         ReleaseSongBlock(engine);

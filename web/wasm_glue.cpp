@@ -87,30 +87,43 @@ GLUE_EXPORT const char* web_asked_name(int index) {
 GLUE_EXPORT double web_max_song_bytes() { return TRELMO_MAX_SONG_BYTES; }
 GLUE_EXPORT double web_max_companion_bytes() { return TRELMO_MAX_COMPANION_BYTES; }
 
-// The song's description in slots; returns the number of slots, 0 without a song.
+// The song's description in slots; returns the number of slots, 0 without a song. The texts are
+// the library's UTF-8 metadata.
 GLUE_EXPORT int web_info(trelmo_engine* engine, int32_t* out) {
-    const trelmo_song_info* info = trelmo_song_info_get(engine);
-    if (info == nullptr) return 0;
-    const int32_t slots[] = {info->kind,         Pointer(info->kind_name), Pointer(info->form),
-                             info->patterns,     info->positions,          info->speed,
-                             info->tempo_word,   info->tempo,              info->tracks,
-                             Pointer(info->bank_file), info->bank_used,    info->bank_in_current_folder,
-                             info->instrument_count, info->missing_count,  Pointer(info->looked_for),
-                             info->ends};
+    trelmo_song_info info;
+    TRELMO_INIT_RECORD(info);
+    if (trelmo_get_song_info(engine, &info) != TRELMO_OK) return 0;
+    const int32_t slots[] = {info.kind,
+                             Pointer(trelmo_get_metadata(engine, "type_long")),
+                             Pointer(trelmo_get_metadata(engine, "form")),
+                             info.patterns,
+                             info.positions,
+                             info.speed,
+                             info.tempo_word,
+                             info.tempo,
+                             info.tracks,
+                             Pointer(trelmo_get_metadata(engine, "bank")),
+                             info.bank_used,
+                             info.bank_in_current_folder,
+                             info.instrument_count,
+                             info.missing_count,
+                             Pointer(trelmo_get_metadata(engine, "looked_for")),
+                             info.ends};
     std::memcpy(out, slots, sizeof slots);
     return static_cast<int>(sizeof slots / sizeof slots[0]);
 }
 
 GLUE_EXPORT double web_pass_frames(trelmo_engine* engine) {
-    const trelmo_song_info* info = trelmo_song_info_get(engine);
-    return info == nullptr ? 0.0 : static_cast<double>(info->frames);
+    trelmo_song_info info;
+    TRELMO_INIT_RECORD(info);
+    return trelmo_get_song_info(engine, &info) != TRELMO_OK ? 0.0 : static_cast<double>(info.frames);
 }
 
 // One instrument in slots; returns the number of slots, 0 when index is out of range.
 GLUE_EXPORT int web_instrument(trelmo_engine* engine, int index, int32_t* out) {
-    const trelmo_song_info* info = trelmo_song_info_get(engine);
-    if (info == nullptr || index < 0 || index >= info->instrument_count) return 0;
-    const trelmo_instrument& instrument = info->instruments[index];
+    trelmo_instrument instrument;
+    TRELMO_INIT_RECORD(instrument);
+    if (trelmo_get_instrument(engine, index, &instrument) != TRELMO_OK) return 0;
     const int32_t slots[] = {instrument.number,
                              Pointer(instrument.name),
                              instrument.source,

@@ -114,7 +114,7 @@ TEST(BadInput, CommandLineMistakesAreUsageErrors) {
     EXPECT_EQ(RunTrelmo({"--help"}).status, 0);
     const TrelmoRun version = RunTrelmo({"--version"});
     EXPECT_EQ(version.status, 0);
-    EXPECT_TRUE(Contains(version.out, "trelmo 0.99")) << version.out;
+    EXPECT_TRUE(Contains(version.out, "trelmo 1.0.0 (libtrelmo 1.0.0)")) << version.out;
     const TrelmoRun about = RunTrelmo({"about"});
     EXPECT_EQ(about.status, 0);
     EXPECT_TRUE(Contains(about.out, "Plays Apple IIgs SoundSmith/MegaTracker and NoiseTracker GS 1.x songs.\n"));

@@ -148,11 +148,13 @@ TEST(Engines, SongsFromMemoryFindTheirFilesThroughTheCaller) {
     files.bank.clear();
     files.asked.clear();
     ASSERT_EQ(trelmo_load_memory(engine.e, song.data(), song.size(), "ECHO.MTP", ProvideBank, &files), TRELMO_OK);
-    const trelmo_song_info* info = trelmo_song_info_get(engine.e);
-    ASSERT_NE(info, nullptr);
-    EXPECT_EQ(info->missing_count, 9);
-    EXPECT_EQ(info->bank_used, 0);
-    EXPECT_NE(std::string(info->looked_for).find("ECHO.W, ECHO.DOC, ECHO.D, DOC.DATA, KILLERKICK"), std::string::npos);
+    trelmo_song_info info;
+    TRELMO_INIT_RECORD(info);
+    ASSERT_EQ(trelmo_get_song_info(engine.e, &info), TRELMO_OK);
+    EXPECT_EQ(info.missing_count, 9);
+    EXPECT_EQ(info.bank_used, 0);
+    EXPECT_NE(std::string(trelmo_get_metadata(engine.e, "looked_for")).find("ECHO.W, ECHO.DOC, ECHO.D, DOC.DATA, KILLERKICK"),
+              std::string::npos);
     // The bank's names, the instruments' own, then the second look's ECHO.WAVE, WAVE and WAVEBANK.
     EXPECT_EQ(files.asked.size(), 4u + 9u + 3u);
     EXPECT_EQ(trelmo_length_frames(engine.e), 6635520u);
@@ -162,14 +164,15 @@ TEST(Engines, SongsFromMemoryFindTheirFilesThroughTheCaller) {
     files.bank = ReadFile(EchoBank);
     files.bank.resize(TRELMO_MAX_COMPANION_BYTES + 1);
     ASSERT_EQ(trelmo_load_memory(engine.e, song.data(), song.size(), "ECHO.MTP", ProvideBank, &files), TRELMO_OK);
-    EXPECT_EQ(trelmo_song_info_get(engine.e)->missing_count, 9);
+    ASSERT_EQ(trelmo_get_song_info(engine.e, &info), TRELMO_OK);
+    EXPECT_EQ(info.missing_count, 9);
     std::vector<uint8_t> huge = song;
     huge.resize(TRELMO_MAX_SONG_BYTES + 1);
     EXPECT_EQ(trelmo_load_memory(engine.e, huge.data(), huge.size(), "ECHO.MTP", nullptr, nullptr), TRELMO_ERROR_TOO_LARGE);
-    EXPECT_EQ(trelmo_song_info_get(engine.e), nullptr);
+    EXPECT_EQ(trelmo_get_song_info(engine.e, &info), TRELMO_ERROR_NO_SONG);
 
     EXPECT_EQ(trelmo_load_memory(engine.e, "nonsense", 8, "X.MTP", nullptr, nullptr), TRELMO_ERROR_NOT_A_SONG);
-    EXPECT_EQ(trelmo_song_info_get(engine.e), nullptr);
+    EXPECT_EQ(trelmo_get_song_info(engine.e, &info), TRELMO_ERROR_NO_SONG);
     int16_t frame[2];
     EXPECT_EQ(trelmo_render(engine.e, frame, 1), 0u);
 }
@@ -224,8 +227,12 @@ TEST(Engines, CallbacksDuringALoadSeeNoSong) {
     trelmo_set_message_callback(engine.e, [](void* user, const char*) {
         auto* e = static_cast<trelmo_engine*>(user);
         trelmo_place place;
+        TRELMO_INIT_RECORD(place);
+        trelmo_song_info info;
+        TRELMO_INIT_RECORD(info);
         int16_t frame[2];
-        seen.push_back(trelmo_song_info_get(e) == nullptr && trelmo_length_frames(e) == 0 && trelmo_render(e, frame, 1) == 0 &&
+        seen.push_back(trelmo_get_song_info(e, &info) == TRELMO_ERROR_NO_SONG && trelmo_get_metadata(e, "type")[0] == '\0' &&
+                       trelmo_length_frames(e) == 0 && trelmo_render(e, frame, 1) == 0 &&
                        trelmo_get_place(e, &place) == TRELMO_ERROR_NO_SONG && trelmo_load_file(e, Demo.c_str()) == TRELMO_ERROR_ARGUMENT);
         trelmo_unload(e);
     }, engine.e);

@@ -51,10 +51,14 @@ Played Play(const std::string& path, const char* bank = nullptr, const char* fol
     trelmo_set_bank_file(engine, bank);
     trelmo_set_instruments_folder(engine, folder);
     played.status = trelmo_load_file(engine, path.c_str());
-    if (const trelmo_song_info* info = trelmo_song_info_get(engine)) {
-        played.info = *info;  // numbers only: its strings go with the engine
-        played.lookedFor = info->looked_for;
-        played.instruments.assign(info->instruments, info->instruments + info->instrument_count);
+    TRELMO_INIT_RECORD(played.info);
+    if (trelmo_get_song_info(engine, &played.info) == TRELMO_OK) {
+        played.lookedFor = trelmo_get_metadata(engine, "looked_for");
+        for (int i = 0; i < played.info.instrument_count; ++i) {
+            trelmo_instrument in;  // numbers only: its strings go with the engine
+            TRELMO_INIT_RECORD(in);
+            if (trelmo_get_instrument(engine, i, &in) == TRELMO_OK) played.instruments.push_back(in);
+        }
         played.pcm.resize(2 * 44100);
         played.pcm.resize(2 * trelmo_render(engine, played.pcm.data(), 44100));
     }

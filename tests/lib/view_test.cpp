@@ -54,7 +54,8 @@ TEST_F(View, PlaceFollowsTheRowsThroughABreakToTheEnd) {
     std::vector<std::pair<int, int>> rows;
     std::set<int> ticks;
     int16_t frames[2 * 64];
-    trelmo_place place{};
+    trelmo_place place;
+    TRELMO_INIT_RECORD(place);
     do {
         ASSERT_EQ(trelmo_get_place(engine, &place), TRELMO_OK);
         ASSERT_EQ(place.pattern, place.position == 0 ? 1 : 0);
@@ -71,17 +72,21 @@ TEST_F(View, PlaceFollowsTheRowsThroughABreakToTheEnd) {
     EXPECT_EQ(ticks, (std::set<int>{0, 1}));
     EXPECT_EQ(trelmo_order_pattern(engine, 0), 1);
     EXPECT_EQ(trelmo_order_pattern(engine, 1), 0);
-    EXPECT_EQ(trelmo_order_pattern(engine, 2), -1);
+    EXPECT_EQ(trelmo_order_pattern(engine, 2), TRELMO_ERROR_ARGUMENT);
 }
 
 TEST_F(View, EachPositionStartsWhereThePlaceFirstShowsItInEveryPass) {
     LoadBreakSong();
     ASSERT_EQ(trelmo_set_loops(engine, 2), TRELMO_OK);
-    const uint64_t pass = trelmo_song_info_get(engine)->frames;
+    trelmo_song_info info;
+    TRELMO_INIT_RECORD(info);
+    ASSERT_EQ(trelmo_get_song_info(engine, &info), TRELMO_OK);
+    const uint64_t pass = info.frames;
     // Frame by frame: where the place turns to each position, and what the jump answers meanwhile.
     std::vector<uint64_t> seen, answered;
     int16_t frame[2];
-    trelmo_place place{};
+    trelmo_place place;
+    TRELMO_INIT_RECORD(place);
     for (uint64_t at = 0; trelmo_render(engine, frame, 1) == 1; ++at) {
         ASSERT_EQ(trelmo_get_place(engine, &place), TRELMO_OK);
         if (seen.size() == 2 * (at / pass) + static_cast<uint64_t>(place.position)) {
@@ -113,8 +118,8 @@ TEST_F(View, EachPositionStartsWhereThePlaceFirstShowsItInEveryPass) {
 TEST_F(View, CellsOfBothKindsInOneForm) {
     LoadBreakSong();
     std::vector<trelmo_cell> cells(TRELMO_PATTERN_ROWS * TRELMO_MAX_TRACKS);
-    EXPECT_LT(trelmo_pattern_cells(engine, 1, cells.data(), cells.size() - 1), 0);
-    ASSERT_EQ(trelmo_pattern_cells(engine, 1, cells.data(), cells.size()), 64 * 14);
+    EXPECT_LT(trelmo_pattern_cells(engine, 1, cells.data(), cells.size() - 1, sizeof(trelmo_cell)), 0);
+    ASSERT_EQ(trelmo_pattern_cells(engine, 1, cells.data(), cells.size(), sizeof(trelmo_cell)), 64 * 14);
     const auto at = [&](int row, int track, int tracks) { return cells[static_cast<size_t>(row * tracks + track)]; };
     const auto same = [](trelmo_cell a, trelmo_cell b) {
         return a.note == b.note && a.instrument == b.instrument && a.effect == b.effect && a.parameter == b.parameter;
@@ -131,12 +136,12 @@ TEST_F(View, CellsOfBothKindsInOneForm) {
     ntg.Row(0, 1, "--- 82 7D");
     const std::vector<uint8_t> bytes = BuildNtgSong(ntg);
     ASSERT_EQ(trelmo_load_memory(engine, bytes.data(), bytes.size(), "TUNE.NTG", nullptr, nullptr), TRELMO_OK);
-    ASSERT_EQ(trelmo_pattern_cells(engine, 0, cells.data(), cells.size()), 64 * 3);
+    ASSERT_EQ(trelmo_pattern_cells(engine, 0, cells.data(), cells.size(), sizeof(trelmo_cell)), 64 * 3);
     EXPECT_TRUE(same(at(0, 0, 3), {NoteByte("C-4"), 1, 1, 0x20}));
     EXPECT_TRUE(same(at(0, 1, 3), {TRELMO_NOTE_BREAK, 0, 0, 0}));
     EXPECT_TRUE(same(at(0, 2, 3), {TRELMO_NOTE_STOP, 0, 0, 0}));
     EXPECT_TRUE(same(at(1, 0, 3), {0, 2, 2, 0x7D}));
-    EXPECT_EQ(trelmo_pattern_cells(engine, 9, cells.data(), cells.size()), 64 * 3) << "beyond the data: empty cells";
+    EXPECT_EQ(trelmo_pattern_cells(engine, 9, cells.data(), cells.size(), sizeof(trelmo_cell)), 64 * 3) << "beyond the data: empty cells";
     EXPECT_TRUE(same(at(0, 0, 3), {0, 0, 0, 0}));
 }
 

@@ -18,6 +18,9 @@ const INSTRUMENT_SLOTS = ['number', 'name', 'source', 'file', 'length', 'loopSta
   'volume'];
 const INSTRUMENT_STRINGS = new Set(['name', 'file']);
 
+// sizeof(trelmo_place) in the 32-bit module: its size member and four ints.
+const PLACE_SIZE = 20;
+
 // The largest render asked of the engine at once; the scratch buffer is allocated once for it.
 const CHUNK_FRAMES = 4096;
 
@@ -66,11 +69,20 @@ export class Engine {
     }
   }
 
+  // The library's texts are UTF-8 (names decoded once, in the library); decoded here by hand, since
+  // the worklet has no TextDecoder.
   string(ptr) {
     if (!ptr) return '';
     const bytes = new Uint8Array(this.x.memory.buffer);
     let text = '';
-    for (let i = ptr; bytes[i] !== 0; i++) text += String.fromCharCode(bytes[i]);
+    for (let i = ptr; bytes[i] !== 0;) {
+      const b = bytes[i];
+      const n = b < 0x80 ? 1 : b >= 0xf0 ? 4 : b >= 0xe0 ? 3 : b >= 0xc0 ? 2 : 1;
+      let code = n === 1 ? b : b & (0x7f >> n);
+      for (let k = 1; k < n; k++) code = (code << 6) | (bytes[i + k] & 0x3f);
+      text += String.fromCodePoint(code);
+      i += n;
+    }
     return text;
   }
 
@@ -246,13 +258,14 @@ export class Engine {
 
   // {position, pattern, row, tick}, into out when given.
   place(out = {}) {
-    if (this.x.trelmo_get_place(this.handle, this.slotsPtr) !== 0) return null;
     this.views();
     const s = this.slots;
-    out.position = s[0];
-    out.pattern = s[1];
-    out.row = s[2];
-    out.tick = s[3];
+    s[0] = PLACE_SIZE; // the record's size member, set by the caller
+    if (this.x.trelmo_get_place(this.handle, this.slotsPtr) !== 0) return null;
+    out.position = s[1];
+    out.pattern = s[2];
+    out.row = s[3];
+    out.tick = s[4];
     return out;
   }
 
@@ -264,7 +277,7 @@ export class Engine {
 
   // A pattern's cells: rows of {note, instrument, effect, parameter}, one per track.
   patternCells(pattern) {
-    const n = this.x.trelmo_pattern_cells(this.handle, pattern, this.cellsPtr, PATTERN_ROWS * MAX_TRACKS);
+    const n = this.x.trelmo_pattern_cells(this.handle, pattern, this.cellsPtr, PATTERN_ROWS * MAX_TRACKS, 16);
     if (n <= 0) return [];
     const s = this.i32(this.cellsPtr, n * 4);
     const tracks = n / PATTERN_ROWS;
