@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "audacious/container_songs.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Songs inside disk images and archives, given to Audacious as subtunes: "GAME.2MG?3" is the third
 // song listed in GAME.2MG, so that an image opens as one playlist entry per song.
 #pragma once

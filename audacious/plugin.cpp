@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The plug-in record Audacious loads: which files are Trelmo's, what the playlist shows for them,
 // and playback.
 #include <libaudcore/drct.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Whether Audacious is quitting: it waits for every tag reader before it lets plug-ins go, so a
 // read from a slow stream must notice by itself that it is no longer wanted.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The plug-in's settings: what Audacious shows on the plug-in's settings page and what every
 // engine the plug-in creates is set to.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "audacious/song_source.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Getting a song that Audacious names by URI into an engine, with its wave bank and ASIF
 // instrument files from the same folder.
 #pragma once

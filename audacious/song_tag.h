@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What Audacious's playlist shows for a song: its title, length, format and instruments.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Songs in containers through the C API: listing the songs of the 800K image and of a 32 MB volume
 // (the bytes handed over from memory, copied by the call as a caller's would be), and rendering the
 // image's song whole against the same song as loose files, each from its file on disk.

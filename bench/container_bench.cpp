@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Finding the songs of a disk image: the image's bytes (already in memory, as a caller that read the
 // file hands them over) taken over, the volume opened and listed, then (as songs are known by their
 // first bytes) every file read whole into one reused vector and its kind tested. On the real 800K

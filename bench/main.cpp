@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The benchmark program. Besides the benchmarks it has one job of its own, used to measure memory:
 //   trelmo_bench --render-child SONG   renders SONG through the plug-in, prints its peak memory, exits
 //   trelmo_bench --idle-child          loads the plug-in, prints its peak memory, exits (the baseline)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # What real-time playback costs: plays songs with `trelmo play` into a private PulseAudio server's
 # null sink (which takes audio at the real rate, no sound card needed) and reports trelmo's
 # user + system CPU seconds per second of audio, and its peak memory. Also renders each song with

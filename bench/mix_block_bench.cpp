@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // MixBlock throughput in voice-frames per second: every voice busy, and the voices as real and
 // generated songs leave them tick after tick. The frame-by-frame reference mixer runs beside it.
 #include <benchmark/benchmark.h>

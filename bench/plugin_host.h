@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A minimal player for the benchmarks: loads the plug-in library as the player does and renders
 // songs through its interface into an output module that accepts everything at once.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What playing costs through the plug-in: plays a song into an output that drains in real time, as a
 // sound card does, and prints the process's CPU time per second of playing.
 //   trelmo_plugin_playback SONG SECONDS [BUFFER_MS]   (the buffer defaults to 2000 ms, what the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Whole songs: sequencer ticks without mixing, offline renders through the library's C API and
 // through the plug-in's interface in times real time, and the peak memory of a render process.
 #include <benchmark/benchmark.h>

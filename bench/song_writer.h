@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Writes SoundSmith songs with their wave banks for the benchmarks: music of a chosen density and
 // length, so that speed can be measured on more than the one real song at hand.
 #pragma once

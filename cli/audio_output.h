@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Playback through the sound card with PortAudio. Frames go into a ring buffer that PortAudio's
 // callback drains; the callback takes no lock and allocates nothing.
 #pragma once

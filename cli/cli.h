@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What the parts of the trelmo command share: exit statuses, messages and the commands themselves.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "cli/file_output.h"
 
 #include <fcntl.h>

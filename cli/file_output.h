@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Sound files written with libsndfile: WAV, FLAC, Ogg Vorbis or headerless raw PCM, 44100 Hz stereo.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // trelmo info: what each song is, in words or as JSON.
 #include <unistd.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // One song loaded into an engine of its own, for one command: the C library as the commands use it.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // trelmo: plays, renders and describes Apple IIgs SoundSmith/MegaTracker and NoiseTracker GS songs
 // with libtrelmo, the engine the Winamp plug-in plays with.
 #include <CLI/CLI.hpp>

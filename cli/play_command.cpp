@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // trelmo play: songs through the sound card, one after another, with keys to pause, seek, mute
 // tracks, skip and quit.
 #include <unistd.h>

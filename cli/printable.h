@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Names and paths made safe to show. A song names its instruments with any bytes it likes and file
 // names can hold any byte but '/', so neither may reach a terminal or a log line as it is: an
 // escape sequence could clear the screen, set the window title or move the cursor, and a line

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Putting a finished output file in place under its real name.
 //
 // A render must never leave a truncated file under the real name, and never replace what the user

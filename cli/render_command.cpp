@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // trelmo render: songs to sound files (or standard output), as fast as the machine allows, several
 // songs at once on engines of their own; each song's messages are printed together, in the order the
 // songs were named.

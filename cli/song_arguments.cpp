@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The songs a command works on, and the built-in demo song when it is given none.
 #include <strings.h>
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "cli/song_tags.h"
 
 #include "cli/printable.h"

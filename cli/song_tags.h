@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The tags a rendered file carries: the formats store no title, so it comes from the file name; the
 // comment names the kind of song, its instruments and the program that rendered it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What the listener chooses about how a song sounds and which stretch of it is heard: passes through
 // the order list, fade-out, stereo width, muted tracks, start and end. Parsed from the command line
 // and handed to each song's engine.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The terminal: single keys without Enter, status lines that redraw in place, and Ctrl-C.
 #pragma once
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Cross-compiles for 32-bit Windows with Debian's MinGW-w64 (package g++-mingw-w64-i686). This is the
 # build of in_trelmo.dll that the player itself loads.
 #   cmake -S . -B build-win32 -G Ninja -DTRELMO_PLUGIN_ONLY=ON \

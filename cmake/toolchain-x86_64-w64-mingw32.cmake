@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Cross-compiles for 64-bit Windows with Debian's MinGW-w64 (package g++-mingw-w64-x86-64). This is the
 # build that runs under wine64 on machines whose kernel runs no 32-bit programs; the player
 # itself loads the 32-bit build.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "containers/binary_ii.h"
 
 #include <algorithm>

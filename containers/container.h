@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What every container reader gives: the files that a disk image or an archive holds, listed
 // cheaply, then read one at a time. Every reader parses its bytes through
 // instruments/block_reader.h, never reads outside them, never loops on a damaged structure, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Disk images opened as the ProDOS volume they hold, told apart by their bytes, never by their
 // name: 2IMG (.2mg, .2img), DiskCopy 4.2 (.dc, .dc42, .image), and raw images (.po, .hdv, .img,
 // .dsk, .do), whose 140 KB ones may be in either sector order.

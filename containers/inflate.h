@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Deflate (RFC 1951) decompression, for zip entries where libarchive is not linked (the page).
 #pragma once
 

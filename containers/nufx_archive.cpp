@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "containers/nufx_archive.h"
 
 #include <algorithm>

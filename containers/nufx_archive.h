@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // NuFX archives, as ShrinkIt writes them (.shk, .sdk, and .bxy: the same behind a Binary II
 // header). Each record is listed by its pathname with its ProDOS file type and aux type; its data
 // fork is read stored, or unpacked from LZW/1 or LZW/2. A disk-image record is listed as a volume

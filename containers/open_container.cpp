@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Opening a container by its bytes and flattening what it nests.
 #include "containers/open_container.h"
 

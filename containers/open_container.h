@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Any container's bytes opened by what they hold, never by their name, with nesting flattened as it
 // is found (a zip holding a 2IMG or a ShrinkIt archive, a NuFX disk record holding a ProDOS volume,
 // gzip around anything): one list of files, each named by the chain of its inner paths. Each file

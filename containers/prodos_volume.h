@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A ProDOS volume given as its 512-byte blocks in ProDOS order: the files of the volume directory
 // and of every folder under it, listed as "VOLUME/FOLDER/FILE" with the GS/OS lower-case flags
 // applied, each readable whole (the data fork of an extended file; a block pointer of zero is a

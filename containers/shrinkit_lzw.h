@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // ShrinkIt's two compressions of a NuFX thread: the data is cut into 4 KB chunks, each first
 // run-length encoded, then LZW-coded with 9- to 12-bit codes. LZW/1 starts a fresh table for
 // every chunk and opens with a CRC of the unpacked data; LZW/2 carries the table from chunk to

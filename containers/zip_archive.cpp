@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "containers/zip_archive.h"
 #include "containers/open_container.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // zip files, and gzip files (around a tar archive or around a single file), read from memory
 // through libarchive. Built only where libarchive is (TRELMO_WITH_LIBARCHIVE): the native
 // programs, never the Winamp plug-in or the web page.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "containers/zip_reader.h"
 
 #include "containers/inflate.h"

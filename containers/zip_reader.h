@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Zip archives read without libarchive (the page's build): the central directory, and entries
 // stored or deflated (containers/inflate.h). Other methods, encryption and zip64 are listed as
 // entries that cannot be read.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 /* Renders a song to raw stereo PCM with libtrelmo, and tells what the song is:
  *     render_song SONG OUTPUT.raw          16-bit signed samples
  *     render_song SONG OUTPUT.raw float    32-bit float samples

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Any bytes as an ASIF instrument file, handed to LoadAsifInstrument as an instrument of a song from
 // memory, then the loaded wave played.
 #include <cstddef>

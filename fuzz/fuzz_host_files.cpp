@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // IsOurFile and GetFileInfo, called through the module record the plug-in exports, on arbitrary paths
 // and contents. The input is a path (up to its first zero byte) followed by a file's contents.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Any bytes as a NuFX archive (bare or behind a Binary II header) and as a Binary II archive, every
 // entry read; then the same bytes straight into both ShrinkIt decompressors, with a length taken
 // from the input.

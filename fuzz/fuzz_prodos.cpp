@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Any bytes as a disk image, then every listed file read: a path is always a clean inner path,
 // a read gives exactly the stated size within the limit, and a refusal always says why.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Any bytes as a song loaded from memory through the library: kind detection, loading (with the
 // instruments a SoundSmith song may name, handed over by the file callback), the description, a
 // first stretch of rendering, and the first ticks of the player's render loop.

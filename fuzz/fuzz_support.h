@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What the fuzz targets share: companion files served from memory, the player's render loop, and a
 // check that stops the run (so libFuzzer keeps the input) when a rule of the player is broken.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Any bytes as a wave bank, handed to LoadWaveBank as the bank of a song from memory, then every
 // loaded wave played.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Any bytes as a zip or gzip file through libarchive, every entry read within a limit.
 #include <cstddef>
 #include <cstdint>

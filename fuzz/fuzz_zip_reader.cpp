@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Any bytes as a zip file through the library's own reader (the page's), every entry read within a
 // limit; and the same bytes as a raw deflate stream, which must stop at the length it is given.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Leak check: 1,000 loads of different songs from memory into one library engine, then 1,000
 // Play/Stop cycles through the exported module, under LeakSanitizer. Memory still held after the last song is
 // released counts as a leak too, even where a pointer to it survives somewhere.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Writes the fuzz targets' hand-made seed inputs with the song writers:
 //   trelmo_make_seeds <fuzz/corpus folder>
 // The real files of the shared corpus are copied beside them by hand; the seeds are committed, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A song's companion files from the folder its URI names, read through GIO: any place GIO reaches
 // (with gvfs: smb://, sftp://, http:// ...), never more than the library takes.
 #pragma once

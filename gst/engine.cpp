@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "gst/engine.h"
 
 #include <trelmo/trelmo.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The one place where the GStreamer plug-in speaks to libtrelmo: an engine with its song, the
 // element's settings in the library's terms, and what the song's tags say.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The plug-in GStreamer loads: the typefinders for both kinds of song and the trelmodec element.
 #include <gst/gst.h>
 

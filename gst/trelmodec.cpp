@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "gst/trelmodec.h"
 
 #include <gst/base/gstadapter.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // trelmodec: takes a whole song from upstream, then plays it as raw audio that seeks to the exact
 // frame.
 #pragma once

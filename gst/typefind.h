@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Recognising songs by their first bytes, so that decodebin and playbin choose trelmodec.
 #pragma once
 

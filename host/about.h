@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The plug-in's About text, which trelmo shows too.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The plug-in's one exported symbol.
 #include "host/plugin.h"
 

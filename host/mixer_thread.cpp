@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The mixer thread: one block per sequencer tick, delivered whenever the host's output has room for it.
 #include "host/mixer_thread.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The mixer thread: renders a block whenever the host's output has room, and reports the song's end.
 #pragma once
 

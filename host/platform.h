@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The few operating-system services the plug-in needs. Windows uses the real Win32 calls; elsewhere
 // stand-ins behave as the plug-in expects of them. Nothing else in host/ knows which side it runs on.
 #pragma once

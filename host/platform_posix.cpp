@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // POSIX stand-ins for the Win32 services the plug-in uses.
 #include <pthread.h>
 #include <sched.h>

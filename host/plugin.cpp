@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The module descriptor the player keeps, and the callbacks it drives playback through.
 #include "host/plugin.h"
 

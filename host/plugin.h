@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The module descriptor and the host callbacks, and the one engine the plug-in plays with.
 #pragma once
 

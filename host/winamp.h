@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The player's input-module and output-module records, laid out as the player defines them.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // ASIF instrument files: one IIgs instrument in an IFF container.
 #pragma once
 

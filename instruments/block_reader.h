@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The one way this project reads song, bank and instrument files: every access is checked against
 // the block, a byte beyond it reads as 0, and a write beyond it is dropped. A damaged or hostile
 // file can therefore never make a loader or sequencer touch memory outside its block.

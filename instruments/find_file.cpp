@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "instruments/find_file.h"
 
 #include <cstdio>

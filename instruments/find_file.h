@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Finding instrument and bank files by the names songs give them, on case-sensitive file systems too.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Where an engine's diagnostics go: the loaders' fixed texts reach whatever the engine's owner
 // chose (the plug-in prints them on standard output; the library hands them to a callback).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "instruments/read_whole_file.h"
 
 #include <cerrno>

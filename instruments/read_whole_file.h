@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Reads a whole file, or its first bytes, into one heap block owned by the caller.
 //
 // Only regular files are read. A FIFO, a device, a socket or a folder could block the reader

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "instruments/song_files.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Where a song's companion files (its wave bank, a shared DOC.DATA, its ASIF instruments) come
 // from: the song's folder on disk, or a caller that hands the bytes over by name.
 #pragma once

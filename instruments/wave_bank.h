@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Wave banks: a copy of the DOC's 64 KB wave memory with a descriptor table per instrument.
 #pragma once
 

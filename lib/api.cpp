@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The C API's entry points for engines and songs: creating, loading, describing.
 #include <cctype>
 #include <cerrno>

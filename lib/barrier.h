@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The exception barrier that every C entry point stands behind, and the engine's last error.
 //
 // The engine inside is C++: its loaders build strings and tables, and running short of memory

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The C API's disk images and archives: opening one, listing its songs, loading a song with the
 // files of its own folder in the container as its companions.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The description of a loaded song: its kind, header facts, where each instrument's samples came
 // from, and the length of one pass through its order list.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What a library handle holds: one engine, the options it plays with, where rendering stands, the
 // description of the loaded song that the C API hands out, and the engine's last error.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "lib/iigs_text.h"
 
 #include <cstdint>

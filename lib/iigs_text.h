@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The one decoding of text stored in songs (instrument names, labels) into UTF-8. Every face of
 // the library (trelmo, the Audacious plug-in, the page) shows names through it, so they agree.
 #pragma once

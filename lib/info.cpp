@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The C API's answers about the loaded song: its facts and instruments in records the caller sizes,
 // and its texts by key.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Pull rendering: the engine renders one tick at a time into its block, and callers take frames
 // from it in whatever amounts they like. Seeking, passes through the order list and the fade-out
 // are worked out here, around the engine, so that with default options nothing differs from the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What a song view reads from an engine: where the song is, its order list, the cells of its
 // patterns and how loud each track is. Everything here only reads the engine, so a view that asks
 // as often as it likes never changes a sample, and the mixer does no work for it.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Checks that every C and C++ file the repository tracks is formatted as .clang-format says, with
 # Debian 12's clang-format (14). Prints each file that differs and fails when any does.
 #   bash scripts/check-format.sh          check

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Installs what Trelmo needs on Debian 12, builds the trelmo command and renders the built-in demo
 # song to demo.wav in the repository's top folder.
 set -euo pipefail

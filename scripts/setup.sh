@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Installs every Debian 12 package that building and testing Trelmo needs. Safe to run again: it installs
 # only what is missing.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Plays songs through the Trelmo plug-in in a real, headless Audacious whose output is the file
 # writer, and checks that the recordings are exactly what `trelmo render` gives (whole songs, one
 # after the other, and from a seek), and that the playlist shows each song's title, exact length,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Fuzz targets in CI: builds them with clang in build-fuzz, runs each over its regression corpus
 # (fuzz/corpus/<target>: seeds and every input that once crashed), fuzzes each for a bounded time,
 # and runs the leak check (1,000 song loads and 1,000 Play/Stop cycles under LeakSanitizer).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Plays songs through the GStreamer plug-in (build/gst/libgsttrelmo.so) in GStreamer's own tools and
 # checks that what comes out is exactly what `trelmo render` gives: through trelmodec directly, picked
 # by typefinding in decodebin and playbin, with its properties set, from a seek in gst-play-1.0, and

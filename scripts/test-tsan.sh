@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Threads under ThreadSanitizer: the plug-in's thread tests (the Play/Stop stress test among them),
 # where the host's thread and the mixer thread share nothing but the atomic run state, and the
 # library's engines rendering different songs on two threads at once.

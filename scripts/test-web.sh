@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # The player page: ESLint over its code, then the page in a real browser (headless Chromium): the
 # page's samples against the native render, sound through the AudioWorklet, songs by link with their
 # companions, the order-list jump, keys, the Media Session, kept settings, a crowded folder, offline.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # The Windows plug-in, end to end: cross-builds in_trelmo.dll for 32- and 64-bit Windows with MinGW-w64,
 # checks the 32-bit DLL the player loads (one undecorated export, system DLLs only, record layouts
 # asserted), then runs the Win32 test host under wine64 on a real SoundSmith song and a NoiseTracker GS

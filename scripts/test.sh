@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Sets everything up on a fresh Debian 12 machine, builds Trelmo and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Builds the player page into build-web/site and serves it on this machine:
 #   scripts/web.sh [PORT]        build, then serve on http://localhost:PORT/ (default 8000)
 #   scripts/web.sh --build-only  build only

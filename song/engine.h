@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // One engine: a synthesizer with the song it plays. Every engine operation works on an instance,
 // and instances share nothing, so any number may play at once, each on one thread at a time.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Note numbers to voice pitches.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The NoiseTracker GS sequencer: one whole row per tick, the song's pace carried by the tick rate
 // alone, and a row trace for diagnosis that stays switched off.
 #include "song/ntg_sequencer.h"

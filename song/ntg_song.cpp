@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Loading a NoiseTracker GS song: its header facts, and its samples converted in place and copied
 // into wave slots. The song file stays in memory; the sequencer reads its patterns from there.
 #include "song/ntg_song.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // NoiseTracker GS song files (.NTG): a 606-byte header, pattern data, instrument records and samples.
 #pragma once
 

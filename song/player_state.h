@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The sequencer's state, shared by both song formats.
 #pragma once
 

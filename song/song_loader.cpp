@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "song/song_loader.h"
 
 #include <cstdlib>

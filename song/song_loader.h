@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Song loading, kind detection and the per-tick dispatch to the loaded song's sequencer.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "song/soundsmith_sequencer.h"
 
 #include "instruments/block_reader.h"

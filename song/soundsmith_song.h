@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // SoundSmith / MegaTracker song files (.MTP): header, instruments, order list and pattern arrays.
 #pragma once
 

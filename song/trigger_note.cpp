@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "song/trigger_note.h"
 
 #include "song/note_table.h"

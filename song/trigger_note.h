@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The note-on sequence both sequencers share.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Renders the voices into one block of 16-bit stereo.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The mixer's free runs on processors with AVX2: eight frames of one voice at once.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Everything one synthesizer holds: its sample memory, its 14 voices, the length of a tick and the
 // scratch its mixer works in. An engine has one; nothing here is shared between engines.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Tempo to block length: one output block is one sequencer tick.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The 14 oscillators that play wave-table samples, in the manner of the DOC's oscillators.
 #pragma once
 

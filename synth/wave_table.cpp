@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "synth/wave_table.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Sample memory: the software counterpart of the DOC chip's sound RAM.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Builds Trelmo's demo song, a NoiseTracker GS file, from the readable description in
 // demo_song.txt, and writes it both as a song file and as a C++ byte array for the trelmo binary.
 //

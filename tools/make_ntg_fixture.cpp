@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Writes the small NoiseTracker GS song of the Windows end-to-end test: four tracks in two
 // instrument groups, looping and one-shot samples (with zero bytes), both output sides, set-volume
 // and set-tempo commands, a "NXT" that ends a pattern early, a "STP" and an order list that repeats

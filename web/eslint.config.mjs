@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // ESLint for the page, its worklet and service worker, and the browser test (npx eslint, from web/).
 import js from '@eslint/js';
 import globals from 'globals';

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What the player page needs around the C API in WebAssembly, where JavaScript can neither hand the
 // library a callback nor read its structures by field name:
 // - the companion files the page has for a song are registered here first, each under the very name

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What the test host needs from the system it runs on: loading the plug-in, a window that receives the
 // plug-in's messages, message boxes, a helper thread and a clock. Win32 on Windows (Wine included);
 // on Linux the same host logic loads in_trelmo.so and gives it the HostWindow record instead.

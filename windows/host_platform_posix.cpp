@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The test host's Linux side: the same host logic loads in_trelmo.so, whose window handle points at a
 // HostWindow record instead of a real window. Its render is the reference for the Windows builds.
 #include <dlfcn.h>

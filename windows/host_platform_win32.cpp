@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The test host's Win32 side: LoadLibraryA, a message-only window and its message loop, and message
 // boxes that the host reads and closes by itself.
 #ifndef WIN32_LEAN_AND_MEAN

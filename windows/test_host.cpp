@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A stand-in for the player: loads the plug-in as the player does, asks it about a song, plays the song
 // to its end through an output module of ours that writes the PCM to a file, and checks every call the
 // plug-in makes into the player on the way. The exit status says what went wrong:

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 /* libtrelmo 1.0: plays Apple IIgs SoundSmith / MegaTracker and NoiseTracker GS songs.
  *
  * An engine plays one song at a time and renders it as 44100 Hz interleaved stereo (left sample

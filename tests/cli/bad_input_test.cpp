@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // trelmo's answers to bad input: one line on standard error per problem, a non-zero status
 // (2 for a wrong command line), the other songs still done, and no file left behind.
 #include <gtest/gtest.h>

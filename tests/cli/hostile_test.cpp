@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Hostile songs and hostile places: names that carry escape sequences, files that are not files,
 // outputs that fail or must not be replaced, and names that point out of the song's folder.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // trelmo's listener options, run as a user would and checked against the library's own rendering:
 // stereo width, start and end, loops and fade, stems, tags, parallel renders, and the command line.
 #include <gtest/gtest.h>

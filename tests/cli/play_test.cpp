@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // trelmo play through a real sound server: a private PulseAudio daemon with a null sink (no sound
 // card needed), whose monitor is recorded and compared with the offline render.
 #include <gtest/gtest.h>

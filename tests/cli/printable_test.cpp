@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Names from songs and file systems shown on a terminal and in JSON.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Putting output files in place: what is left behind and what is replaced.
 #include <gtest/gtest.h>
 #include <sys/stat.h>

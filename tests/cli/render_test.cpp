@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // trelmo render and info, run as a user would, checked against the song played in this process.
 #include <gtest/gtest.h>
 #include <sndfile.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "tests/cli/trelmo_runner.h"
 
 #include <dirent.h>

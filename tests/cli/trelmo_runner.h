@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Runs the built trelmo binary the way a user's shell would, and collects what it says.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // NuFX, Binary II, zip and gzip: real ShrinkIt archives against nulib2, archives that nulib2 makes
 // from the corpus, and damaged or hostile archives.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Songs inside containers through the C API: the shared image, archives that nulib2, zip and gzip
 // make from it, the real ShrinkIt archives, and hostile nesting.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // ProDOS volumes: the real 800K image, every storage type and name rule on written volumes, the
 // wrappers, and hostile volumes that must list what can be trusted, refuse the rest, and end.
 #include "containers/prodos_volume.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Damaged wave banks, ASIF files and unreadable files: each is refused or cut short as decided, prints
 // exactly its message, and never makes a loader read beyond the file (the AddressSanitizer run of
 // these tests sees every such read, since file blocks are exactly as long as the files).

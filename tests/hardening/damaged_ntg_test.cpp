@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Damaged NoiseTracker GS songs: every bound decided for the format (bytes beyond the file, cells
 // beyond the pattern data, song lengths 0 and above the order table, more than 14 tracks, more than
 // 64 records, instruments beyond the song's records, samples past the file, empty samples, notes

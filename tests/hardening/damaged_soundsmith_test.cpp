@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Damaged SoundSmith songs: every bound decided for the format (bytes beyond the file, cells beyond
 // the pattern data, song lengths 0 and above the order table, long names, notes above the table)
 // loads and plays as decided. Under AddressSanitizer any read beyond the song block fails the test.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The module descriptor and the callbacks the player drives it through, against a scripted host.
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What reaches the player's output is exactly the song as rendered, block for block.
 #include <gtest/gtest.h>
 

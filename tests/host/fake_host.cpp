@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "tests/host/fake_host.h"
 
 #include "host/mixer_thread.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A scripted stand-in for the player: an output module, the visualisation and DSP functions and a
 // main window, all recording what the plug-in calls. Its script may change while the mixer runs.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Block delivery and the mixer thread's life, against a scripted host.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The built plug-in as the player sees it: a library with one exported function.
 #include <dlfcn.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Many playbacks in a row, stopped at random moments (also right at the song's end): never a hang,
 // never a second mixer thread, nothing left behind. CI also runs this under ThreadSanitizer.
 #include <gtest/gtest.h>

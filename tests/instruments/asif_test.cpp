@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // ASIF instrument files: the chunk walk, the refusals with their exact words, and wave conversion.
 #include "instruments/asif.h"
 

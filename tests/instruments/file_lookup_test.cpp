@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Reading whole files and finding them under any case of their names.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Wave banks: which file a song uses, when a bank is refused, and how its waves become samples.
 #include "instruments/wave_bank.h"
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # The built libtrelmo.so against the ABI of the release (lib/abi/libtrelmo.abi): its exported
 # symbols with their version nodes, and the public records' layouts, as libabigail reads them from
 # the library's debug information. Any difference fails: an incompatible one must not happen within

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Loading when memory runs out: every allocation a load makes is failed in turn, and each time the
 // load must answer with a status (never terminate the program), leave nothing allocated behind,
 // and leave an engine that loads and plays the next song as if nothing had happened.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The 1.0 API's promises: records sized by the caller, the same answers without a song, options
 // read back, the current-folder bank switched off, and IIgs text decoded once.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // libtrelmo's engines through the C API: independence across threads, exact seeking, the options'
 // effect, and songs loaded from memory with their companion files handed over by the caller.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # The library as its users get it: installed with `cmake --install` into a fresh prefix, the example
 # program is built outside the build tree with nothing but pkg-config, and the song it renders must
 # be the one trelmo renders; its float output is those samples / 32768; it shows a name with a byte

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # The library against the plug-in: every song rendered by `trelmo render` (which plays through
 # libtrelmo) must give exactly the PCM that a freshly loaded in_trelmo.so gives when the player
 # stand-in drives it through the Winamp interface; also when other songs come before it in one

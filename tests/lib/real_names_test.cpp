@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // SoundSmith songs under the names they carry on their disks: each finds its instruments and plays
 // exactly as the same song named after its bank, and each rule acts only where it should.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The C API's song view, on songs written for the purpose: where the song is, its order list, its
 // cells in one form for both kinds, and the tracks' levels.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The NoiseTracker GS sequencer: one row per tick, order table, "NXT"/"STP", instruments of the two
 // groups, set volume and set tempo, channel sides and the row trace.
 #include "song/ntg_sequencer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // NoiseTracker GS song files: sample conversion, tempo words, the layout of records and sample
 // areas, and files whose header points anywhere.
 #include "song/ntg_song.h"

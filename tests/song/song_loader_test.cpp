@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Kind detection, LoadSong's release of the previous song, StartSong and the shared note-on.
 #include "song/song_loader.h"
 

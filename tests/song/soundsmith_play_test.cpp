@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Whole songs played the way the mixer thread plays them: a real song from start to end, and the
 // pitch a note actually has in the rendered sound.
 #include <gtest/gtest.h>

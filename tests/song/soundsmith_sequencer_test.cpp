@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The SoundSmith sequencer, tick by tick: rhythm, effects, note commands and the order list.
 #include "song/soundsmith_sequencer.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The SoundSmith song file: layout, instruments from a wave bank or ASIF files, damaged files.
 #include "song/soundsmith_song.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "tests/support/engine_test.h"
 
 #include "synth/mix_gather.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Tests that play on an engine: each test gets a newly created one, so nothing one test leaves in
 // the wave table, the voices or the player state reaches the next.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Collects what an engine's loaders report, for tests that check the wording.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Runs the fast mixer and the reference mixer side by side on a synth's voices.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "tests/support/reference_mixer.h"
 
 #include <algorithm>

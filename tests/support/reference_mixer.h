@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The straightforward frame-by-frame mixer, kept for tests as the yardstick of the fast MixBlock.
 #pragma once
 

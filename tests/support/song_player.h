@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Songs loaded from a file or from memory, and the mixer thread's playing loop, for tests that
 // play songs.
 #pragma once

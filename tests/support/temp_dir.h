@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Private folders for the tests that are about files, and a current folder that is put back.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Block mixing and tick timing: what the voices sound like, frame by frame.
 #include "synth/mix_block.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The fast MixBlock against the frame-by-frame reference mixer, on voice states of every kind.
 #include <gtest/gtest.h>
 #include <sys/mman.h>

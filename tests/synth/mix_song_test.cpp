@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The fast MixBlock against the reference mixer over whole songs, tick by tick: the real engine.SoundSmith
 // song of the corpus and generated songs that keep all 14 voices busy.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Voice control: what the four operations store and what a reset leaves behind.
 #include "synth/voice_bank.h"
 

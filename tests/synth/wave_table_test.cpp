@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Sample memory: where samples go, what follows them, and how slots are handed out and returned.
 #include "synth/wave_table.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "tools/writers/asif_writer.h"
 
 #include "tools/writers/byte_order.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // ASIF instrument files: an IFF FORM of type "ASIF" with an INST and a WAVE chunk. The pieces can
 // be put together in any order and shape, damaged files included.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Little- and big-endian stores for the writers: the IIgs formats are little-endian, IFF lengths
 // big-endian. A store beyond the end grows the bytes.
 #pragma once

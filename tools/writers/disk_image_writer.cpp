@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "tools/writers/disk_image_writer.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The wrappers a ProDOS volume is published in: 2IMG, DiskCopy 4.2, and a 140 KB image's DOS 3.3
 // sector order.
 #pragma once

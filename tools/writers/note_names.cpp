@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "tools/writers/note_names.h"
 
 #include <stdexcept>

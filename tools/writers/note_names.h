@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Note names as trackers show them, for every writer's row notation.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // NoiseTracker GS songs from a compact description: header values, the two instrument groups with
 // their samples, and pattern rows in the row notation (rows.h). Anything the lists imply can be
 // overridden, so damaged songs can be written too.

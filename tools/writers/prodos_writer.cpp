@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "tools/writers/prodos_writer.h"
 
 #include <algorithm>

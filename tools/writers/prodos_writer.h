@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // ProDOS volumes built in memory, block by block, for what real images rarely show: tree and
 // sparse files, deep folders, two-fork files, lower-case names; and, since every place is known,
 // damage made on purpose (a pointer aimed back, a chain that loops, a name no ProDOS would write).

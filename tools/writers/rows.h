@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The one row notation of the writers, as a tracker shows a row: tracks from 0 separated by '|',
 // each cell a note name and two bytes in hex, missing fields 0:
 //   "C-4 1C 10 | --- 03 C8 | F#3"

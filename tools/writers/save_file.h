@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Writing what a writer made to a file, for the tools and the tests that are about files.
 #pragma once
 

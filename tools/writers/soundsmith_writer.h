@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // SoundSmith / MegaTracker songs from a short description: cells written in the row notation
 // (rows.h) or one by one, everything else with a playable default.
 #pragma once

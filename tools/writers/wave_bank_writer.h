@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Wave banks: a signed 16-bit instrument count, the DOC's 64 KB wave image, then one 92-byte record
 // per instrument whose first 12 bytes describe its two oscillators.
 #pragma once

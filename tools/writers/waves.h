@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Waves for instruments that only need to sound: whole cycles, so that they loop without a click.
 #pragma once
 

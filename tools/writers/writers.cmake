@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # The song, bank and instrument writers shared by the tests, the benchmarks, the fuzz seed writer
 # and the build tools. Each user includes this file; the library is defined once.
 include_guard(GLOBAL)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The page's service worker: it keeps the site's files, so that the page, once visited, opens and
 // plays dropped files without a network, and can be installed as an app. The build writes the
 // version (a hash of every file) and the list of files below (write_sw.cmake); a new version

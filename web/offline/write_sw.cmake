@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Writes the service worker: its version is a hash of the site's files, so any change to the site
 # makes browsers fetch it afresh.  cmake -DSITE=dir -DTEMPLATE=sw.js -DNAMES=a,b -P write_sw.cmake
 string(REPLACE "," ";" NAMES "${NAMES}")

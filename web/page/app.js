@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The player page: what it shows and how its controls, links and keys reach the player. The parts:
 // state.js (what the page knows, kept settings), audio.js (the audio graph), playlist.js and
 // companions.js (songs and the files they ask for), player.js (the transport), keys.js, media.js

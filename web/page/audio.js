@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The audio graph: the worklet that plays (worklet.js), a gain for the volume, the speakers. The
 // context and the worklet are set up as soon as the page is ready, so that the first click only has
 // to resume them (browsers start a context suspended until the user acts).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A song's companion files (its wave bank, DOC.DATA, its ASIF instruments), found by the names the
 // library asks for and only those: the song is loaded, every name it asked for and that is not yet
 // known is looked for in turn, and the song is loaded again after each find, since what it asks next

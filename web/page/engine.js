@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The Trelmo engine as a JavaScript object, over the WebAssembly module built from the same sources
 // as the native library. Used on the page (song facts, pattern cells, WAV rendering) and in the audio
 // worklet (playback), so it touches nothing that only one of those scopes has (no TextDecoder there).

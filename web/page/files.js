@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Files the user opens or drops, with the folder each came from. A song's companion files (its wave
 // bank, DOC.DATA, its ASIF instruments) are looked for among the files of its own folder, as the
 // plug-in looks beside the song; a DOC.DATA at the top of what was dropped stands in for the

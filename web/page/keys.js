@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The keys: the map of `trelmo play` (space, the arrows, n, the track keys, a), with p for the
 // previous song and ? for this list. The help box is written from the same map.
 import { next, seekBy, setMuteMask, togglePlay } from './player.js';

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The system's media controls (media keys, the lock screen, a phone's notification): what plays,
 // and play, pause, next, previous and seeking from there. The position is told again whenever it
 // moves other than by playing (a seek, another song, a new length), and with play and pause, so

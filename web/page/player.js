@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The transport: choosing a song, play, pause, seeking, jumping to an order position, the options
 // and muting. The page's engine describes the chosen song; the worklet's engine plays it. Whatever
 // fails (a song that cannot be had, an engine that stops) marks the song's entry and says why.

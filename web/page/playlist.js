@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The playlist: songs from the demo, from opened files, from disk images and archives, and from
 // links, and how each one's bytes and companion files are had. An entry is {name, fileName, kind:
 // 'demo' | 'file' | 'container' | 'url', url (for the demo and links), file with besideSong and

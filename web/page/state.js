@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What the page knows: the player's state, the settings kept between visits, times as the page
 // writes and reads them, and the events by which the other parts learn of changes.
 import { SAMPLE_RATE } from './engine.js';

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The song as it plays, drawn like a tracker: the order list, the current pattern's rows scrolling
 // past a fixed line, and a level meter on each track's head (click mutes, shift-click solos). A
 // click on an order position jumps there.

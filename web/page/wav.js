@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // "Save as WAV": the song rendered on the page, by the page's own engine, into a 44100 Hz 16-bit
 // stereo WAV file. The render runs in slices so the page stays responsive.
 import { SAMPLE_RATE } from './engine.js';

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The audio thread's side of the player: the engine renders straight into each 128-frame quantum.
 // Loading and option changes arrive as messages between quanta; the engine allocates nothing while a
 // song plays and nothing here waits. Where the song is, and how loud each track is, goes back to the

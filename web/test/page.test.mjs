@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The player page in headless Chromium, against the native trelmo:
 //   node page.test.mjs SITE TRELMO CORPUS ARTIFACTS
 // The server serves the site with songs beside it (songs/: ECHO.MTP with its bank; nobank/: without),

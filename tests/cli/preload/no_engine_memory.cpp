@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Preloaded into trelmo by its tests: refuses an engine's memory (the one large block asked for
 // without exceptions), as a machine out of memory would.
 #include <cstdlib>
