@@ -50,6 +50,8 @@ void ReleaseSong(Engine& engine) {
     // and a loader never writes a default volume into a slot that belongs to nobody.
     for (uint16_t& entry : engine.InstrumentMap) entry = NoInstrumentSlot;
     engine.SongKind = NoSong;
+    // What the song's lookup found goes with it: a player that loads nothing next holds none of it.
+    engine.origins = InstrumentOrigins{};
 }
 
 void LoadSong(Engine& engine) {
