@@ -178,12 +178,12 @@ int main(int argc, char** argv) {
     module->SetInfo = SetInfo;
 
     int64_t beforeCycles = 0;
-    for (int i = -5; i < 1000; ++i) {
+    for (int i = -50; i < 1000; ++i) {
         if (i == 0) {
             module->Play(absent.c_str());  // measure with no song loaded, as at the end
             beforeCycles = HeldBytes();
         }
-        const Bytes song = Variant(seeds[static_cast<size_t>(i + 5) % seeds.size()], state);
+        const Bytes song = Variant(seeds[static_cast<size_t>(i + 50) % seeds.size()], state);
         const std::string path = fuzz::WriteWorkFile(i % 2 ? "cycle.mtp" : "cycle.ntg", song.data(), song.size());
         module->Play(path.c_str());
         const uint32_t wait = Random(state) % 4;  // sometimes at once, sometimes after a few blocks
