@@ -9,6 +9,8 @@
 #include <new>
 #include <string_view>
 
+#include <string>
+
 #include "instruments/find_file.h"
 #include "lib/barrier.h"
 #include "lib/handle.h"
@@ -257,7 +259,7 @@ int trelmo_load_memory(trelmo_engine* handle, const void* data, size_t size, con
     if (name == nullptr) name = "";
     if (size > trelmo::SongFileLimit) {
         trelmo_unload(handle);
-        return Fail(handle, TRELMO_ERROR_TOO_LARGE, "%s: %zu bytes are far more than any song", name, size);
+        return Fail(handle, TRELMO_ERROR_TOO_LARGE, "%s: %s bytes are far more than any song", name, std::to_string(size).c_str());
     }
     return Guarded(handle, int{TRELMO_ERROR_MEMORY}, [&] {
         trelmo::lib::MemoryFiles lent{files, user};

@@ -3,6 +3,8 @@
 // and its texts by key.
 #include <cstring>
 
+#include <string>
+
 #include "lib/barrier.h"
 #include "lib/handle.h"
 
@@ -43,7 +45,7 @@ int trelmo_get_instrument(trelmo_engine* handle, int index, trelmo_instrument* i
     if (!trelmo::lib::HasSong(*handle)) return Fail(handle, TRELMO_ERROR_NO_SONG, "no song is loaded");
     const auto& instruments = handle->description.instruments;
     if (index < 0 || static_cast<size_t>(index) >= instruments.size())
-        return Fail(handle, TRELMO_ERROR_ARGUMENT, "no instrument %d: the song has %zu", index, instruments.size());
+        return Fail(handle, TRELMO_ERROR_ARGUMENT, "no instrument %d: the song has %s", index, std::to_string(instruments.size()).c_str());
     const trelmo::lib::InstrumentFacts& facts = instruments[static_cast<size_t>(index)];
     trelmo_instrument record{};
     record.number = facts.number;

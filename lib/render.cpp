@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <string>
+
 #include "lib/barrier.h"
 #include "lib/handle.h"
 #include "song/song_loader.h"
@@ -179,8 +181,8 @@ static int SeekUnguarded(trelmo_engine* handle, uint64_t frame) {
     if (!trelmo::lib::Ready(handle)) return Fail(handle, TRELMO_ERROR_NO_SONG, "cannot seek: no song is loaded");
     frame = std::min(frame, trelmo::lib::TotalFrames(*handle));
     if (frame > trelmo::lib::SeekLimit(*handle)) {
-        return Fail(handle, TRELMO_ERROR_ARGUMENT, "cannot seek to frame %llu: further than a seek may go",
-                    static_cast<unsigned long long>(frame));
+        return Fail(handle, TRELMO_ERROR_ARGUMENT, "cannot seek to frame %s: further than a seek may go",
+                    std::to_string(frame).c_str());
     }
     // Back within what the loop count itself plays, a floor left by a change of it is no longer needed.
     if (handle->passFrames != 0 && frame / handle->passFrames < static_cast<uint64_t>(handle->loops)) handle->minimumPasses = 0;

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <string>
+
 #include "lib/barrier.h"
 #include "lib/handle.h"
 #include "song/ntg_song.h"
@@ -182,7 +184,7 @@ int trelmo_pattern_cells(trelmo_engine* handle, int pattern, trelmo_cell* cells,
     const int count = trelmo::lib::Rows * tracks;
     if (pattern < 0 || pattern > 0xFFFF) return Fail(handle, TRELMO_ERROR_ARGUMENT, "no pattern %d", pattern);
     if (capacity < static_cast<size_t>(count))
-        return Fail(handle, TRELMO_ERROR_ARGUMENT, "room for %zu cells; the pattern has %d", capacity, count);
+        return Fail(handle, TRELMO_ERROR_ARGUMENT, "room for %s cells; the pattern has %d", std::to_string(capacity).c_str(), count);
     // A caller's cell may be larger (a later version's): step by its size, fill the members known.
     auto* at = reinterpret_cast<unsigned char*>(cells);
     for (int row = 0; row < trelmo::lib::Rows; ++row) {
