@@ -509,7 +509,7 @@ GstStateChangeReturn ChangeState(GstElement* element, GstStateChange transition)
     return result;
 }
 
-void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
     auto* self = TRELMO_DEC(object);
     GST_OBJECT_LOCK(self);
     switch (id) {
@@ -526,14 +526,14 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spe
             self->settings.muteMask = g_value_get_uint(value);
             break;
         default:
-            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
             break;
     }
     self->settingsChanged = TRUE;
     GST_OBJECT_UNLOCK(self);
 }
 
-void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
     auto* self = TRELMO_DEC(object);
     GST_OBJECT_LOCK(self);
     switch (id) {
@@ -550,7 +550,7 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
             g_value_set_uint(value, self->settings.muteMask);
             break;
         default:
-            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
             break;
     }
     GST_OBJECT_UNLOCK(self);
