@@ -4,6 +4,7 @@
 // and leave an engine that loads and plays the next song as if nothing had happened.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,10 +18,11 @@
 namespace {
 
 // The test program's own operator new: counts what is allocated and still held, and throws
-// std::bad_alloc at the allocation numbered failAt (counted from when it was armed).
-long allocations = 0;
-long held = 0;
-long failAt = -1;
+// std::bad_alloc at the allocation numbered failAt (counted from when it was armed). Atomic because
+// this operator new serves the whole test program, whose other tests allocate on several threads.
+std::atomic<long> allocations = 0;
+std::atomic<long> held = 0;
+std::atomic<long> failAt = -1;
 
 void* Allocate(std::size_t size) {
     if (failAt >= 0 && allocations++ == failAt) throw std::bad_alloc();
@@ -152,7 +154,7 @@ TEST(AllocationFailure, EveryFailedAllocationOfALoadIsAStatusAndTheEngineGoesOn)
             ASSERT_EQ(loads.Run(engine, which), TRELMO_OK) << "the engine loads again after failure " << k;
             EXPECT_EQ(FirstFrames(engine), expected) << "load " << which << ", failure " << k;
             trelmo_destroy(engine);
-            EXPECT_EQ(held, before) << "load " << which << ", failure " << k << " left memory behind";
+            EXPECT_EQ(held.load(), before) << "load " << which << ", failure " << k << " left memory behind";
         }
     }
     std::printf("%d allocation failures tried over 5 loads: %d answered TRELMO_ERROR_MEMORY, %d loaded all the same; none aborted\n",
