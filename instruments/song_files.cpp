@@ -68,10 +68,11 @@ FileBlock ReadCompanion(const SongFiles& files, const std::string& name, FilePla
     if (!files.reader(files.context, name.c_str(), &data, &size) || (data == nullptr && size > 0)) {
         return FileBlock{nullptr, 0, false};
     }
+    // The name first: a refusal names the file, and once the copy exists nothing may throw
+    // before it is handed back.
+    found = name;
     if (size > limit) return FileBlock{nullptr, 0, false, FileTooLarge};
     // The loaders convert samples in place, and the caller's bytes are only lent: copy them.
-    // The name first: once the copy exists, nothing may throw before it is handed back.
-    found = name;
     auto* copy = static_cast<uint8_t*>(std::malloc(size + 1));
     if (copy == nullptr) {
         found.clear();

@@ -122,6 +122,7 @@ int ReadError(int error, int& reason) {
         case FileShrank: return TRELMO_ERROR_READ;
         case EIO: return TRELMO_ERROR_READ;
         case ENOMEM: return TRELMO_ERROR_MEMORY;
+        case ENAMETOOLONG: return TRELMO_ERROR_PATH;
         default: return TRELMO_ERROR_OPEN;
     }
 }

@@ -118,7 +118,10 @@ void DescribeNtg(const Engine& engine, Description& d) {
     const NtgSongFacts& song = engine.Ntg;
     d.metadata[Type] = "ntg";
     d.metadata[TypeLong] = "NoiseTracker GS";
-    info.patterns = song.patternSize == 0 ? 0 : static_cast<int>(song.patternDataLength / song.patternSize);
+    // Counted in the pattern data the file really holds: a damaged header may claim up to 4 GB.
+    const uint64_t held = engine.SongBlock.size > NtgHeaderSize ? engine.SongBlock.size - NtgHeaderSize : 0;
+    const uint64_t data = std::min<uint64_t>(song.patternDataLength, held);
+    info.patterns = song.patternSize == 0 ? 0 : static_cast<int>(data / song.patternSize);
     info.positions = song.songLength;
     info.tempo_word = ReadU16Le(engine.SongBlock, 16);
     info.tempo = NtgTempo(static_cast<uint32_t>(info.tempo_word));

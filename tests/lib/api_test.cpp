@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <string>
 #include <tuple>
+#include <vector>
 
+#include "tools/writers/ntg_writer.h"
 #include "trelmo/trelmo.h"
 
 namespace {
@@ -117,6 +119,41 @@ TEST(Api, TheCurrentFolderBankCanBeTurnedOffAndNamesAreDecodedAsTheIigsShowsThem
     ASSERT_EQ(trelmo_get_instrument(engine.e, 0, &first), TRELMO_OK);
     EXPECT_STREQ(first.name, "\u00e9\u2022\u241b\u00a4\u201cX \u2421");
     EXPECT_EQ(std::string(trelmo_get_metadata(engine.e, "message")).rfind(std::string(first.name) + "\nTYPEWRITER\n", 0), 0u);
+}
+
+// Damaged or hostile input is answered with what is true of it: the patterns a file really holds,
+// the companion that was refused, and the path the system cannot name.
+TEST(Api, DamagedInputIsDescribedAsItIs) {
+    Engine engine;
+    trelmo::writers::NtgSongPlan plan;
+    std::vector<uint8_t> ntg = trelmo::writers::BuildNtgSong(plan);
+    for (size_t k = 42; k < 46; ++k) ntg[k] = 0xFF;  // the pattern data length
+    ASSERT_EQ(trelmo_load_memory(engine.e, ntg.data(), ntg.size(), "X.NTG", nullptr, nullptr), TRELMO_OK);
+    trelmo_song_info info;
+    TRELMO_INIT_RECORD(info);
+    ASSERT_EQ(trelmo_get_song_info(engine.e, &info), TRELMO_OK);
+    EXPECT_GE(info.patterns, 0);
+    EXPECT_LE(info.patterns, static_cast<int>(ntg.size() / (64 * plan.trackCount * 3)));
+
+    std::string song;
+    FILE* f = std::fopen((Soundsmith + "ECHO.MTP").c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    char bytes[1 << 16];
+    song.assign(bytes, std::fread(bytes, 1, sizeof bytes, f));
+    std::fclose(f);
+    static std::vector<uint8_t> huge(TRELMO_MAX_COMPANION_BYTES + 1);
+    const auto lendHuge = [](void*, const char* name, const void** data, size_t* size) {
+        if (std::strcmp(name, "ECHO.W") != 0) return 0;
+        *data = huge.data();
+        *size = huge.size();
+        return 1;
+    };
+    ASSERT_EQ(trelmo_load_memory(engine.e, song.data(), song.size(), "ECHO.MTP", lendHuge, nullptr), TRELMO_OK);
+    EXPECT_NE(std::string(trelmo_get_metadata(engine.e, "looked_for")).find("ECHO.W: is far larger"), std::string::npos)
+        << trelmo_get_metadata(engine.e, "looked_for");
+
+    const std::string longName = "/tmp/" + std::string(300, 'x') + ".MTP";
+    EXPECT_EQ(trelmo_load_file(engine.e, longName.c_str()), TRELMO_ERROR_PATH);
 }
 
 }  // namespace
