@@ -5,16 +5,15 @@
 #include <libaudcore/i18n.h>
 #include <libaudcore/plugin.h>
 #include <libaudcore/runtime.h>
+#include <trelmo/trelmo.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include <trelmo/trelmo.h>
-
-#include "audacious/quitting.h"
 #include "audacious/container_songs.h"
+#include "audacious/quitting.h"
 #include "audacious/settings.h"
 #include "audacious/song_source.h"
 #include "audacious/song_tag.h"
@@ -29,14 +28,16 @@ namespace {
 constexpr size_t kChunkFrames = 1024;
 
 struct EngineDeleter {
-    void operator()(trelmo_engine *engine) const { trelmo_destroy(engine); }
+    void operator()(trelmo_engine* engine) const { trelmo_destroy(engine); }
 };
 using Engine = std::unique_ptr<trelmo_engine, EngineDeleter>;
 
-void LogLoaderMessage(void *, const char *message) { AUDDBG("%s", message); }
+void LogLoaderMessage(void*, const char* message) {
+    AUDDBG("%s", message);
+}
 
 // Whether the file, read from its start, begins like a song (whoever reads it next seeks back).
-bool LooksLikeSong(VFSFile &file) {
+bool LooksLikeSong(VFSFile& file) {
     unsigned char head[16];
     if (file.ftell() != 0 && file.fseek(0, VFS_SEEK_SET) != 0) return false;
     const int64_t read = file.fread(head, 1, sizeof head);
@@ -46,7 +47,7 @@ bool LooksLikeSong(VFSFile &file) {
 // An engine of its own for every call: the playlist scanner reads tags on other threads while a
 // song plays. uri is a loose song, or song number N of a disk image or archive ("IMAGE.2MG?N"),
 // whose inner path is then kept in innerPath.
-Engine LoadEngine(const char *uri, VFSFile &file, const LoadRequest &request, std::string &innerPath) {
+Engine LoadEngine(const char* uri, VFSFile& file, const LoadRequest& request, std::string& innerPath) {
     Engine engine(trelmo_create());
     if (!engine) return engine;
     trelmo_set_message_callback(engine.get(), LogLoaderMessage, nullptr);
@@ -69,25 +70,30 @@ Engine LoadEngine(const char *uri, VFSFile &file, const LoadRequest &request, st
         return engine;
     }
     if (status != TRELMO_OK) {
-        AUDERR("%s: %s%s%s\n", uri, trelmo_status_message(status), reason.empty() ? "" : ": ", reason.c_str());
+        AUDERR("%s: %s%s%s\n", uri, trelmo_status_message(status), reason.empty() ? "" : ": ",
+               reason.c_str());
         engine.reset();
     }
     return engine;
 }
 
-bool StoppedBeforeAudio() { return !aud_drct_get_playing(); }
+bool StoppedBeforeAudio() {
+    return !aud_drct_get_playing();
+}
 
-uint64_t MillisecondsToFrame(int ms) { return static_cast<uint64_t>(ms) * TRELMO_SAMPLE_RATE / 1000; }
+uint64_t MillisecondsToFrame(int ms) {
+    return static_cast<uint64_t>(ms) * TRELMO_SAMPLE_RATE / 1000;
+}
 
 }  // namespace
 
 class TrelmoPlugin : public InputPlugin {
-public:
+  public:
     // Songs, and the disk images and archives they are published in (which are also told by
     // their bytes, whatever their name).
-    static constexpr const char *kExtensions[] = {"mtp", "ntg", "2mg", "2img", "po", "hdv", "dsk", "do",
-                                                  "dc", "dc42", "image", "shk", "sdk", "bxy", "bny", "bqy",
-                                                  "zip", "gz", nullptr};
+    static constexpr const char* kExtensions[] = {"mtp", "ntg", "2mg",  "2img",  "po",   "hdv", "dsk",
+                                                  "do",  "dc",  "dc42", "image", "shk",  "sdk", "bxy",
+                                                  "bny", "bqy", "zip",  "gz",    nullptr};
     static constexpr PluginInfo kInfo = {
         N_("Trelmo (Apple IIgs music)"), "trelmo",
         N_("Plays Apple IIgs songs made with SoundSmith / MegaTracker (.mtp, with their wave bank or "
@@ -104,11 +110,13 @@ public:
 
     void cleanup() override { StopWatchingForQuit(); }
 
-    bool is_our_file(const char *, VFSFile &file) override { return LooksLikeSong(file) || LooksLikeContainer(file); }
+    bool is_our_file(const char*, VFSFile& file) override {
+        return LooksLikeSong(file) || LooksLikeContainer(file);
+    }
 
     // A disk image or archive is read first as a whole, and answers with its number of songs:
     // Audacious then lists each one as "IMAGE?N" and reads it on its own.
-    bool read_tag(const char *uri, VFSFile &file, Tuple &tuple, Index<char> *) override {
+    bool read_tag(const char* uri, VFSFile& file, Tuple& tuple, Index<char>*) override {
         if (SubtuneOf(uri) < 0 && !LooksLikeSong(file)) {
             const Container container = OpenContainer(uri, file, LoadRequest{});
             if (!container) return false;
@@ -128,7 +136,7 @@ public:
         return true;
     }
 
-    bool play(const char *uri, VFSFile &file) override {
+    bool play(const char* uri, VFSFile& file) override {
         // check_stop() answers only once the audio is open, which a failed load should not do.
         std::string innerPath;
         const Engine engine = LoadEngine(uri, file, LoadRequest{StoppedBeforeAudio, false}, innerPath);
@@ -157,10 +165,10 @@ public:
         return true;
     }
 
-private:
+  private:
     // The playlist's length was read with the settings of its time; the number of loops may have
     // changed since, and Audacious seeks only within the length it knows.
-    static void UpdateLength(trelmo_engine *engine) {
+    static void UpdateLength(trelmo_engine* engine) {
         const int length = LengthMilliseconds(trelmo_length_frames(engine));
         Tuple tuple = get_playback_tuple();
         if (tuple.get_int(Tuple::Length) == length) return;

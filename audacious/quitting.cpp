@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "audacious/quitting.h"
 
-#include <atomic>
-#include <chrono>
-
 #include <libaudcore/hook.h>
 #include <libaudcore/mainloop.h>
+
+#include <atomic>
+#include <chrono>
 
 namespace trelmo::audacious {
 namespace {
@@ -21,7 +21,7 @@ constexpr auto kAnswerWithin = std::chrono::seconds(2);
 std::atomic<int64_t> unansweredSince{0};  // steady-clock ticks; 0 while none is unanswered
 QueuedFunc answer;
 
-void OnConfigSave(void *, void *) {
+void OnConfigSave(void*, void*) {
     const int64_t now = Clock::now().time_since_epoch().count();
     unansweredSince.store(now == 0 ? 1 : now);
     answer.queue([] { unansweredSince.store(0); });
@@ -29,7 +29,9 @@ void OnConfigSave(void *, void *) {
 
 }  // namespace
 
-void WatchForQuit() { hook_associate("config save", OnConfigSave, nullptr); }
+void WatchForQuit() {
+    hook_associate("config save", OnConfigSave, nullptr);
+}
 
 void StopWatchingForQuit() {
     hook_dissociate("config save", OnConfigSave);
@@ -39,7 +41,7 @@ void StopWatchingForQuit() {
 bool Quitting() {
     const int64_t since = unansweredSince.load();
     return since != 0 && Clock::now().time_since_epoch().count() - since >
-                              std::chrono::duration_cast<Clock::duration>(kAnswerWithin).count();
+                             std::chrono::duration_cast<Clock::duration>(kAnswerWithin).count();
 }
 
 }  // namespace trelmo::audacious

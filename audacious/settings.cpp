@@ -1,21 +1,21 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "audacious/settings.h"
 
-#include <algorithm>
-#include <atomic>
-
 #include <libaudcore/preferences.h>
 #include <libaudcore/runtime.h>
+
+#include <algorithm>
+#include <atomic>
 
 namespace trelmo::audacious {
 namespace {
 
-constexpr const char *kSection = "trelmo";
-constexpr const char *kSeparation = "stereo_separation";
-constexpr const char *kLoops = "loops";
-constexpr const char *kFade = "fade_seconds";
+constexpr const char* kSection = "trelmo";
+constexpr const char* kSeparation = "stereo_separation";
+constexpr const char* kLoops = "loops";
+constexpr const char* kFade = "fade_seconds";
 
-constexpr const char *const kDefaults[] = {kSeparation, "100", kLoops, "1", kFade, "0", nullptr};
+constexpr const char* const kDefaults[] = {kSeparation, "100", kLoops, "1", kFade, "0", nullptr};
 
 // Audacious's configuration store takes a lock, and the playback thread takes none: the settings
 // are copied here when they change (on the main thread) and read from here by every engine.
@@ -32,9 +32,11 @@ void Reread() {
 }
 
 const PreferencesWidget kWidgets[] = {
-    WidgetSpin("Stereo separation:", WidgetInt(kSection, kSeparation, Reread), {0, 100, 5, "% (100: the IIgs's own)"}),
+    WidgetSpin("Stereo separation:", WidgetInt(kSection, kSeparation, Reread),
+               {0, 100, 5, "% (100: the IIgs's own)"}),
     WidgetSpin("Play each song", WidgetInt(kSection, kLoops, Reread), {0, 99, 1, "times (0: for ever)"}),
-    WidgetSpin("Fade out over the last", WidgetInt(kSection, kFade, Reread), {0, 60, 1, "seconds (0: no fade)"}),
+    WidgetSpin("Fade out over the last", WidgetInt(kSection, kFade, Reread),
+               {0, 60, 1, "seconds (0: no fade)"}),
     WidgetLabel("A change is heard at once. The playlist shows the new lengths\n"
                 "of songs once their files are read again (Refresh)."),
 };
@@ -48,12 +50,14 @@ void LoadSettings() {
     Reread();
 }
 
-void ApplySettings(trelmo_engine *engine) {
+void ApplySettings(trelmo_engine* engine) {
     trelmo_set_stereo_separation(engine, separationPercent.load());
     trelmo_set_loops(engine, loopCount.load());
     trelmo_set_fade(engine, static_cast<uint32_t>(fadeSeconds.load()) * 1000u);
 }
 
-unsigned SettingsGeneration() { return generation.load(); }
+unsigned SettingsGeneration() {
+    return generation.load();
+}
 
 }  // namespace trelmo::audacious

@@ -17,7 +17,7 @@ extern const PluginPreferences kPreferences;
 void LoadSettings();
 
 // Sets an engine's options from the settings. Lock-free, so a playing song may call it.
-void ApplySettings(trelmo_engine *engine);
+void ApplySettings(trelmo_engine* engine);
 
 // Changes each time the user changes a setting, so that a playing song can take it up.
 unsigned SettingsGeneration();

@@ -1,6 +1,11 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "audacious/song_source.h"
 
+#include <libaudcore/audstrings.h>
+#include <libaudcore/index.h>
+#include <libaudcore/objects.h>
+#include <libaudcore/vfs.h>
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -12,11 +17,6 @@
 #include <thread>
 #include <utility>
 #include <vector>
-
-#include <libaudcore/audstrings.h>
-#include <libaudcore/index.h>
-#include <libaudcore/objects.h>
-#include <libaudcore/vfs.h>
 
 #include "audacious/quitting.h"
 
@@ -62,7 +62,7 @@ struct Reading {
 // Everything file holds from where it stands, at most limit bytes: TRELMO_ERROR_TOO_LARGE beyond
 // that (a stream can be endless), TRELMO_ERROR_READ when reading is cut or the stream ends short of
 // the size its transport announced (a body that stops halfway is a damaged file, not a song).
-int ReadAtMost(VFSFile &file, int64_t limit, Index<char> &bytes, Reading &reading, const std::string &label) {
+int ReadAtMost(VFSFile& file, int64_t limit, Index<char>& bytes, Reading& reading, const std::string& label) {
     bytes.clear();
     const int64_t size = file.fsize() < 0 ? -1 : file.fsize() - std::max<int64_t>(file.ftell(), 0);
     if (size > limit) return TRELMO_ERROR_TOO_LARGE;
@@ -99,8 +99,8 @@ int ReadAtMost(VFSFile &file, int64_t limit, Index<char> &bytes, Reading &readin
     bytes.remove(static_cast<int>(filled), static_cast<int>(bytes.len() - filled));
     if (size >= 0 && filled < size) {
         bytes.clear();
-        reading.Fail(TRELMO_ERROR_READ, label + ": the stream ended after " + std::to_string(filled) + " of " +
-                                            std::to_string(size) + " bytes");
+        reading.Fail(TRELMO_ERROR_READ, label + ": the stream ended after " + std::to_string(filled) +
+                                            " of " + std::to_string(size) + " bytes");
         return TRELMO_ERROR_READ;
     }
     return TRELMO_OK;
@@ -114,7 +114,7 @@ constexpr size_t kKeptSongs = 2;
 std::mutex keptLock;
 std::deque<std::pair<std::string, FetchedFiles>> kept;
 
-FetchedFiles TakeKept(const std::string &uri) {
+FetchedFiles TakeKept(const std::string& uri) {
     std::lock_guard<std::mutex> hold(keptLock);
     for (auto entry = kept.begin(); entry != kept.end(); ++entry) {
         if (entry->first != uri) continue;
@@ -125,7 +125,7 @@ FetchedFiles TakeKept(const std::string &uri) {
     return FetchedFiles();
 }
 
-void Keep(const std::string &uri, FetchedFiles files) {
+void Keep(const std::string& uri, FetchedFiles files) {
     std::lock_guard<std::mutex> hold(keptLock);
     kept.emplace_back(uri, std::move(files));
     if (kept.size() > kKeptSongs) kept.pop_front();
@@ -139,12 +139,12 @@ struct CompanionFolder {
     bool listed = false;
     Index<String> entries;
     FetchedFiles fetched;
-    Reading &reading;
+    Reading& reading;
 };
 
 // The file at uri, fetched at most once per song start; null when it is not there (or reading
 // has failed).
-const Index<char> *Fetch(CompanionFolder &companions, const std::string &uri) {
+const Index<char>* Fetch(CompanionFolder& companions, const std::string& uri) {
     auto known = companions.fetched.find(uri);
     if (known != companions.fetched.end()) return known->second.len() > 0 ? &known->second : nullptr;
     if (companions.reading.status != TRELMO_OK) return nullptr;
@@ -153,15 +153,15 @@ const Index<char> *Fetch(CompanionFolder &companions, const std::string &uri) {
     // transport a question that HTTP cannot answer.
     VFSFile file(uri.c_str(), "r");
     // A file beyond the size limit is not used, as the library would not use it.
-    if (file && ReadAtMost(file, TRELMO_MAX_COMPANION_BYTES, data, companions.reading, SongFileName(uri.c_str())) ==
-                    TRELMO_ERROR_READ)
+    if (file && ReadAtMost(file, TRELMO_MAX_COMPANION_BYTES, data, companions.reading,
+                           SongFileName(uri.c_str())) == TRELMO_ERROR_READ)
         return nullptr;
-    const Index<char> &stored = companions.fetched.emplace(uri, std::move(data)).first->second;
+    const Index<char>& stored = companions.fetched.emplace(uri, std::move(data)).first->second;
     return stored.len() > 0 ? &stored : nullptr;
 }
 
-int SupplyCompanion(void *user, const char *name, const void **data, size_t *size) {
-    auto &companions = *static_cast<CompanionFolder *>(user);
+int SupplyCompanion(void* user, const char* name, const void** data, size_t* size) {
+    auto& companions = *static_cast<CompanionFolder*>(user);
     if (!companions.listed) {
         String error;
         companions.entries = VFSFile::read_folder(companions.folder.c_str(), error);
@@ -169,16 +169,17 @@ int SupplyCompanion(void *user, const char *name, const void **data, size_t *siz
     }
     // The library's rule picks the entry (case, type suffixes), as it does on a local disk.
     std::vector<std::string> names;
-    for (const String &entry : companions.entries) names.push_back(SongFileName(entry));
-    std::vector<const char *> pointers;
-    for (const std::string &entryName : names) pointers.push_back(entryName.c_str());
+    for (const String& entry : companions.entries) names.push_back(SongFileName(entry));
+    std::vector<const char*> pointers;
+    for (const std::string& entryName : names) pointers.push_back(entryName.c_str());
     const int chosen = trelmo_match_file_name(name, pointers.data(), pointers.size());
-    const Index<char> *found = chosen >= 0 ? Fetch(companions, std::string(companions.entries[chosen])) : nullptr;
+    const Index<char>* found =
+        chosen >= 0 ? Fetch(companions, std::string(companions.entries[chosen])) : nullptr;
     if (companions.entries.len() == 0) {
         std::string spellings[3] = {name, name, name};
-        for (char &c : spellings[1]) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        for (char &c : spellings[2]) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        for (const std::string &spelling : spellings) {
+        for (char& c : spellings[1]) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        for (char& c : spellings[2]) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (const std::string& spelling : spellings) {
             found = Fetch(companions, companions.folder + std::string(str_encode_percent(spelling.c_str())));
             if (found != nullptr) break;
         }
@@ -191,22 +192,24 @@ int SupplyCompanion(void *user, const char *name, const void **data, size_t *siz
 
 }  // namespace
 
-std::string SongFileName(const char *uri) {
-    const char *slash = std::strrchr(uri, '/');
-    const char *base = slash != nullptr ? slash + 1 : uri;
+std::string SongFileName(const char* uri) {
+    const char* slash = std::strrchr(uri, '/');
+    const char* base = slash != nullptr ? slash + 1 : uri;
     // A '?' starts a subtune number or a query, never part of a song's name.
-    const char *end = std::strchr(base, '?');
+    const char* end = std::strchr(base, '?');
     return std::string(str_decode_percent(base, end != nullptr ? static_cast<int>(end - base) : -1));
 }
 
-int LoadSong(trelmo_engine *engine, const char *uri, VFSFile &file, const LoadRequest &request, std::string &reason) {
+int LoadSong(trelmo_engine* engine, const char* uri, VFSFile& file, const LoadRequest& request,
+             std::string& reason) {
     if (std::strncmp(uri, "file://", 7) == 0) {
         StringBuf path = uri_to_filename(uri);
         if (path) return trelmo_load_file(engine, path);
     }
     // is_our_file has read the first bytes; a stream that cannot seek back cannot be played.
     if (!file || (file.ftell() != 0 && file.fseek(0, VFS_SEEK_SET) != 0)) return TRELMO_ERROR_OPEN;
-    Reading reading{Clock::now() + std::chrono::seconds(kLoadSeconds), request.stop, TRELMO_OK, std::string()};
+    Reading reading{Clock::now() + std::chrono::seconds(kLoadSeconds), request.stop, TRELMO_OK,
+                    std::string()};
     Index<char> song;
     int status = ReadAtMost(file, TRELMO_MAX_SONG_BYTES, song, reading, "the song");
     if (status == TRELMO_OK && song.len() == 0) status = TRELMO_ERROR_READ;
@@ -215,10 +218,10 @@ int LoadSong(trelmo_engine *engine, const char *uri, VFSFile &file, const LoadRe
         return status;
     }
     CompanionFolder companions{std::string(), false, Index<String>(), TakeKept(uri), reading};
-    const char *slash = std::strrchr(uri, '/');
+    const char* slash = std::strrchr(uri, '/');
     companions.folder.assign(uri, slash != nullptr ? static_cast<size_t>(slash - uri + 1) : 0);
-    status = trelmo_load_memory(engine, song.begin(), static_cast<size_t>(song.len()), SongFileName(uri).c_str(),
-                                SupplyCompanion, &companions);
+    status = trelmo_load_memory(engine, song.begin(), static_cast<size_t>(song.len()),
+                                SongFileName(uri).c_str(), SupplyCompanion, &companions);
     // A companion file that could not be read whole makes the song as damaged as a short song.
     if (status == TRELMO_OK && reading.status != TRELMO_OK) {
         trelmo_unload(engine);
@@ -229,9 +232,11 @@ int LoadSong(trelmo_engine *engine, const char *uri, VFSFile &file, const LoadRe
     return status;
 }
 
-int ReadWhole(VFSFile &file, int64_t limit, Index<char> &bytes, const LoadRequest &request, std::string &reason) {
+int ReadWhole(VFSFile& file, int64_t limit, Index<char>& bytes, const LoadRequest& request,
+              std::string& reason) {
     if (!file || (file.ftell() != 0 && file.fseek(0, VFS_SEEK_SET) != 0)) return TRELMO_ERROR_OPEN;
-    Reading reading{Clock::now() + std::chrono::seconds(kLoadSeconds), request.stop, TRELMO_OK, std::string()};
+    Reading reading{Clock::now() + std::chrono::seconds(kLoadSeconds), request.stop, TRELMO_OK,
+                    std::string()};
     const int status = ReadAtMost(file, limit, bytes, reading, "the file");
     reason = reading.reason;
     return status;

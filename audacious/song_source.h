@@ -3,10 +3,10 @@
 // instrument files from the same folder.
 #pragma once
 
+#include <trelmo/trelmo.h>
+
 #include <cstdint>
 #include <string>
-
-#include <trelmo/trelmo.h>
 
 class VFSFile;
 template <class T>
@@ -15,7 +15,7 @@ class Index;
 namespace trelmo::audacious {
 
 // The song's file name from its URI, percent-decoded ("ECHO.MTP").
-std::string SongFileName(const char *uri);
+std::string SongFileName(const char* uri);
 
 // What a load may take: reading over a stream stops when it is stopped (stop, polled between
 // reads; null for none), when Audacious quits, or when the whole load has taken kLoadSeconds.
@@ -32,10 +32,12 @@ struct LoadRequest {
 // (file, already opened by Audacious), with the companion files read through the VFS from the
 // same folder. Returns a trelmo_status; on failure reason may say more ("the stream ended after
 // 15099 of 30198 bytes").
-int LoadSong(trelmo_engine *engine, const char *uri, VFSFile &file, const LoadRequest &request, std::string &reason);
+int LoadSong(trelmo_engine* engine, const char* uri, VFSFile& file, const LoadRequest& request,
+             std::string& reason);
 
 // All of file from its start, within limit bytes and as a load may take it (request): a trelmo_status,
 // with reason saying more on failure. For a disk image or archive read through the VFS.
-int ReadWhole(VFSFile &file, int64_t limit, Index<char> &bytes, const LoadRequest &request, std::string &reason);
+int ReadWhole(VFSFile& file, int64_t limit, Index<char>& bytes, const LoadRequest& request,
+              std::string& reason);
 
 }  // namespace trelmo::audacious

@@ -2,10 +2,10 @@
 // What Audacious's playlist shows for a song: its title, length, format and instruments.
 #pragma once
 
+#include <trelmo/trelmo.h>
+
 #include <cstdint>
 #include <string>
-
-#include <trelmo/trelmo.h>
 
 class Tuple;
 
@@ -17,10 +17,10 @@ int LengthMilliseconds(uint64_t frames);
 
 // The comment: one line per instrument ("3 Bass"), the missing ones marked, and a last line that
 // names the files looked for in vain.
-std::string InstrumentComment(trelmo_engine *engine);
+std::string InstrumentComment(trelmo_engine* engine);
 
 // Fills the tuple for the song loaded into engine, whose URI is uri. The title is the file's name
 // without its song extension, or, for a song inside a disk image or archive, innerPath.
-void FillTuple(trelmo_engine *engine, const char *uri, const char *innerPath, Tuple &tuple);
+void FillTuple(trelmo_engine* engine, const char* uri, const char* innerPath, Tuple& tuple);
 
 }  // namespace trelmo::audacious

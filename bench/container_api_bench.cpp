@@ -90,9 +90,19 @@ void RenderWhole(benchmark::State& state, bool fromImage) {
     trelmo_container_destroy(container);
     trelmo_destroy(engine);
 }
-void BM_RenderLoose(benchmark::State& state) { RenderWhole(state, false); }
-void BM_RenderFromImage(benchmark::State& state) { RenderWhole(state, true); }
-BENCHMARK(BM_RenderLoose)->Name("ContainerApi/render_whole/loose_files")->Unit(benchmark::kMillisecond)->MinTime(3);
-BENCHMARK(BM_RenderFromImage)->Name("ContainerApi/render_whole/from_800K_image")->Unit(benchmark::kMillisecond)->MinTime(3);
+void BM_RenderLoose(benchmark::State& state) {
+    RenderWhole(state, false);
+}
+void BM_RenderFromImage(benchmark::State& state) {
+    RenderWhole(state, true);
+}
+BENCHMARK(BM_RenderLoose)
+    ->Name("ContainerApi/render_whole/loose_files")
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(3);
+BENCHMARK(BM_RenderFromImage)
+    ->Name("ContainerApi/render_whole/from_800K_image")
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(3);
 
 }  // namespace

@@ -63,7 +63,9 @@ void FindSongs(benchmark::State& state, const Bytes& image, bool readFiles) {
         files = volume->Entries().size();
         songs = 0;
         for (size_t i = 0; readFiles && i < files; ++i) {
-            if (volume->Read(i, containers::MaxEntryBytes, out, error) && DetectSongKind(out.data(), out.size()) != NoSong) ++songs;
+            if (volume->Read(i, containers::MaxEntryBytes, out, error) &&
+                DetectSongKind(out.data(), out.size()) != NoSong)
+                ++songs;
         }
         benchmark::DoNotOptimize(songs);
     }
@@ -75,12 +77,20 @@ void BM_RealImage(benchmark::State& state) {
     static const Bytes image = RealImage();
     FindSongs(state, image, state.range(0) != 0);
 }
-BENCHMARK(BM_RealImage)->Name("FindSongs/800K_image/read_files")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RealImage)
+    ->Name("FindSongs/800K_image/read_files")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_HardDisk(benchmark::State& state) {
     static const Bytes image = HardDisk();
     FindSongs(state, image, state.range(0) != 0);
 }
-BENCHMARK(BM_HardDisk)->Name("FindSongs/32M_volume_1000_files/read_files")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HardDisk)
+    ->Name("FindSongs/32M_volume_1000_files/read_files")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -118,7 +118,8 @@ void BM_SongTicks(benchmark::State& state) {
     }
     state.SetLabel(bench::BenchSongName(song));
     state.counters["voice_frames_per_s"] = benchmark::Counter(voiceFrames, benchmark::Counter::kIsRate);
-    state.counters["x_realtime"] = benchmark::Counter(voiceFrames / VoiceCount / OutputRate, benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] =
+        benchmark::Counter(voiceFrames / VoiceCount / OutputRate, benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_SongTicks<MixBlock>)->Name("MixBlock/song")->DenseRange(0, 3);
 BENCHMARK(BM_SongTicks<ReferenceMixBlock>)->Name("ReferenceMixBlock/song")->DenseRange(0, 3);

@@ -29,19 +29,29 @@ std::condition_variable EndSignal;
 bool SongEnded = false;
 
 // The output: room for anything, nothing left playing, every block counted and dropped.
-int OutOpen(int, int, int, int, int) { return 0; }
+int OutOpen(int, int, int, int, int) {
+    return 0;
+}
 void OutClose() {}
 int OutWrite(char*, int bytes) {
     WrittenBytes += static_cast<uint64_t>(bytes);
     return 0;
 }
-int OutCanWrite() { return 1 << 30; }
-int OutIsPlaying() { return 0; }
-int OutPause(int) { return 0; }
+int OutCanWrite() {
+    return 1 << 30;
+}
+int OutIsPlaying() {
+    return 0;
+}
+int OutPause(int) {
+    return 0;
+}
 void OutSetVolume(int) {}
 void OutSetPan(int) {}
 void OutFlush(int) {}
-int OutGetWrittenTime() { return static_cast<int>(WrittenBytes.load() / 176); }
+int OutGetWrittenTime() {
+    return static_cast<int>(WrittenBytes.load() / 176);
+}
 
 Out_Module NullOutput = {
     .version = 0x10,
@@ -82,9 +92,15 @@ int RealTimeWrite(char*, int bytes) {
     RealTimeWritten += bytes;
     return 0;
 }
-int RealTimeCanWrite() { return static_cast<int>(RealTimeBufferBytes - (RealTimeWritten.load() - RealTimePlayed())); }
-int RealTimeIsPlaying() { return RealTimeWritten.load() > RealTimePlayed() ? 1 : 0; }
-int RealTimeTime() { return static_cast<int>(RealTimePlayed() / 176); }
+int RealTimeCanWrite() {
+    return static_cast<int>(RealTimeBufferBytes - (RealTimeWritten.load() - RealTimePlayed()));
+}
+int RealTimeIsPlaying() {
+    return RealTimeWritten.load() > RealTimePlayed() ? 1 : 0;
+}
+int RealTimeTime() {
+    return static_cast<int>(RealTimePlayed() / 176);
+}
 
 // The null output with the calls that differ: it takes only what the buffer has room for.
 Out_Module MakeRealTimeOutput() {
@@ -103,8 +119,12 @@ void SaVsaInit(int, int) {}
 void SaVsaDeInit() {}
 void AddPcm(void*, int, int, int) {}
 void VsaSetInfo(int, int) {}
-int DspIsActive() { return 0; }
-int DspDoSamples(short*, int frames, int, int, int) { return frames; }
+int DspIsActive() {
+    return 0;
+}
+int DspDoSamples(short*, int frames, int, int, int) {
+    return frames;
+}
 void SetInfo(int, int, int, int) {}
 
 void PostMessage(void*, unsigned message, uintptr_t, intptr_t) {
@@ -185,7 +205,8 @@ RenderResult PlayInRealTime(const std::string& songPath, double seconds, int buf
     const double cpuStart = Seconds(CLOCK_PROCESS_CPUTIME_ID);
     if (Plugin->Play(songPath.c_str()) == 0) {
         std::unique_lock<std::mutex> hold(EndLock);
-        result.ended = EndSignal.wait_for(hold, std::chrono::duration<double>(seconds), [] { return SongEnded; });
+        result.ended =
+            EndSignal.wait_for(hold, std::chrono::duration<double>(seconds), [] { return SongEnded; });
     }
     result.wallSeconds = Seconds(CLOCK_MONOTONIC) - RealTimeStart;
     result.cpuSeconds = Seconds(CLOCK_PROCESS_CPUTIME_ID) - cpuStart;
@@ -211,10 +232,14 @@ QuietStdout::~QuietStdout() {
 
 const char* BenchSongName(BenchSong song) {
     switch (song) {
-        case BenchSong::Echo: return "ECHO.MTP";
-        case BenchSong::Dense: return "generated_dense";
-        case BenchSong::Typical: return "generated_typical";
-        case BenchSong::MostlySilent: return "generated_mostly_silent";
+        case BenchSong::Echo:
+            return "ECHO.MTP";
+        case BenchSong::Dense:
+            return "generated_dense";
+        case BenchSong::Typical:
+            return "generated_typical";
+        case BenchSong::MostlySilent:
+            return "generated_mostly_silent";
     }
     return "?";
 }
@@ -231,10 +256,14 @@ std::string BenchSongPath(BenchSong song) {
         return made;
     }();
     switch (song) {
-        case BenchSong::Echo: return std::string(TRELMO_CORPUS_DIR) + "/soundsmith/ECHO.MTP";
-        case BenchSong::Dense: return folder + "/DENSE.MTP";
-        case BenchSong::Typical: return folder + "/TYPICAL.MTP";
-        case BenchSong::MostlySilent: return folder + "/SILENT.MTP";
+        case BenchSong::Echo:
+            return std::string(TRELMO_CORPUS_DIR) + "/soundsmith/ECHO.MTP";
+        case BenchSong::Dense:
+            return folder + "/DENSE.MTP";
+        case BenchSong::Typical:
+            return folder + "/TYPICAL.MTP";
+        case BenchSong::MostlySilent:
+            return folder + "/SILENT.MTP";
     }
     return {};
 }

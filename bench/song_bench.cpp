@@ -42,7 +42,8 @@ void BM_SequencerTicks(benchmark::State& state) {
         if (engine->Player.songEnded != 0) StartAgain(*engine);
     }
     state.SetLabel(bench::BenchSongName(song));
-    state.counters["ticks_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["ticks_per_s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_SequencerTicks)->Name("SequencerTick/song")->DenseRange(0, 3);
 
@@ -56,12 +57,14 @@ void BM_LoadLongestSong(benchmark::State& state) {
     tune.instruments = {{"I1", 64}};
     tune.order.assign(128, 0);
     for (int row = 0; row < 64; ++row) {
-        for (int track = 0; track < 14; ++track) tune.Put(0, row, track, static_cast<uint8_t>(30 + (row + track) % 40), 0x14, 0x46);
+        for (int track = 0; track < 14; ++track)
+            tune.Put(0, row, track, static_cast<uint8_t>(30 + (row + track) % 40), 0x14, 0x46);
     }
     const std::vector<uint8_t> bytes = tune.Bytes();
     trelmo_engine* engine = trelmo_create();
     for (auto _ : state) {
-        if (trelmo_load_memory(engine, bytes.data(), bytes.size(), "LONGEST.MTP", nullptr, nullptr) != TRELMO_OK) {
+        if (trelmo_load_memory(engine, bytes.data(), bytes.size(), "LONGEST.MTP", nullptr, nullptr) !=
+            TRELMO_OK) {
             state.SkipWithError("the song did not load");
             break;
         }
@@ -80,12 +83,14 @@ void BM_SeekToTheLimit(benchmark::State& state) {
     tune.instruments = {{"I1", 64}};
     tune.order.assign(16, 0);
     for (int row = 0; row < 64; ++row) {
-        for (int track = 0; track < 14; ++track) tune.Put(0, row, track, static_cast<uint8_t>(30 + (row + track) % 40), 0x14, 0x46);
+        for (int track = 0; track < 14; ++track)
+            tune.Put(0, row, track, static_cast<uint8_t>(30 + (row + track) % 40), 0x14, 0x46);
     }
     tune.Put(0, 0, 0, 40, 0x1F, 0xA1);
     const std::vector<uint8_t> bytes = tune.Bytes();
     trelmo_engine* engine = trelmo_create();
-    if (trelmo_load_memory(engine, bytes.data(), bytes.size(), "FASTEST.MTP", nullptr, nullptr) != TRELMO_OK) {
+    if (trelmo_load_memory(engine, bytes.data(), bytes.size(), "FASTEST.MTP", nullptr, nullptr) !=
+        TRELMO_OK) {
         trelmo_destroy(engine);
         state.SkipWithError("the song did not load");
         return;
@@ -155,8 +160,12 @@ void BM_RenderThroughPlugin(benchmark::State& state) {
     state.counters["x_realtime"] = audio / wall;
     state.counters["x_realtime_cpu"] = audio / cpu;
 }
-BENCHMARK(BM_RenderThroughPlugin)->Name("RenderThroughPlugin/song")->DenseRange(0, 3)->UseManualTime()
-    ->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_RenderThroughPlugin)
+    ->Name("RenderThroughPlugin/song")
+    ->DenseRange(0, 3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(1.0);
 
 // Peak resident memory of a fresh process that renders one song, and of one that only loads the
 // plug-in, as the child reports it.
@@ -179,10 +188,12 @@ long ChildPeakKilobytes(const char* mode, const char* song) {
     std::string output;
     char buffer[256];
     ssize_t got = 0;
-    while ((got = read(pipeEnds[0], buffer, sizeof(buffer))) > 0) output.append(buffer, static_cast<size_t>(got));
+    while ((got = read(pipeEnds[0], buffer, sizeof(buffer))) > 0)
+        output.append(buffer, static_cast<size_t>(got));
     close(pipeEnds[0]);
     int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
     const size_t at = output.rfind("peak_kB ");
     return at == std::string::npos ? -1 : std::stol(output.substr(at + 8));
 }
@@ -204,6 +215,10 @@ void BM_RenderPeakMemory(benchmark::State& state) {
     state.counters["peak_rss_kB"] = static_cast<double>(peak);
     state.counters["idle_rss_kB"] = static_cast<double>(idle);
 }
-BENCHMARK(BM_RenderPeakMemory)->Name("RenderPeakMemory/song")->DenseRange(0, 3)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderPeakMemory)
+    ->Name("RenderPeakMemory/song")
+    ->DenseRange(0, 3)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

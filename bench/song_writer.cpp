@@ -61,14 +61,30 @@ std::vector<uint8_t> WaveBytes(int index, uint32_t& random) {
         const double x = static_cast<double>(n) / 256.0;  // cycles of 256 bytes
         double v = 0;
         switch (index) {
-            case 0: v = std::sin(2 * pi * x); break;
-            case 1: v = 2 * (x - std::floor(x)) - 1; break;
-            case 2: v = (x - std::floor(x)) < 0.5 ? 0.8 : -0.8; break;
-            case 3: v = 0.6 * std::sin(2 * pi * x) + 0.3 * std::sin(6 * pi * x + x / 3); break;
-            case 4: v = 0.9 * std::sin(2 * pi * x) + 0.2 * std::sin(4 * pi * x); break;
-            case 5: v = std::sin(2 * pi * 60.0 * n / 8000.0 * (1.0 - n / 8192.0)) * (1.0 - n / 4096.0); break;
-            case 6: v = (static_cast<double>(NextRandom(random) % 2001) / 1000.0 - 1.0) * (1.0 - n / 8192.0); break;
-            default: v = 0.7 * std::sin(2 * pi * x) + 0.3 * std::sin(2 * pi * 3 * x + n / 2048.0); break;
+            case 0:
+                v = std::sin(2 * pi * x);
+                break;
+            case 1:
+                v = 2 * (x - std::floor(x)) - 1;
+                break;
+            case 2:
+                v = (x - std::floor(x)) < 0.5 ? 0.8 : -0.8;
+                break;
+            case 3:
+                v = 0.6 * std::sin(2 * pi * x) + 0.3 * std::sin(6 * pi * x + x / 3);
+                break;
+            case 4:
+                v = 0.9 * std::sin(2 * pi * x) + 0.2 * std::sin(4 * pi * x);
+                break;
+            case 5:
+                v = std::sin(2 * pi * 60.0 * n / 8000.0 * (1.0 - n / 8192.0)) * (1.0 - n / 4096.0);
+                break;
+            case 6:
+                v = (static_cast<double>(NextRandom(random) % 2001) / 1000.0 - 1.0) * (1.0 - n / 8192.0);
+                break;
+            default:
+                v = 0.7 * std::sin(2 * pi * x) + 0.3 * std::sin(2 * pi * 3 * x + n / 2048.0);
+                break;
         }
         out[static_cast<size_t>(n)] = Stored(v);
     }
@@ -110,10 +126,18 @@ void DensePattern(Pattern p, int index, uint32_t& random) {
         for (int row = t % 4; row < Rows; row += 4) {
             const int note = 37 + static_cast<int>(NextRandom(random) % 49);  // steps 0.2 .. 3
             switch (NextRandom(random) % 6) {
-                case 0: Put(p, row, t, note, instrument, 0, 0x37); break;  // arpeggio
-                case 1: Put(p, row, t, note, instrument, 3, 60 + static_cast<int>(NextRandom(random) % 120)); break;
-                case 2: Put(p, row, t, note, instrument, 1, 3); break;     // slide up
-                default: Put(p, row, t, note, instrument); break;
+                case 0:
+                    Put(p, row, t, note, instrument, 0, 0x37);
+                    break;  // arpeggio
+                case 1:
+                    Put(p, row, t, note, instrument, 3, 60 + static_cast<int>(NextRandom(random) % 120));
+                    break;
+                case 2:
+                    Put(p, row, t, note, instrument, 1, 3);
+                    break;  // slide up
+                default:
+                    Put(p, row, t, note, instrument);
+                    break;
             }
         }
     }

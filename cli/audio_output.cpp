@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 namespace trelmo::cli {
@@ -87,8 +87,8 @@ int Callback(const void*, void* output, unsigned long frames, const PaStreamCall
         if (taken > 0) {
             // Not every back end knows when the buffer reaches the speaker; then it is the
             // device's latency from now.
-            const double start = time->outputBufferDacTime > 0 ? time->outputBufferDacTime
-                                                                : time->currentTime + DeviceLatency;
+            const double start =
+                time->outputBufferDacTime > 0 ? time->outputBufferDacTime : time->currentTime + DeviceLatency;
             HeardAt.store(start + static_cast<double>(taken) / Rate, std::memory_order_relaxed);
         }
         Played.store(read + taken, std::memory_order_release);
@@ -141,7 +141,8 @@ bool OpenAudio(std::string& error) {
     const double high = Pa_GetDeviceInfo(device)->defaultHighOutputLatency;
     parameters.suggestedLatency = high > MinimumLatency ? high : MinimumLatency;
     PaError result = Hushed([&] {
-        return Pa_OpenStream(&Stream, nullptr, &parameters, Rate, CallbackFrames, paNoFlag, Callback, nullptr);
+        return Pa_OpenStream(&Stream, nullptr, &parameters, Rate, CallbackFrames, paNoFlag, Callback,
+                             nullptr);
     });
     if (result == paNoError) {
         const PaStreamInfo* opened = Pa_GetStreamInfo(Stream);
@@ -162,8 +163,10 @@ void CloseAudio(bool discard) {
     if (Stream == nullptr) return;
     // At the end of a song the ring is empty and stopping lets the device play out its last
     // buffers; when the listener skips or quits, it is cut off at once.
-    if (discard || Paused.load() != 0) Pa_AbortStream(Stream);
-    else Pa_StopStream(Stream);
+    if (discard || Paused.load() != 0)
+        Pa_AbortStream(Stream);
+    else
+        Pa_StopStream(Stream);
     Pa_CloseStream(Stream);
     Stream = nullptr;
 }
@@ -183,7 +186,9 @@ uint64_t DropAudio() {
     return written;
 }
 
-size_t AudioRefillFrames() { return RefillFrames; }
+size_t AudioRefillFrames() {
+    return RefillFrames;
+}
 
 void WriteAudio(const int16_t* samples, size_t frames) {
     const uint64_t write = Written.load(std::memory_order_relaxed);

@@ -13,8 +13,8 @@ namespace trelmo::cli {
 
 enum ExitStatus : int {
     ExitOk = 0,
-    ExitSongFailed = 1,   // at least one song could not be rendered, played or read
-    ExitUsage = 2,        // the command line itself was wrong
+    ExitSongFailed = 1,    // at least one song could not be rendered, played or read
+    ExitUsage = 2,         // the command line itself was wrong
     ExitReaderGone = 141,  // the reader of standard output went away: what a shell shows for SIGPIPE
     ExitInterrupted = 130,
 };
@@ -33,7 +33,7 @@ struct SongArgument {
     std::string innerPath{};
     int fileType = 0, auxType = 0;
     uint64_t bytes = 0;
-    std::string problem{};    // why the container named cannot be opened: the song then fails with it
+    std::string problem{};  // why the container named cannot be opened: the song then fails with it
 };
 
 // The songs of a command; the built-in demo song when none are named. A disk image or archive
@@ -50,18 +50,18 @@ struct InstrumentChoice {
 
 struct RenderOptions {
     std::vector<std::string> songs;
-    std::string output;     // -o: a file, "-" for standard output, empty for the default names
-    std::string outDir;     // --out-dir
-    std::string format;     // --format: wav, flac, ogg or raw; empty: from the output's extension
+    std::string output;  // -o: a file, "-" for standard output, empty for the default names
+    std::string outDir;  // --out-dir
+    std::string format;  // --format: wav, flac, ogg or raw; empty: from the output's extension
     bool force = false;
     bool quiet = false;
-    bool strict = false;    // songs with missing instruments fail
+    bool strict = false;  // songs with missing instruments fail
     InstrumentChoice choice;
     SoundSettings sound;
-    std::string start;      // --start, --end: the stretch to render, as times
+    std::string start;  // --start, --end: the stretch to render, as times
     std::string end;
-    bool stems = false;     // one file per track
-    unsigned jobs = 0;      // songs rendered at once; 0: one per core
+    bool stems = false;  // one file per track
+    unsigned jobs = 0;   // songs rendered at once; 0: one per core
 };
 
 struct PlayOptions {
@@ -78,7 +78,7 @@ struct InfoOptions {
     bool json = false;
     bool quiet = false;
     InstrumentChoice choice;
-    int loops = 1;          // the length is reported for this many passes
+    int loops = 1;  // the length is reported for this many passes
 };
 
 int RenderCommand(const RenderOptions& options);

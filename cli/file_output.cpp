@@ -18,10 +18,14 @@ namespace {
 
 int SndFormat(FileFormat format) {
     switch (format) {
-        case FileFormat::Wav: return SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        case FileFormat::Flac: return SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
-        case FileFormat::Ogg: return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
-        case FileFormat::Raw: return SF_FORMAT_RAW | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE;
+        case FileFormat::Wav:
+            return SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        case FileFormat::Flac:
+            return SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+        case FileFormat::Ogg:
+            return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+        case FileFormat::Raw:
+            return SF_FORMAT_RAW | SF_FORMAT_PCM_16 | SF_ENDIAN_LITTLE;
     }
     return SF_FORMAT_WAV | SF_FORMAT_PCM_16;
 }
@@ -36,7 +40,9 @@ sf_count_t IoTell(void* user) {
 
 sf_count_t IoSeek(sf_count_t offset, int whence, void* user) {
     auto& io = *static_cast<SoundFileIo*>(user);
-    const int64_t target = whence == SEEK_SET ? offset : whence == SEEK_CUR ? io.position + offset : io.length + offset;
+    const int64_t target = whence == SEEK_SET   ? offset
+                           : whence == SEEK_CUR ? io.position + offset
+                                                : io.length + offset;
     if (target == io.position) return io.position;
     if (!io.seekable || target < 0 || lseek(io.fd, io.base + target, SEEK_SET) < 0) return -1;
     io.position = target;
@@ -92,8 +98,9 @@ bool SoundFile::Open(int fd, FileFormat format) {
     if (format == FileFormat::Wav && (!io_.seekable || (flags >= 0 && (flags & O_APPEND) != 0))) {
         // The header's sizes are written last, back at the start: a pipe cannot go back, and a file
         // opened for appending would get them at its end.
-        error_ = !io_.seekable ? "WAV needs a file it can go back into, not a pipe; use --format raw, flac or ogg"
-                               : "WAV cannot be appended to a file (>>); use --format raw, flac or ogg";
+        error_ = !io_.seekable
+                     ? "WAV needs a file it can go back into, not a pipe; use --format raw, flac or ogg"
+                     : "WAV cannot be appended to a file (>>); use --format raw, flac or ogg";
         return false;
     }
     SF_VIRTUAL_IO calls{IoLength, IoSeek, IoRead, IoWrite, IoTell};
@@ -141,11 +148,16 @@ bool SoundFile::Finish() {
 }
 
 bool FormatFromName(const std::string& name, FileFormat& format) {
-    if (name == "wav") format = FileFormat::Wav;
-    else if (name == "flac") format = FileFormat::Flac;
-    else if (name == "ogg") format = FileFormat::Ogg;
-    else if (name == "raw") format = FileFormat::Raw;
-    else return false;
+    if (name == "wav")
+        format = FileFormat::Wav;
+    else if (name == "flac")
+        format = FileFormat::Flac;
+    else if (name == "ogg")
+        format = FileFormat::Ogg;
+    else if (name == "raw")
+        format = FileFormat::Raw;
+    else
+        return false;
     return true;
 }
 
@@ -167,10 +179,14 @@ bool ExtensionDisagrees(const std::string& path, FileFormat format) {
 
 const char* Extension(FileFormat format) {
     switch (format) {
-        case FileFormat::Wav: return "wav";
-        case FileFormat::Flac: return "flac";
-        case FileFormat::Ogg: return "ogg";
-        case FileFormat::Raw: return "raw";
+        case FileFormat::Wav:
+            return "wav";
+        case FileFormat::Flac:
+            return "flac";
+        case FileFormat::Ogg:
+            return "ogg";
+        case FileFormat::Raw:
+            return "raw";
     }
     return "wav";
 }

@@ -34,7 +34,7 @@ struct SoundFileIo {
 };
 
 class SoundFile {
-public:
+  public:
     SoundFile() = default;
     ~SoundFile();
     SoundFile(const SoundFile&) = delete;
@@ -55,7 +55,7 @@ public:
     uint64_t Bytes() const { return static_cast<uint64_t>(io_.length); }
     const std::string& Error() const { return error_; }
 
-private:
+  private:
     sf_private_tag* file_ = nullptr;
     SoundFileIo io_;
     uint64_t frames_ = 0;

@@ -23,7 +23,8 @@ std::string Duration(uint64_t frames) {
     const uint64_t ms = frames * 1000 / 44100;
     char text[48];
     std::snprintf(text, sizeof text, "%llu:%02llu.%03llu", static_cast<unsigned long long>(ms / 60000),
-                  static_cast<unsigned long long>(ms / 1000 % 60), static_cast<unsigned long long>(ms % 1000));
+                  static_cast<unsigned long long>(ms / 1000 % 60),
+                  static_cast<unsigned long long>(ms % 1000));
     return text;
 }
 
@@ -37,10 +38,14 @@ std::string PadRight(std::string text, size_t width) {
 
 const char* SourceName(int source) {
     switch (source) {
-        case TRELMO_SOURCE_BANK: return "bank";
-        case TRELMO_SOURCE_ASIF: return "asif";
-        case TRELMO_SOURCE_SONG: return "song";
-        default: return "missing";
+        case TRELMO_SOURCE_BANK:
+            return "bank";
+        case TRELMO_SOURCE_ASIF:
+            return "asif";
+        case TRELMO_SOURCE_SONG:
+            return "song";
+        default:
+            return "missing";
     }
 }
 
@@ -48,18 +53,23 @@ const char* SourceName(int source) {
 const char* FoundByName(const trelmo_instrument& in) {
     if (in.source != TRELMO_SOURCE_BANK && in.source != TRELMO_SOURCE_ASIF) return nullptr;
     switch (in.found_by) {
-        case TRELMO_FOUND_BY_SECOND_LOOK: return "second look";
-        case TRELMO_FOUND_BY_POSITION: return "position";
-        case TRELMO_FOUND_BY_CALLER: return "caller";
-        default: return "name";
+        case TRELMO_FOUND_BY_SECOND_LOOK:
+            return "second look";
+        case TRELMO_FOUND_BY_POSITION:
+            return "position";
+        case TRELMO_FOUND_BY_CALLER:
+            return "caller";
+        default:
+            return "name";
     }
 }
 
-void PrintJson(const SongArgument& argument, const LoadedSong& song, uint64_t frames, const std::string& error, bool last) {
+void PrintJson(const SongArgument& argument, const LoadedSong& song, uint64_t frames,
+               const std::string& error, bool last) {
     std::printf("  {\n    \"file\": %s,\n", JsonString(argument.displayName).c_str());
     if (!argument.container.empty()) {
-        std::printf("    \"container\": %s,\n    \"innerPath\": %s,\n", JsonString(argument.container).c_str(),
-                    JsonString(argument.innerPath).c_str());
+        std::printf("    \"container\": %s,\n    \"innerPath\": %s,\n",
+                    JsonString(argument.container).c_str(), JsonString(argument.innerPath).c_str());
         if (argument.problem.empty()) {
             std::printf("    \"fileType\": %d,\n    \"auxType\": %d,\n", argument.fileType, argument.auxType);
         }
@@ -86,16 +96,18 @@ void PrintJson(const SongArgument& argument, const LoadedSong& song, uint64_t fr
     for (size_t i = 0; i < instruments.size(); ++i) {
         const trelmo_instrument& in = instruments[i];
         const char* found = FoundByName(in);
-        std::printf("%s\n      {\"number\": %d, \"name\": %s, \"source\": %s, \"foundBy\": %s, \"file\": %s, "
-                    "\"length\": %u, \"loops\": %s, \"loopStart\": %u, \"loopEnd\": %u, \"volume\": %d}",
-                    i == 0 ? "" : ",", in.number, JsonString(in.name).c_str(), JsonString(SourceName(in.source)).c_str(),
-                    found != nullptr ? JsonString(found).c_str() : "null",
-                    in.file[0] == '\0' ? "null" : JsonString(in.file).c_str(), in.length, in.loops ? "true" : "false",
-                    in.loop_start, in.loop_end, in.volume);
+        std::printf(
+            "%s\n      {\"number\": %d, \"name\": %s, \"source\": %s, \"foundBy\": %s, \"file\": %s, "
+            "\"length\": %u, \"loops\": %s, \"loopStart\": %u, \"loopEnd\": %u, \"volume\": %d}",
+            i == 0 ? "" : ",", in.number, JsonString(in.name).c_str(),
+            JsonString(SourceName(in.source)).c_str(), found != nullptr ? JsonString(found).c_str() : "null",
+            in.file[0] == '\0' ? "null" : JsonString(in.file).c_str(), in.length, in.loops ? "true" : "false",
+            in.loop_start, in.loop_end, in.volume);
     }
     std::printf("%s],\n", instruments.empty() ? "" : "\n    ");
-    std::printf("    \"ends\": %s,\n    \"frames\": %llu,\n    \"seconds\": %s\n  }%s\n", facts.ends != 0 ? "true" : "false",
-                static_cast<unsigned long long>(frames), Seconds(frames).c_str(), last ? "" : ",");
+    std::printf("    \"ends\": %s,\n    \"frames\": %llu,\n    \"seconds\": %s\n  }%s\n",
+                facts.ends != 0 ? "true" : "false", static_cast<unsigned long long>(frames),
+                Seconds(frames).c_str(), last ? "" : ",");
 }
 
 void PrintText(const std::string& file, const LoadedSong& song, uint64_t frames, int loops) {
@@ -103,35 +115,42 @@ void PrintText(const std::string& file, const LoadedSong& song, uint64_t frames,
     const std::string bankPath = song.BankPath();
     const std::string form = song.Metadata("form");
     std::printf("%s\n", Printable(file).c_str());
-    std::printf("  kind         %s%s\n", song.Metadata("type_long").c_str(), form.empty() ? "" : (" (" + form + ")").c_str());
-    std::printf("  patterns     %d\n  positions    %d\n  tracks       %d\n", facts.patterns, facts.positions, facts.tracks);
+    std::printf("  kind         %s%s\n", song.Metadata("type_long").c_str(),
+                form.empty() ? "" : (" (" + form + ")").c_str());
+    std::printf("  patterns     %d\n  positions    %d\n  tracks       %d\n", facts.patterns, facts.positions,
+                facts.tracks);
     if (facts.kind == TRELMO_KIND_SOUNDSMITH) {
         std::printf("  speed        %d ticks a row, tempo %d\n", facts.speed, facts.tempo);
         const std::string bank = Printable(bankPath);
         // A DOC.DATA from the current folder is not the song's own: say where it was found.
         const std::string where = facts.bank_in_current_folder != 0 ? " (current folder)" : "";
         std::printf("  wave bank    %s\n", facts.bank_used != 0 ? (bank + where).c_str()
-                                           : bank.empty() ? "none (ASIF instrument files)"
-                                                          : (bank + where + " (refused; ASIF files instead)").c_str());
+                                           : bank.empty()
+                                               ? "none (ASIF instrument files)"
+                                               : (bank + where + " (refused; ASIF files instead)").c_str());
     } else {
         std::printf("  tempo        %d (tempo word %d, %d rows a second)\n", facts.tempo, facts.tempo_word,
                     facts.tempo_word / 5 + 1);
     }
-    std::printf("  duration     %s (%llu frames)%s%s\n", Duration(frames).c_str(), static_cast<unsigned long long>(frames),
-                loops > 1 ? (", " + std::to_string(loops) + " loops").c_str() : "", facts.ends != 0 ? "" : ", never ends");
+    std::printf("  duration     %s (%llu frames)%s%s\n", Duration(frames).c_str(),
+                static_cast<unsigned long long>(frames),
+                loops > 1 ? (", " + std::to_string(loops) + " loops").c_str() : "",
+                facts.ends != 0 ? "" : ", never ends");
     std::printf("  instruments  %d\n", facts.instrument_count);
     if (facts.instrument_count > 0) {
-        std::printf("    %3s  %-23s  %-7s  %-11s  %7s  %-13s  %s\n", "#", "name", "source", "found by", "length", "loop",
-                    "volume");
+        std::printf("    %3s  %-23s  %-7s  %-11s  %7s  %-13s  %s\n", "#", "name", "source", "found by",
+                    "length", "loop", "volume");
     }
     for (const trelmo_instrument& in : song.Instruments()) {
         char loop[32] = "no";
         if (in.loops) std::snprintf(loop, sizeof loop, "%u-%u", in.loop_start, in.loop_end);
         if (in.source == TRELMO_SOURCE_MISSING) std::snprintf(loop, sizeof loop, "-");
         const char* found = FoundByName(in);
-        std::printf("    %3d  %s  %-7s  %-11s  %7u  %-13s  %d", in.number, PadRight(Printable(in.name), 23).c_str(),
-                    SourceName(in.source), found != nullptr ? found : "-", in.length, loop, in.volume);
-        if (in.source == TRELMO_SOURCE_ASIF || in.source == TRELMO_SOURCE_MISSING) std::printf("  %s", Printable(in.file).c_str());
+        std::printf("    %3d  %s  %-7s  %-11s  %7u  %-13s  %d", in.number,
+                    PadRight(Printable(in.name), 23).c_str(), SourceName(in.source),
+                    found != nullptr ? found : "-", in.length, loop, in.volume);
+        if (in.source == TRELMO_SOURCE_ASIF || in.source == TRELMO_SOURCE_MISSING)
+            std::printf("  %s", Printable(in.file).c_str());
         std::printf("\n");
     }
 }
@@ -145,12 +164,14 @@ void ListContainers(const std::vector<SongArgument>& songs) {
         if (song.container != current) {
             current = song.container;
             size_t count = 0;
-            for (const SongArgument& other : songs) count += other.container == current && other.problem.empty() ? size_t{1} : size_t{0};
+            for (const SongArgument& other : songs)
+                count += other.container == current && other.problem.empty() ? size_t{1} : size_t{0};
             std::printf("%s: %zu song%s\n", Printable(current).c_str(), count, count == 1 ? "" : "s");
             listed = true;
         }
         char type[32];
-        std::snprintf(type, sizeof type, "$%02X/$%04X", static_cast<unsigned>(song.fileType), static_cast<unsigned>(song.auxType));
+        std::snprintf(type, sizeof type, "$%02X/$%04X", static_cast<unsigned>(song.fileType),
+                      static_cast<unsigned>(song.auxType));
         std::printf("  %-10s %8llu bytes  %s\n", type, static_cast<unsigned long long>(song.bytes),
                     Printable(song.displayName).c_str());
     }

@@ -57,7 +57,8 @@ bool LoadedSong::Load(const SongArgument& song, std::FILE* messages, std::string
     trelmo_container* container = trelmo_container_create();
     if (container == nullptr) throw std::bad_alloc();
     int status = trelmo_container_open_file(container, song.container.c_str());
-    const int index = status == TRELMO_OK ? trelmo_container_find_song(container, song.innerPath.c_str()) : -1;
+    const int index =
+        status == TRELMO_OK ? trelmo_container_find_song(container, song.innerPath.c_str()) : -1;
     if (status == TRELMO_OK && index < 0) {
         error = "no longer in " + song.container;
         trelmo_container_destroy(container);
@@ -93,7 +94,8 @@ bool LoadedSong::Loaded(int status, int reason, std::FILE* messages, std::string
     error = trelmo_status_message(status);
     if (status == TRELMO_ERROR_BANK) error = std::string("wave bank ") + trelmo_load_problem(engine_);
     if ((status == TRELMO_ERROR_OPEN || status == TRELMO_ERROR_READ) && reason != 0) {
-        error = std::string(status == TRELMO_ERROR_OPEN ? "cannot open: " : "cannot read: ") + std::strerror(reason);
+        error = std::string(status == TRELMO_ERROR_OPEN ? "cannot open: " : "cannot read: ") +
+                std::strerror(reason);
     }
     return false;
 }

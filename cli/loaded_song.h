@@ -12,7 +12,7 @@
 namespace trelmo::cli {
 
 class LoadedSong {
-public:
+  public:
     LoadedSong();
     ~LoadedSong();
     LoadedSong(const LoadedSong&) = delete;
@@ -46,7 +46,7 @@ public:
     // line that says so, since another folder would give the song other instruments.
     std::string CurrentFolderBank() const;
 
-private:
+  private:
     bool Loaded(int status, int reason, std::FILE* messages, std::string& error);
     trelmo_engine* engine_;
     bool described_ = false;

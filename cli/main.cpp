@@ -2,7 +2,6 @@
 // trelmo: plays, renders and describes Apple IIgs SoundSmith/MegaTracker and NoiseTracker GS songs
 // with libtrelmo, the engine the Winamp plug-in plays with.
 #include <CLI/CLI.hpp>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -35,7 +34,8 @@ int CheckedStdout(int status) {
     const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
     const int reason = errno;
     if (!failed) return status;
-    Complain(std::string("cannot write standard output") + (reason != 0 ? ": " + std::string(std::strerror(reason)) : ""));
+    Complain(std::string("cannot write standard output") +
+             (reason != 0 ? ": " + std::string(std::strerror(reason)) : ""));
     return status == ExitOk ? ExitSongFailed : status;
 }
 
@@ -63,7 +63,8 @@ std::string NearestCommand(const std::string& word) {
     size_t bestDistance = 3;
     for (const char* command : Commands) {
         const size_t distance = std::strncmp(command, word.c_str(), word.size()) == 0 && !word.empty()
-                                    ? 0 : EditDistance(word, command);
+                                    ? 0
+                                    : EditDistance(word, command);
         if (distance < bestDistance) {
             best = command;
             bestDistance = distance;
@@ -81,9 +82,10 @@ const CLI::Validator TimeText(
     [](std::string& text) {
         if (text.empty()) return std::string("a time cannot be empty");
         const size_t colon = text.find(':');
-        const bool ok = IsDecimalNumber(colon == std::string::npos ? text : text.substr(colon + 1)) &&
-                        (colon == std::string::npos ||
-                         (colon > 0 && text.substr(0, colon).find_first_not_of("0123456789") == std::string::npos));
+        const bool ok =
+            IsDecimalNumber(colon == std::string::npos ? text : text.substr(colon + 1)) &&
+            (colon == std::string::npos ||
+             (colon > 0 && text.substr(0, colon).find_first_not_of("0123456789") == std::string::npos));
         return ok ? std::string() : "'" + text + "' is not a time (seconds, or minutes:seconds)";
     },
     "TIME");
@@ -95,52 +97,64 @@ const CLI::Validator Seconds(
 
 // The options that shape the sound, shared by render and play.
 void AddSoundOptions(CLI::App* command, SoundSettings& sound, bool forEver) {
-    command->add_option("--loops", sound.loops,
-                        forEver ? "Times through the order list; 0 for ever (default 1)"
-                                : "Times through the order list (default 1; 0, for ever, needs --end)")
+    command
+        ->add_option("--loops", sound.loops,
+                     forEver ? "Times through the order list; 0 for ever (default 1)"
+                             : "Times through the order list (default 1; 0, for ever, needs --end)")
         ->check(CLI::Range(0, 1000));
     command->add_option("--fade", sound.fadeSeconds, "Fade out over the last SECONDS of the last loop")
         ->check(Seconds & CLI::Range(0.0, 3600.0));
-    command->add_option("--stereo", sound.stereo, "Stereo separation: 0 (mono) to 100 (hard left and right, default)")
+    command
+        ->add_option("--stereo", sound.stereo,
+                     "Stereo separation: 0 (mono) to 100 (hard left and right, default)")
         ->check(CLI::Range(0, 100));
-    command->add_option("--mute", sound.mute, "Silence tracks: a list such as 1,3,5-7 (numbers as info shows)");
+    command->add_option("--mute", sound.mute,
+                        "Silence tracks: a list such as 1,3,5-7 (numbers as info shows)");
     command->add_option("--solo", sound.solo, "Play only these tracks (a list as for --mute)");
 }
 
 // Where a SoundSmith song's instruments are, when the names do not say; shared by every command.
 void AddInstrumentOptions(CLI::App* command, InstrumentChoice& choice) {
     command->add_option("--bank", choice.bank, "Use this wave bank for SoundSmith songs, before any lookup");
-    command->add_option("--instruments", choice.instruments,
-                        "Also look for wave banks and ASIF files in this folder, after the song's own")
+    command
+        ->add_option("--instruments", choice.instruments,
+                     "Also look for wave banks and ASIF files in this folder, after the song's own")
         ->check(CLI::ExistingDirectory);
 }
 
 }  // namespace
 
 int Main(int argc, char** argv) {
-    CLI::App app{"trelmo plays Apple IIgs SoundSmith/MegaTracker (.MTP) and NoiseTracker GS (.NTG) songs.\n"
-                 "With no song, render and play use the built-in demo song.\n"
-                 "A disk image or archive (2IMG, DiskCopy, .po, ShrinkIt, Binary II, zip, gzip) stands for the songs\n"
-                 "in it; one of them is named IMAGE/INNER/PATH (inner names ignoring case), as info lists it.",
-                 "trelmo"};
+    CLI::App app{
+        "trelmo plays Apple IIgs SoundSmith/MegaTracker (.MTP) and NoiseTracker GS (.NTG) songs.\n"
+        "With no song, render and play use the built-in demo song.\n"
+        "A disk image or archive (2IMG, DiskCopy, .po, ShrinkIt, Binary II, zip, gzip) stands for the songs\n"
+        "in it; one of them is named IMAGE/INNER/PATH (inner names ignoring case), as info lists it.",
+        "trelmo"};
     app.set_version_flag("-V,--version", SoftwareName());
     app.require_subcommand(1, 1);
 
     RenderOptions render;
-    CLI::App* renderCommand = app.add_subcommand("render", "Render songs to sound files, as fast as the machine allows");
+    CLI::App* renderCommand =
+        app.add_subcommand("render", "Render songs to sound files, as fast as the machine allows");
     renderCommand->add_option("songs", render.songs, "Song files (default: the demo song)");
-    CLI::Option* output = renderCommand->add_option("-o,--output", render.output,
-                                                    "Output file, or - for standard output (raw unless --format)");
-    renderCommand->add_option("--out-dir", render.outDir, "Folder for the output files (named after the songs)")
+    CLI::Option* output = renderCommand->add_option(
+        "-o,--output", render.output, "Output file, or - for standard output (raw unless --format)");
+    renderCommand
+        ->add_option("--out-dir", render.outDir, "Folder for the output files (named after the songs)")
         ->excludes(output);
-    renderCommand->add_option("-f,--format", render.format, "wav, flac, ogg or raw (default: from the name, else wav)")
+    renderCommand
+        ->add_option("-f,--format", render.format, "wav, flac, ogg or raw (default: from the name, else wav)")
         ->check(CLI::IsMember({"wav", "flac", "ogg", "raw"}));
     renderCommand->add_option("--start", render.start, "Begin at this time (seconds, or minutes:seconds)")
         ->check(TimeText);
-    renderCommand->add_option("--end", render.end, "Stop at this time (default: the song's end)")->check(TimeText);
+    renderCommand->add_option("--end", render.end, "Stop at this time (default: the song's end)")
+        ->check(TimeText);
     AddSoundOptions(renderCommand, render.sound, false);
-    renderCommand->add_flag("--stems", render.stems, "One file per track (SONG.track01.wav ...); they add up to the mix");
-    renderCommand->add_option("-j,--jobs", render.jobs, "Songs rendered at once (default: one per processor core)")
+    renderCommand->add_flag("--stems", render.stems,
+                            "One file per track (SONG.track01.wav ...); they add up to the mix");
+    renderCommand
+        ->add_option("-j,--jobs", render.jobs, "Songs rendered at once (default: one per processor core)")
         ->check(CLI::Range(1u, 256u));
     renderCommand->add_flag("--force", render.force, "Overwrite existing files");
     renderCommand->add_flag("--strict", render.strict, "Refuse songs whose instruments are missing");
@@ -156,13 +170,15 @@ int Main(int argc, char** argv) {
     playCommand->add_flag("-q,--quiet", play.quiet, "No status line, no loading messages");
     playCommand->add_flag("--strict", play.strict, "Skip songs whose instruments are missing");
     AddInstrumentOptions(playCommand, play.choice);
-    playCommand->footer("Keys: space pause, left/right 5 s back/ahead, down/up 30 s back/ahead, 1-9 0 - = [ ]\n"
-                        "mute tracks 1 to 14, a all tracks on again, n next song, p previous song, q quit.");
+    playCommand->footer(
+        "Keys: space pause, left/right 5 s back/ahead, down/up 30 s back/ahead, 1-9 0 - = [ ]\n"
+        "mute tracks 1 to 14, a all tracks on again, n next song, p previous song, q quit.");
 
     InfoOptions info;
     CLI::App* infoCommand = app.add_subcommand("info", "Describe songs: kind, header, instruments, duration");
     infoCommand->add_option("songs", info.songs, "Song files (default: the demo song)");
-    infoCommand->add_option("--loops", info.loops, "Give the duration for this many times through the order list")
+    infoCommand
+        ->add_option("--loops", info.loops, "Give the duration for this many times through the order list")
         ->check(CLI::Range(1, 1000));
     infoCommand->add_flag("--json", info.json, "Write JSON: an array with one object per song");
     infoCommand->add_flag("-q,--quiet", info.quiet, "Leave out the loading messages");

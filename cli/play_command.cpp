@@ -29,7 +29,9 @@ constexpr int StatusIntervalMs = 100;
 // The keys that mute and unmute tracks 1 to 14: the digit row, then its neighbours.
 constexpr char TrackKeys[TRELMO_MAX_TRACKS + 1] = "1234567890-=[]";
 
-std::string Meter(int level, int width) { return Bar(static_cast<double>(level) / 32768.0, width); }
+std::string Meter(int level, int width) {
+    return Bar(static_cast<double>(level) / 32768.0, width);
+}
 
 std::string MutedTracks(uint32_t mask) {
     std::string text;
@@ -96,13 +98,16 @@ Outcome Listen(LoadedSong& song, const std::string& name, bool status, uint64_t 
         // Sleep until a refill's worth of room has come free (at the device's rate).
         const size_t refill = AudioRefillFrames();
         const size_t free = AudioRoom();
-        int wait = rendering ? static_cast<int>((refill - std::min(refill, free)) * 1000 / TRELMO_SAMPLE_RATE) : 50;
+        int wait =
+            rendering ? static_cast<int>((refill - std::min(refill, free)) * 1000 / TRELMO_SAMPLE_RATE) : 50;
         wait = std::max(wait, 10);
         if (status) wait = std::min(wait, StatusIntervalMs);
         const int key = ReadKey(wait);
         const uint64_t heard = head.Heard();
         const uint64_t length = song.Frames();
-        const char* track = key > 0 && key < 0x100 ? std::char_traits<char>::find(TrackKeys, TRELMO_MAX_TRACKS, static_cast<char>(key)) : nullptr;
+        const char* track = key > 0 && key < 0x100 ? std::char_traits<char>::find(
+                                                         TrackKeys, TRELMO_MAX_TRACKS, static_cast<char>(key))
+                                                   : nullptr;
         if (key == ' ') {
             PauseAudio(!AudioPaused());
         } else if (key == 'n' || key == 'N') {
@@ -120,7 +125,8 @@ Outcome Listen(LoadedSong& song, const std::string& name, bool status, uint64_t 
             Restart(song, head, std::min(heard + step, length));
             rendering = true;
         } else if (track != nullptr || key == 'a' || key == 'A') {
-            const uint32_t mask = track != nullptr ? trelmo_mute_mask(song.Engine()) ^ (1u << (track - TrackKeys)) : 0;
+            const uint32_t mask =
+                track != nullptr ? trelmo_mute_mask(song.Engine()) ^ (1u << (track - TrackKeys)) : 0;
             trelmo_set_mute_mask(song.Engine(), mask);
             Restart(song, head, heard);
             rendering = true;
@@ -157,7 +163,9 @@ int PlayCommand(const PlayOptions& options) {
     const bool status = !options.quiet && IsTerminal(STDERR_FILENO);
     KeyboardMode keyboard;
     if (status && keyboard.Active()) {
-        std::fprintf(stderr, "keys: space pause, arrows seek, 1-9 0 - = [ ] mute, a unmute, n next, p previous, q quit\n");
+        std::fprintf(
+            stderr,
+            "keys: space pause, arrows seek, 1-9 0 - = [ ] mute, a unmute, n next, p previous, q quit\n");
     }
 
     int result = ExitOk;

@@ -40,7 +40,7 @@ void IgnoreFileSizeSignal();
 // (O_TMPFILE), so that nothing is left behind whatever ends the process, SIGKILL included;
 // elsewhere it has a hidden name beside the target that fits wherever the target's name fits.
 class OutputFile {
-public:
+  public:
     OutputFile() = default;
     ~OutputFile();  // discards the file unless it was published
     OutputFile(const OutputFile&) = delete;
@@ -60,7 +60,7 @@ public:
     // Removes the file if it was not published.
     void Discard();
 
-private:
+  private:
     bool LinkInPlace(bool force, std::string& error);
 
     int fd_ = -1;

@@ -22,9 +22,9 @@
 #include "cli/cli.h"
 #include "cli/file_output.h"
 #include "cli/loaded_song.h"
-#include "cli/song_tags.h"
 #include "cli/printable.h"
 #include "cli/publish.h"
+#include "cli/song_tags.h"
 #include "cli/terminal.h"
 
 namespace trelmo::cli {
@@ -82,7 +82,7 @@ std::string TrackNumber(int track) {
 
 // The loaders' messages of one song, gathered so that songs rendered at once do not mix theirs.
 class MessageBuffer {
-public:
+  public:
     explicit MessageBuffer(bool wanted) : stream_(wanted ? open_memstream(&text_, &size_) : nullptr) {}
     ~MessageBuffer() {
         if (stream_ != nullptr) std::fclose(stream_);
@@ -97,7 +97,7 @@ public:
         return std::string(text_, size_);
     }
 
-private:
+  private:
     char* text_ = nullptr;
     size_t size_ = 0;
     std::FILE* stream_;
@@ -110,7 +110,8 @@ bool OpenOutputs(std::vector<Output>& outputs, const Plan& plan, const SongTags&
             output.fd = STDOUT_FILENO;
         } else {
             output.fd = output.stream ? OpenStream(output.target, error)
-                        : output.staging.Create(output.target, plan.mode, error) ? output.staging.Fd() : -1;
+                        : output.staging.Create(output.target, plan.mode, error) ? output.staging.Fd()
+                                                                                 : -1;
             if (output.fd < 0) {
                 report.complaints.push_back(output.target + ": cannot write: " + error);
                 return false;
@@ -165,7 +166,8 @@ void RenderSong(Job& job, const Plan& plan) {
     report.failed = true;
     if (!job.earlierSong.empty()) {
         // Songs render at once and finish in any order: the song named first keeps the name.
-        report.complaints.push_back(job.base + ": is written by " + job.earlierSong + " earlier in this command; not overwritten");
+        report.complaints.push_back(job.base + ": is written by " + job.earlierSong +
+                                    " earlier in this command; not overwritten");
         return;
     }
 
@@ -183,7 +185,8 @@ void RenderSong(Job& job, const Plan& plan) {
         }
     }
     const std::string elsewhere = loaded.CurrentFolderBank();
-    if (!elsewhere.empty() && !options.quiet) report.complaints.push_back(song.displayName + ": " + elsewhere);
+    if (!elsewhere.empty() && !options.quiet)
+        report.complaints.push_back(song.displayName + ": " + elsewhere);
     const std::string missing = loaded.MissingInstruments();
     if (!missing.empty()) {
         report.complaints.push_back(song.displayName + ": " + missing);
@@ -192,7 +195,8 @@ void RenderSong(Job& job, const Plan& plan) {
     const uint64_t length = loaded.Frames();
     const uint64_t last = std::min(plan.end, length);
     if (plan.start >= last && last > 0) {
-        report.complaints.push_back(song.displayName + ": --start lies beyond the end (" + FormatDuration(last) + ")");
+        report.complaints.push_back(song.displayName + ": --start lies beyond the end (" +
+                                    FormatDuration(last) + ")");
         return;
     }
 
@@ -234,9 +238,11 @@ void RenderSong(Job& job, const Plan& plan) {
         const size_t dot = base.rfind('.');
         const size_t slash = base.rfind('/');
         const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-        const std::string extension = hasExtension ? base.substr(dot) : std::string(".") + Extension(plan.format);
+        const std::string extension =
+            hasExtension ? base.substr(dot) : std::string(".") + Extension(plan.format);
         const std::string stem = hasExtension ? base.substr(0, dot) : base;
-        for (size_t k = 0; k < tracks.size(); ++k) outputs[k].target = stem + ".track" + TrackNumber(tracks[k]) + extension;
+        for (size_t k = 0; k < tracks.size(); ++k)
+            outputs[k].target = stem + ".track" + TrackNumber(tracks[k]) + extension;
     } else {
         outputs[0].target = plan.toStdout ? "standard output" : base;
     }
@@ -267,7 +273,8 @@ void RenderSong(Job& job, const Plan& plan) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(ChunkFrames, last - position));
         size_t frames = want;
         for (size_t k = 0; k < engines.size(); ++k) {
-            frames = std::min(frames, trelmo_render(engines[k], mixes.data() + k * ChunkFrames * TRELMO_CHANNELS, want));
+            frames = std::min(
+                frames, trelmo_render(engines[k], mixes.data() + k * ChunkFrames * TRELMO_CHANNELS, want));
         }
         if (frames == 0) break;
         for (size_t k = 0; k < outputs.size() && ok; ++k) {
@@ -281,12 +288,16 @@ void RenderSong(Job& job, const Plan& plan) {
                 samples = stem.data();
             }
             if (!outputs[k].sounded) {
-                outputs[k].sounded = std::any_of(samples, samples + frames * TRELMO_CHANNELS, [](int16_t v) { return v != 0; });
+                outputs[k].sounded = std::any_of(samples, samples + frames * TRELMO_CHANNELS,
+                                                 [](int16_t v) { return v != 0; });
             }
             ok = outputs[k].file.Write(samples, frames);
             if (!ok) {
-                if (plan.toStdout && ReaderGone(STDOUT_FILENO)) report.readerGone = true;
-                else report.complaints.push_back(outputs[k].target + ": cannot write: " + outputs[k].file.Error());
+                if (plan.toStdout && ReaderGone(STDOUT_FILENO))
+                    report.readerGone = true;
+                else
+                    report.complaints.push_back(outputs[k].target +
+                                                ": cannot write: " + outputs[k].file.Error());
             }
         }
         position += frames;
@@ -302,7 +313,8 @@ void RenderSong(Job& job, const Plan& plan) {
     }
     if (!kept || Interrupted.load()) return;
     // Stems of tracks that all stayed silent write nothing: as with no track left to play at all.
-    if (options.stems && std::none_of(outputs.begin(), outputs.end(), [](const Output& o) { return o.sounded; })) {
+    if (options.stems &&
+        std::none_of(outputs.begin(), outputs.end(), [](const Output& o) { return o.sounded; })) {
         report.complaints.push_back(song.displayName + ": no track left that sounds, so no stem was written");
         return;
     }
@@ -350,7 +362,11 @@ void ShowProgress(const std::vector<std::unique_ptr<Job>>& jobs) {
     std::string line = "[";
     line.append(Bar(fraction, std::clamp(width / 4, 10, 30))).append("] ").append(percent);
     if (jobs.size() > 1) {
-        line.append("  ").append(std::to_string(finished)).append("/").append(std::to_string(jobs.size())).append(" songs");
+        line.append("  ")
+            .append(std::to_string(finished))
+            .append("/")
+            .append(std::to_string(jobs.size()))
+            .append(" songs");
     }
     if (current != nullptr) {
         if (jobs.size() == 1) {
@@ -386,7 +402,8 @@ int RenderCommand(const RenderOptions& options) {
     }
     const bool toStdout = options.output == "-";
     if (!formatGiven && toStdout) format = FileFormat::Raw;
-    if (!formatGiven && !options.output.empty() && !toStdout && !FormatFromExtension(options.output, format)) {
+    if (!formatGiven && !options.output.empty() && !toStdout &&
+        !FormatFromExtension(options.output, format)) {
         Complain("cannot tell the format of " + options.output + " from its name; use --format");
         return ExitUsage;
     }
@@ -452,7 +469,8 @@ int RenderCommand(const RenderOptions& options) {
         Job& job = *jobs.back();
         job.song = &song;
         job.base = !options.output.empty() ? options.output
-                   : (options.outDir.empty() ? "" : options.outDir + "/") + song.outputStem + "." + Extension(format);
+                                           : (options.outDir.empty() ? "" : options.outDir + "/") +
+                                                 song.outputStem + "." + Extension(format);
         if (toStdout) continue;
         std::error_code unknown;
         const std::string key = std::filesystem::absolute(job.base, unknown).lexically_normal().string();
@@ -467,7 +485,8 @@ int RenderCommand(const RenderOptions& options) {
     std::vector<std::thread> workers;
     for (unsigned t = 0; t < threads; ++t) {
         workers.emplace_back([&] {
-            for (size_t i = next.fetch_add(1); i < jobs.size() && !stop.load() && !Interrupted.load(); i = next.fetch_add(1)) {
+            for (size_t i = next.fetch_add(1); i < jobs.size() && !stop.load() && !Interrupted.load();
+                 i = next.fetch_add(1)) {
                 try {
                     RenderSong(*jobs[i], plan);
                 } catch (const std::bad_alloc&) {
@@ -499,7 +518,8 @@ int RenderCommand(const RenderOptions& options) {
     };
     auto shown = std::chrono::steady_clock::now();
     for (;;) {
-        const bool allDone = std::all_of(jobs.begin(), jobs.end(), [](const auto& job) { return job->finished.load(); });
+        const bool allDone =
+            std::all_of(jobs.begin(), jobs.end(), [](const auto& job) { return job->finished.load(); });
         printFinished();
         if (allDone || stop.load() || Interrupted.load()) break;
         if (progress && std::chrono::steady_clock::now() - shown > std::chrono::milliseconds(100)) {

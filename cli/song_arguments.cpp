@@ -4,10 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <new>
-
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <string>
 
 #include "cli/cli.h"
@@ -38,7 +37,8 @@ DemoFile Demo;
 std::string WriteDemoSong() {
     if (!Demo.path.empty()) return Demo.path;
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") + "/trelmo-demo-XXXXXX";
+    std::string pattern =
+        std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") + "/trelmo-demo-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) return "";
     Demo.folder = pattern;
     const std::string path = pattern + "/DEMO.NTG";
@@ -101,8 +101,10 @@ SongArgument ContainerSong(const std::string& container, const trelmo_container_
     // MUSIC in different folders never write the same file.
     const std::string last = BaseName(song.path);
     std::string stem = WithoutExtension(BaseName(container)) + "." +
-                       argument.innerPath.substr(0, argument.innerPath.size() - last.size()) + WithoutExtension(last);
-    for (char& c : stem) if (c == '/') c = '.';
+                       argument.innerPath.substr(0, argument.innerPath.size() - last.size()) +
+                       WithoutExtension(last);
+    for (char& c : stem)
+        if (c == '/') c = '.';
     argument.outputStem = stem;
     argument.title = WithoutExtension(last);
     argument.fileType = song.file_type;
@@ -136,7 +138,8 @@ bool AddContainerSongs(const std::string& path, std::vector<SongArgument>& songs
             const std::string own = song.path;
             const bool under = !inner.empty() && own.size() > inner.size() && own[inner.size()] == '/' &&
                                strncasecmp(own.c_str(), inner.c_str(), inner.size()) == 0;
-            if (inner.empty() || i == exact || (exact < 0 && under)) songs.push_back(ContainerSong(file, song));
+            if (inner.empty() || i == exact || (exact < 0 && under))
+                songs.push_back(ContainerSong(file, song));
         }
         if (!inner.empty() && songs.size() == before) {
             SongArgument missing{path, path, "", ""};

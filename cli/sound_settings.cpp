@@ -58,16 +58,17 @@ bool ParseTrackList(const std::string& text, uint32_t& mask, std::string& error)
     size_t start = 0;
     while (start <= text.size()) {
         const size_t comma = text.find(',', start);
-        const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const std::string item =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         const size_t dash = item.find('-');
         int first = 0;
         int last = 0;
-        const bool ok = dash == std::string::npos
-                            ? ParseTrack(item, first) && ParseTrack(item, last)
-                            : ParseTrack(item.substr(0, dash), first) && ParseTrack(item.substr(dash + 1), last);
+        const bool ok = dash == std::string::npos ? ParseTrack(item, first) && ParseTrack(item, last)
+                                                  : ParseTrack(item.substr(0, dash), first) &&
+                                                        ParseTrack(item.substr(dash + 1), last);
         if (!ok || first > last) {
-            error = "'" + item + "' is not a track or range of tracks (1 to " + std::to_string(TRELMO_MAX_TRACKS) +
-                    ", such as 3 or 5-7)";
+            error = "'" + item + "' is not a track or range of tracks (1 to " +
+                    std::to_string(TRELMO_MAX_TRACKS) + ", such as 3 or 5-7)";
             return false;
         }
         for (int t = first; t <= last; ++t) mask |= 1u << (t - 1);
@@ -92,7 +93,6 @@ bool ResolveTracks(SoundSettings& settings, std::string& error) {
     settings.muteMask = (settings.solo.empty() ? 0 : AllTracks & ~solo) | muted;
     return true;
 }
-
 
 bool ParseTime(const char* option, const std::string& text, uint64_t& frames, std::string& error) {
     // Empty is "not given": the command line refuses an empty time before it gets here.

@@ -19,14 +19,18 @@ namespace {
 
 termios SavedMode{};
 
-void OnInterrupt(int) { Interrupted.store(true); }
+void OnInterrupt(int) {
+    Interrupted.store(true);
+}
 
 // Asking the terminal its size on every redraw would cost a system call each time; it is asked
 // again only after it has said that it changed.
 std::atomic<bool> Resized{true};
 int Columns = 80;
 
-void OnResize(int) { Resized.store(true); }
+void OnResize(int) {
+    Resized.store(true);
+}
 
 int WaitForByte(int timeoutMs, char& byte) {
     pollfd input{STDIN_FILENO, POLLIN, 0};
@@ -44,7 +48,9 @@ int WaitForByte(int timeoutMs, char& byte) {
 
 }  // namespace
 
-bool IsTerminal(int fd) { return isatty(fd) == 1; }
+bool IsTerminal(int fd) {
+    return isatty(fd) == 1;
+}
 
 KeyboardMode::KeyboardMode() {
     if (!IsTerminal(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &SavedMode) != 0) return;
@@ -69,11 +75,16 @@ int ReadKey(int timeoutMs) {
     if (WaitForByte(10, introducer) == 0 || (introducer != '[' && introducer != 'O')) return '\033';
     if (WaitForByte(10, final) == 0) return '\033';
     switch (final) {
-        case 'A': return KeyUp;
-        case 'B': return KeyDown;
-        case 'C': return KeyRight;
-        case 'D': return KeyLeft;
-        default: return KeyNone;
+        case 'A':
+            return KeyUp;
+        case 'B':
+            return KeyDown;
+        case 'C':
+            return KeyRight;
+        case 'D':
+            return KeyLeft;
+        default:
+            return KeyNone;
     }
 }
 
@@ -116,7 +127,8 @@ void StatusLine(const std::string& line) {
     const size_t room = static_cast<size_t>(TerminalWidth() > 1 ? TerminalWidth() - 1 : 1);
     if (shown.size() > room) {
         size_t cut = room;
-        while (cut > 0 && (static_cast<unsigned char>(shown[cut]) & 0xC0u) == 0x80u) --cut;  // whole characters
+        while (cut > 0 && (static_cast<unsigned char>(shown[cut]) & 0xC0u) == 0x80u)
+            --cut;  // whole characters
         shown.resize(cut);
     }
     std::fprintf(stderr, "\r%s\033[K", shown.c_str());

@@ -12,14 +12,14 @@ bool IsTerminal(int fd);
 
 // While it lives, a terminal on standard input delivers keys one at a time without echo.
 class KeyboardMode {
-public:
+  public:
     KeyboardMode();
     ~KeyboardMode();
     KeyboardMode(const KeyboardMode&) = delete;
     KeyboardMode& operator=(const KeyboardMode&) = delete;
     bool Active() const { return active_; }
 
-private:
+  private:
     bool active_ = false;
 };
 

@@ -14,8 +14,8 @@ constexpr uint8_t EncryptedFlag = 0x40;
 constexpr size_t MaxNameLength = 64;
 
 bool IsHeader(ByteView view, size_t pos) {
-    return Contains(view, pos, BinaryIIHeaderSize) && ReadU8(view, pos) == 0x0A && ReadU8(view, pos + 1) == 0x47 &&
-           ReadU8(view, pos + 2) == 0x4C && ReadU8(view, pos + 0x12) == 0x02;
+    return Contains(view, pos, BinaryIIHeaderSize) && ReadU8(view, pos) == 0x0A &&
+           ReadU8(view, pos + 1) == 0x47 && ReadU8(view, pos + 2) == 0x4C && ReadU8(view, pos + 0x12) == 0x02;
 }
 
 bool EndsWith(const std::string& text, const char* suffix) {
@@ -29,7 +29,7 @@ bool EndsWith(const std::string& text, const char* suffix) {
 }
 
 class BinaryIIArchive final : public Container {
-public:
+  public:
     explicit BinaryIIArchive(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) { List(); }
 
     const std::vector<Entry>& Entries() const override { return entries_; }
@@ -46,7 +46,8 @@ public:
             return false;
         }
         if (entry.size > limit) {
-            error = "it holds " + std::to_string(entry.size) + " bytes, more than the limit of " + std::to_string(limit);
+            error = "it holds " + std::to_string(entry.size) + " bytes, more than the limit of " +
+                    std::to_string(limit);
             return false;
         }
         const ByteView data = SubView(View(), offsets_[index], static_cast<size_t>(entry.size));
@@ -54,7 +55,7 @@ public:
         return true;
     }
 
-private:
+  private:
     ByteView View() const { return ByteView{const_cast<uint8_t*>(bytes_.data()), bytes_.size()}; }
 
     void List() {
@@ -71,11 +72,13 @@ private:
             const size_t data = pos + BinaryIIHeaderSize;
             const bool folder = fileType == DirectoryType || storage == DirectoryStorage;
             // A folder's entry carries no data, whatever length it states.
-            const uint64_t span = folder ? 0 : (length + BinaryIIHeaderSize - 1) / BinaryIIHeaderSize * BinaryIIHeaderSize;
+            const uint64_t span =
+                folder ? 0 : (length + BinaryIIHeaderSize - 1) / BinaryIIHeaderSize * BinaryIIHeaderSize;
 
             if (!folder && !phantom) {
                 Entry entry;
-                const ByteView name = SubView(view, pos + 0x18, nameLength <= MaxNameLength ? nameLength : MaxNameLength);
+                const ByteView name =
+                    SubView(view, pos + 0x18, nameLength <= MaxNameLength ? nameLength : MaxNameLength);
                 for (size_t i = 0; i < name.size; ++i) {
                     const char c = static_cast<char>(ReadU8(name, i) & 0x7F);
                     if (c != 0) entry.path += c;
@@ -84,7 +87,8 @@ private:
                 entry.auxType = ReadU16Le(view, pos + 5);
                 entry.size = length;
                 if (nameLength == 0 || nameLength > MaxNameLength) {
-                    entry.problem = "its header is damaged (a name of " + std::to_string(nameLength) + " characters)";
+                    entry.problem =
+                        "its header is damaged (a name of " + std::to_string(nameLength) + " characters)";
                 } else if ((flags & EncryptedFlag) != 0) {
                     entry.problem = "it is encrypted, which is not supported";
                 } else if ((flags & SqueezedFlag) != 0 || EndsWith(entry.path, ".QQ")) {
@@ -92,8 +96,8 @@ private:
                 } else if (!Contains(view, data, static_cast<size_t>(std::min<uint64_t>(length, SIZE_MAX)))) {
                     entry.problem = "the archive ends inside it";
                 } else if (length > MaxEntryBytes) {
-                    entry.problem = "it claims " + std::to_string(length) + " bytes, more than the limit of " +
-                                    std::to_string(MaxEntryBytes);
+                    entry.problem = "it claims " + std::to_string(length) +
+                                    " bytes, more than the limit of " + std::to_string(MaxEntryBytes);
                 }
                 entry.path = SafePath(entry.path, entries_.size() + 1);
                 entries_.push_back(std::move(entry));
@@ -128,7 +132,9 @@ private:
 
 }  // namespace
 
-bool LooksLikeBinaryII(ByteView bytes) { return IsHeader(bytes, 0); }
+bool LooksLikeBinaryII(ByteView bytes) {
+    return IsHeader(bytes, 0);
+}
 
 std::unique_ptr<Container> OpenBinaryII(std::vector<uint8_t> bytes, std::string& error) {
     if (bytes.size() > MaxContainerBytes) {

@@ -18,16 +18,18 @@ constexpr size_t MaxContainerBytes = size_t{64} << 20;
 constexpr size_t MaxEntryBytes = size_t{64} << 20;
 
 struct Entry {
-    std::string path;       // inner path, folders separated by '/', no leading '/': "BLUE.HELMET/INTRO/ECHO.MUS"
-    uint8_t fileType = 0;   // ProDOS file type ($D5 a SoundSmith song, ...); 0 where the container keeps none
+    std::string path;  // inner path, folders separated by '/', no leading '/': "BLUE.HELMET/INTRO/ECHO.MUS"
+    uint8_t fileType = 0;  // ProDOS file type ($D5 a SoundSmith song, ...); 0 where the container keeps none
     uint16_t auxType = 0;
-    uint64_t size = 0;      // length of the data fork once unpacked, as the container states it
-    bool isVolume = false;  // the entry is a whole disk (a NuFX disk record): read it, then open it as a volume
-    std::string problem;    // why the entry cannot be read ("packed with Deflate, which is not supported"); empty if it can
+    uint64_t size = 0;  // length of the data fork once unpacked, as the container states it
+    bool isVolume =
+        false;            // the entry is a whole disk (a NuFX disk record): read it, then open it as a volume
+    std::string problem;  // why the entry cannot be read ("packed with Deflate, which is not supported");
+                          // empty if it can
 };
 
 class Container {
-public:
+  public:
     virtual ~Container() = default;
     // Folders are not listed; a damaged entry is listed with its problem, or left out when nothing
     // about it can be trusted (the rest of the container still lists).

@@ -16,7 +16,8 @@ constexpr size_t SectorsPerTrack = 16;
 constexpr size_t FloppyBytes = 35 * SectorsPerTrack * SectorSize;  // 140 KB, 280 blocks
 
 // The two DOS 3.3 sectors that hold each half of the eight blocks of a track.
-constexpr uint8_t DosSectorOfBlockHalf[8][2] = {{0, 14}, {13, 12}, {11, 10}, {9, 8}, {7, 6}, {5, 4}, {3, 2}, {1, 15}};
+constexpr uint8_t DosSectorOfBlockHalf[8][2] = {{0, 14}, {13, 12}, {11, 10}, {9, 8},
+                                                {7, 6},  {5, 4},   {3, 2},   {1, 15}};
 
 constexpr size_t TwoImgHeaderLength = 64;
 constexpr size_t DiskCopyHeaderLength = 84;
@@ -29,12 +30,14 @@ uint32_t ReadU16Be(ByteView view, size_t offset) {
 // order: whichever order shows a volume directory.
 std::unique_ptr<Container> OpenEitherOrder(std::vector<uint8_t> bytes, size_t offset, size_t length,
                                            const std::string& what, std::string& error) {
-    if (HasProdosVolumeHeader(bytes, offset, length)) return ProdosVolume::Open(std::move(bytes), offset, length, error);
+    if (HasProdosVolumeHeader(bytes, offset, length))
+        return ProdosVolume::Open(std::move(bytes), offset, length, error);
     if (length == FloppyBytes) {
         std::vector<uint8_t> floppy(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
                                     bytes.begin() + static_cast<std::ptrdiff_t>(offset + length));
         std::vector<uint8_t> blocks = ReorderDosSectors(floppy);
-        if (HasProdosVolumeHeader(blocks, 0, blocks.size())) return ProdosVolume::Open(std::move(blocks), 0, FloppyBytes, error);
+        if (HasProdosVolumeHeader(blocks, 0, blocks.size()))
+            return ProdosVolume::Open(std::move(blocks), 0, FloppyBytes, error);
         error = what + " holds no ProDOS volume in either sector order (a DOS 3.3 or Pascal disk?)";
         return nullptr;
     }
@@ -72,7 +75,8 @@ std::unique_ptr<Container> OpenTwoImg(std::vector<uint8_t> bytes, std::string& e
     length = std::min(length, rest);
     auto volume = OpenEitherOrder(std::move(bytes), offset, length, "2IMG image", error);
     if (volume != nullptr && cut) {
-        static_cast<ProdosVolume&>(*volume).AddNote("the 2IMG image is cut short: its data ends before the length it states");
+        static_cast<ProdosVolume&>(*volume).AddNote(
+            "the 2IMG image is cut short: its data ends before the length it states");
     }
     return volume;
 }
@@ -88,7 +92,8 @@ uint32_t DiskCopyChecksum(ByteView data) {
 }
 
 bool IsDiskCopy(ByteView view) {
-    if (view.size < DiskCopyHeaderLength || ReadU8(view, 0) > 63 || ReadU16Be(view, 82) != 0x0100) return false;
+    if (view.size < DiskCopyHeaderLength || ReadU8(view, 0) > 63 || ReadU16Be(view, 82) != 0x0100)
+        return false;
     const size_t dataSize = ReadU32Be(view, 64);
     return dataSize != 0 && dataSize % ProdosBlockSize == 0 && dataSize <= view.size - DiskCopyHeaderLength;
 }
@@ -97,10 +102,12 @@ bool IsDiskCopy(ByteView view) {
 std::unique_ptr<Container> OpenDiskCopy(std::vector<uint8_t> bytes, std::string& error) {
     const ByteView view{bytes.data(), bytes.size()};
     const size_t dataSize = ReadU32Be(view, 64);
-    const bool checksumMatches = DiskCopyChecksum(SubView(view, DiskCopyHeaderLength, dataSize)) == ReadU32Be(view, 72);
+    const bool checksumMatches =
+        DiskCopyChecksum(SubView(view, DiskCopyHeaderLength, dataSize)) == ReadU32Be(view, 72);
     auto volume = OpenEitherOrder(std::move(bytes), DiskCopyHeaderLength, dataSize, "DiskCopy image", error);
     if (volume != nullptr && !checksumMatches) {
-        static_cast<ProdosVolume&>(*volume).AddNote("the DiskCopy image's checksum does not match its data: it may be damaged");
+        static_cast<ProdosVolume&>(*volume).AddNote(
+            "the DiskCopy image's checksum does not match its data: it may be damaged");
     }
     return volume;
 }
@@ -116,7 +123,8 @@ std::vector<uint8_t> ReorderDosSectors(const std::vector<uint8_t>& image, bool t
             for (size_t half = 0; half < 2; ++half) {
                 const size_t prodosAt = base + block * ProdosBlockSize + half * SectorSize;
                 const size_t dosAt = base + DosSectorOfBlockHalf[block][half] * SectorSize;
-                std::memcpy(out.data() + (toDos ? dosAt : prodosAt), image.data() + (toDos ? prodosAt : dosAt), SectorSize);
+                std::memcpy(out.data() + (toDos ? dosAt : prodosAt),
+                            image.data() + (toDos ? prodosAt : dosAt), SectorSize);
             }
         }
     }

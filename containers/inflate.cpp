@@ -72,13 +72,16 @@ int Decode(Bits& bits, const Code& code) {
 
 constexpr uint16_t LengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                      31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr uint8_t LengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr uint16_t DistanceBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
-                                       193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr uint8_t DistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+constexpr uint8_t LengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                     2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr uint16_t DistanceBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                       33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                       1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr uint8_t DistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                       6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
-bool Codes(Bits& bits, const Code& literals, const Code& distances, size_t expected, std::vector<uint8_t>& out,
-           std::string& error) {
+bool Codes(Bits& bits, const Code& literals, const Code& distances, size_t expected,
+           std::vector<uint8_t>& out, std::string& error) {
     for (;;) {
         const int symbol = Decode(bits, literals);
         if (symbol < 0) return (error = "a damaged deflate stream", false);
@@ -117,7 +120,8 @@ bool Stored(Bits& bits, size_t expected, std::vector<uint8_t>& out, std::string&
 }
 
 bool Dynamic(Bits& bits, Code& literals, Code& distances, std::string& error) {
-    const size_t literalCount = bits.Take(5) + 257, distanceCount = bits.Take(5) + 1, lengthCount = bits.Take(4) + 4;
+    const size_t literalCount = bits.Take(5) + 257, distanceCount = bits.Take(5) + 1,
+                 lengthCount = bits.Take(4) + 4;
     if (literalCount > 286 || distanceCount > 30) return (error = "a damaged deflate header", false);
     static constexpr uint8_t Order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
     uint8_t lengths[286 + 30] = {};
@@ -173,7 +177,8 @@ bool Inflate(ByteView in, size_t expected, std::vector<uint8_t>& out, std::strin
             Build(distances, lengths + 288, 30);
             ok = Codes(bits, literals, distances, expected, out, error);
         } else if (type == 2) {
-            ok = Dynamic(bits, literals, distances, error) && Codes(bits, literals, distances, expected, out, error);
+            ok = Dynamic(bits, literals, distances, error) &&
+                 Codes(bits, literals, distances, expected, out, error);
         } else {
             error = "a damaged deflate stream";
         }

@@ -11,13 +11,22 @@ namespace trelmo::containers {
 namespace {
 
 constexpr uint8_t MasterSignature[6] = {0x4E, 0xF5, 0x46, 0xE9, 0x6C, 0xE5};  // "NuFile", alternately high
-constexpr uint8_t RecordSignature[4] = {0x4E, 0xF5, 0x46, 0xD8};               // "NuFx"
+constexpr uint8_t RecordSignature[4] = {0x4E, 0xF5, 0x46, 0xD8};              // "NuFx"
 constexpr size_t MasterHeaderSize = 48;
 constexpr size_t ThreadHeaderSize = 16;
 // A record header up to and including the old filename's length, without an option list.
 constexpr size_t SmallestAttributes = 0x3A;
 
-enum ThreadFormat : uint16_t { Stored = 0, Squeeze = 1, Lzw1 = 2, Lzw2 = 3, Lzc12 = 4, Lzc16 = 5, Deflate = 6, Bzip2 = 7 };
+enum ThreadFormat : uint16_t {
+    Stored = 0,
+    Squeeze = 1,
+    Lzw1 = 2,
+    Lzw2 = 3,
+    Lzc12 = 4,
+    Lzc16 = 5,
+    Deflate = 6,
+    Bzip2 = 7
+};
 
 bool HasBytes(ByteView view, size_t offset, const uint8_t* bytes, size_t count) {
     if (!Contains(view, offset, count)) return false;
@@ -26,11 +35,16 @@ bool HasBytes(ByteView view, size_t offset, const uint8_t* bytes, size_t count) 
 
 std::string MethodName(uint16_t format) {
     switch (format) {
-        case Squeeze: return "Squeeze";
-        case Lzc12: return "12-bit LZC";
-        case Lzc16: return "16-bit LZC";
-        case Deflate: return "Deflate";
-        case Bzip2: return "bzip2";
+        case Squeeze:
+            return "Squeeze";
+        case Lzc12:
+            return "12-bit LZC";
+        case Lzc16:
+            return "16-bit LZC";
+        case Deflate:
+            return "Deflate";
+        case Bzip2:
+            return "bzip2";
         default: {
             static const char hex[] = "0123456789ABCDEF";
             std::string name = "method $0000";
@@ -68,15 +82,15 @@ std::string PathFrom(ByteView name, uint8_t separator) {
 }
 
 struct Located {
-    size_t offset = 0;     // of the thread's bytes in the archive
-    size_t stored = 0;     // bytes the thread takes in the archive
+    size_t offset = 0;  // of the thread's bytes in the archive
+    size_t stored = 0;  // bytes the thread takes in the archive
     uint16_t format = Stored;
     uint16_t crc = 0;
     bool checkCrc = false;  // version 3 records keep a CRC of the unpacked data
 };
 
 class NufxArchive final : public Container {
-public:
+  public:
     NufxArchive(std::vector<uint8_t> bytes, size_t start) : bytes_(std::move(bytes)) {
         archive_ = SubView(ByteView{bytes_.data(), bytes_.size()}, start);
         List();
@@ -124,7 +138,7 @@ public:
         return true;
     }
 
-private:
+  private:
     void List() {
         const uint32_t records = ReadU32Le(archive_, 8);
         size_t pos = MasterHeaderSize;
@@ -188,8 +202,8 @@ private:
             }
             if (threadClass == 3 && kind == 0 && !haveName && !truncated) {
                 haveName = true;
-                const std::string named =
-                    PathFrom(SubView(archive_, static_cast<size_t>(here), std::min(length, stored)), separator);
+                const std::string named = PathFrom(
+                    SubView(archive_, static_cast<size_t>(here), std::min(length, stored)), separator);
                 if (!named.empty()) path = named;
             } else if (threadClass == 2 && (kind == 0 || kind == 1) && !haveData) {
                 haveData = true;
@@ -213,8 +227,8 @@ private:
                 entry.auxType = 0;
             }
             if (entry.size > MaxEntryBytes && entry.problem.empty()) {
-                entry.problem = "it claims " + std::to_string(entry.size) + " bytes, more than the limit of " +
-                                std::to_string(MaxEntryBytes);
+                entry.problem = "it claims " + std::to_string(entry.size) +
+                                " bytes, more than the limit of " + std::to_string(MaxEntryBytes);
             }
             entry.path = path.empty() ? "UNNAMED." + std::to_string(entries_.size() + 1) : std::move(path);
             entries_.push_back(std::move(entry));

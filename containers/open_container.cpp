@@ -18,16 +18,20 @@ namespace {
 
 bool HasZipMagic(ByteView bytes) {
     return ReadU8(bytes, 0) == 'P' && ReadU8(bytes, 1) == 'K' &&
-           ((ReadU8(bytes, 2) == 3 && ReadU8(bytes, 3) == 4) || (ReadU8(bytes, 2) == 5 && ReadU8(bytes, 3) == 6));
+           ((ReadU8(bytes, 2) == 3 && ReadU8(bytes, 3) == 4) ||
+            (ReadU8(bytes, 2) == 5 && ReadU8(bytes, 3) == 6));
 }
-bool HasGzipMagic(ByteView bytes) { return ReadU8(bytes, 0) == 0x1F && ReadU8(bytes, 1) == 0x8B; }
+bool HasGzipMagic(ByteView bytes) {
+    return ReadU8(bytes, 0) == 0x1F && ReadU8(bytes, 1) == 0x8B;
+}
 
 // A disk image shows itself by a header (2IMG, DiskCopy 4.2's fixed word) or, raw, by a ProDOS
 // volume directory in block 2 in either sector order; only then are its bytes handed to the reader.
 bool LooksLikeDiskImage(const std::vector<uint8_t>& bytes) {
     const ByteView view{const_cast<uint8_t*>(bytes.data()), bytes.size()};
     if (bytes.size() >= 4 && std::memcmp(bytes.data(), "2IMG", 4) == 0) return true;
-    if (bytes.size() >= 84 && ReadU8(view, 82) == 1 && ReadU8(view, 83) == 0 && ReadU8(view, 0) <= 63) return true;
+    if (bytes.size() >= 84 && ReadU8(view, 82) == 1 && ReadU8(view, 83) == 0 && ReadU8(view, 0) <= 63)
+        return true;
     if (bytes.size() < 3 * ProdosBlockSize) return false;
     if (HasProdosVolumeHeader(bytes, 0, bytes.size() - bytes.size() % ProdosBlockSize)) return true;
     return bytes.size() == 143360 && HasProdosVolumeHeader(ReorderDosSectors(bytes), 0, bytes.size());
@@ -40,9 +44,13 @@ std::string BaseName(const std::string& path) {
 
 }  // namespace
 
-[[gnu::weak]] ArchiveOpener ZipOpener() { return nullptr; }
+[[gnu::weak]] ArchiveOpener ZipOpener() {
+    return nullptr;
+}
 
-bool ZipSupported() { return ZipOpener() != nullptr; }
+bool ZipSupported() {
+    return ZipOpener() != nullptr;
+}
 
 bool LooksLikeContainer(ByteView bytes) {
     if (LooksLikeNufx(bytes) || LooksLikeBinaryII(bytes)) return true;
@@ -57,7 +65,8 @@ std::unique_ptr<Container> OpenedContainer::OpenNested(std::vector<uint8_t>& byt
     if (LooksLikeBinaryII(view)) return OpenBinaryII(std::move(bytes), error);
     if (HasZipMagic(view) || (HasGzipMagic(view) && bytes.size() >= 18)) {
         if (ArchiveOpener open = ZipOpener()) return open(std::move(bytes), name, error);
-        error = std::string(HasZipMagic(view) ? "a zip" : "a gzip") + " file, which is not supported in this build";
+        error = std::string(HasZipMagic(view) ? "a zip" : "a gzip") +
+                " file, which is not supported in this build";
         return nullptr;
     }
     if (LooksLikeDiskImage(bytes)) return OpenDiskImage(std::move(bytes), error);
@@ -67,7 +76,8 @@ std::unique_ptr<Container> OpenedContainer::OpenNested(std::vector<uint8_t>& byt
 void OpenedContainer::List(size_t layer, const std::string& prefix, int depth) {
     const Container& container = *layers_[layer];
     if (const auto* volume = dynamic_cast<const ProdosVolume*>(&container)) {
-        for (const std::string& note : volume->Notes()) skipped_.push_back(prefix + volume->VolumeName() + ": " + note);
+        for (const std::string& note : volume->Notes())
+            skipped_.push_back(prefix + volume->VolumeName() + ": " + note);
     }
     const std::vector<Entry>& entries = container.Entries();
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -139,7 +149,8 @@ size_t OpenedContainer::FindBeside(size_t file, const std::string& name) const {
     size_t chosen = files_.size();
     for (size_t i = 0; i < files_.size(); ++i) {
         const File& other = files_[i];
-        if (other.nameAt != song.nameAt || other.path.compare(0, song.nameAt, song.path, 0, song.nameAt) != 0) continue;
+        if (other.nameAt != song.nameAt || other.path.compare(0, song.nameAt, song.path, 0, song.nameAt) != 0)
+            continue;
         const char* own = other.path.c_str() + other.nameAt;
         if (choice.Better(own)) {
             choice.Take(own);
@@ -149,7 +160,8 @@ size_t OpenedContainer::FindBeside(size_t file, const std::string& name) const {
     return chosen;
 }
 
-std::unique_ptr<OpenedContainer> OpenContainer(std::vector<uint8_t> bytes, const std::string& name, std::string& error) {
+std::unique_ptr<OpenedContainer> OpenContainer(std::vector<uint8_t> bytes, const std::string& name,
+                                               std::string& error) {
     if (bytes.size() > MaxContainerBytes) {
         error = "larger than the " + std::to_string(MaxContainerBytes >> 20) + " MB a container may be";
         return nullptr;

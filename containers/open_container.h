@@ -30,10 +30,10 @@ bool LooksLikeContainer(ByteView bytes);
 bool ZipSupported();
 
 class OpenedContainer {
-public:
+  public:
     struct File {
-        std::string path;    // "BLUE.HELMET/INTRO/ECHO.MUS"; through nesting "GAME.2MG/VOL/ECHO.MUS"
-        size_t nameAt = 0;   // where the file's own name begins in path (its folder ends there)
+        std::string path;   // "BLUE.HELMET/INTRO/ECHO.MUS"; through nesting "GAME.2MG/VOL/ECHO.MUS"
+        size_t nameAt = 0;  // where the file's own name begins in path (its folder ends there)
         uint8_t fileType = 0;
         uint16_t auxType = 0;
         uint64_t size = 0;
@@ -50,10 +50,12 @@ public:
     // else the loose match that sorts first); Files().size() when none does.
     size_t FindBeside(size_t file, const std::string& name) const;
 
-private:
-    friend std::unique_ptr<OpenedContainer> OpenContainer(std::vector<uint8_t>, const std::string&, std::string&);
+  private:
+    friend std::unique_ptr<OpenedContainer> OpenContainer(std::vector<uint8_t>, const std::string&,
+                                                          std::string&);
     void List(size_t layer, const std::string& prefix, int depth);
-    std::unique_ptr<Container> OpenNested(std::vector<uint8_t>& bytes, const std::string& name, std::string& error) const;
+    std::unique_ptr<Container> OpenNested(std::vector<uint8_t>& bytes, const std::string& name,
+                                          std::string& error) const;
 
     std::vector<std::unique_ptr<Container>> layers_;
     std::vector<File> files_;
@@ -63,12 +65,13 @@ private:
 
 // The container in bytes, named name (the container file's name: a bare gzip file lists its one
 // file under it). Null, with the reason, when the bytes are no container or cannot be listed at all.
-std::unique_ptr<OpenedContainer> OpenContainer(std::vector<uint8_t> bytes, const std::string& name, std::string& error);
+std::unique_ptr<OpenedContainer> OpenContainer(std::vector<uint8_t> bytes, const std::string& name,
+                                               std::string& error);
 
 // The zip and gzip reader where the build has one (containers/zip_archive.cpp gives it); null
 // otherwise, and zip and gzip files are then "not supported in this build".
 using ArchiveOpener = std::unique_ptr<Container> (*)(std::vector<uint8_t> bytes, const std::string& name,
-                                                    std::string& error);
+                                                     std::string& error);
 ArchiveOpener ZipOpener();
 
 }  // namespace trelmo::containers

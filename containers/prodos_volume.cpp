@@ -57,7 +57,8 @@ std::string EntryName(ByteView entry, uint16_t caseFlags) {
         char c = static_cast<char>(ReadU8(entry, NameAt + i));
         const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
         if (!letter && !(c >= '0' && c <= '9') && c != '.') return {};
-        if (letter && (caseFlags & 0x8000u) != 0 && (caseFlags & (0x4000u >> i)) != 0) c = static_cast<char>(c | 0x20);
+        if (letter && (caseFlags & 0x8000u) != 0 && (caseFlags & (0x4000u >> i)) != 0)
+            c = static_cast<char>(c | 0x20);
         name.push_back(c);
     }
     return name;
@@ -69,18 +70,22 @@ uint16_t IndexPointer(ByteView block, size_t i) {
 }
 
 bool ValidLayout(size_t entryLength, size_t entriesPerBlock) {
-    return entryLength >= MinEntryLength && entriesPerBlock >= 1 && 4 + entryLength * entriesPerBlock <= ProdosBlockSize;
+    return entryLength >= MinEntryLength && entriesPerBlock >= 1 &&
+           4 + entryLength * entriesPerBlock <= ProdosBlockSize;
 }
 
 }  // namespace
 
 bool HasProdosVolumeHeader(const std::vector<uint8_t>& bytes, size_t offset, size_t length) {
-    if (offset > bytes.size() || length > bytes.size() - offset || length < (VolumeKeyBlock + 1) * ProdosBlockSize) return false;
+    if (offset > bytes.size() || length > bytes.size() - offset ||
+        length < (VolumeKeyBlock + 1) * ProdosBlockSize)
+        return false;
     const ByteView block = SubView(ByteView{const_cast<uint8_t*>(bytes.data()), bytes.size()},
                                    offset + VolumeKeyBlock * ProdosBlockSize, ProdosBlockSize);
     const ByteView header = SubView(block, 4);
-    return ReadU16Le(block, 0) == 0 && (ReadU8(header, 0) >> 4) == VolumeHeader && (ReadU8(header, 0) & 0x0F) != 0 &&
-           !EntryName(header, 0).empty() && ValidLayout(ReadU8(header, EntryLengthAt), ReadU8(header, EntriesPerBlockAt));
+    return ReadU16Le(block, 0) == 0 && (ReadU8(header, 0) >> 4) == VolumeHeader &&
+           (ReadU8(header, 0) & 0x0F) != 0 && !EntryName(header, 0).empty() &&
+           ValidLayout(ReadU8(header, EntryLengthAt), ReadU8(header, EntriesPerBlockAt));
 }
 
 std::unique_ptr<ProdosVolume> ProdosVolume::Open(std::vector<uint8_t> bytes, size_t offset, size_t length,
@@ -98,8 +103,8 @@ std::unique_ptr<ProdosVolume> ProdosVolume::Open(std::vector<uint8_t> bytes, siz
     const size_t claimed = ReadU16Le(header, TotalBlocksAt);
     volume->blockCount_ = claimed == 0 ? held : std::min(claimed, held);
     if (claimed > held) {
-        volume->AddNote("the volume claims " + std::to_string(claimed) + " blocks but only " + std::to_string(held) +
-                        " are present; files beyond them cannot be read");
+        volume->AddNote("the volume claims " + std::to_string(claimed) + " blocks but only " +
+                        std::to_string(held) + " are present; files beyond them cannot be read");
     }
     volume->volumeName_ = EntryName(header, ReadU16Le(header, VolumeCaseFlagsAt));
     volume->directoryBlocks_.assign(volume->blockCount_, false);
@@ -137,7 +142,8 @@ void ProdosVolume::ListFolder(uint16_t keyBlock, const std::string& prefix, int 
             const uint8_t storage = static_cast<uint8_t>(ReadU8(header, 0) >> 4);
             entryLength = ReadU8(header, EntryLengthAt);
             entriesPerBlock = ReadU8(header, EntriesPerBlockAt);
-            if (storage != (depth == 0 ? VolumeHeader : FolderHeader) || !ValidLayout(entryLength, entriesPerBlock)) {
+            if (storage != (depth == 0 ? VolumeHeader : FolderHeader) ||
+                !ValidLayout(entryLength, entriesPerBlock)) {
                 AddNote("folder " + prefix + " has a damaged header; not listed");
                 return;
             }
@@ -164,7 +170,8 @@ void ProdosVolume::ListFolder(uint16_t keyBlock, const std::string& prefix, int 
         block = ReadU16Le(view, 2);
     }
     if (skipped != 0) {
-        AddNote("folder " + prefix + " has " + std::to_string(skipped) + " entries without a valid name; left out");
+        AddNote("folder " + prefix + " has " + std::to_string(skipped) +
+                " entries without a valid name; left out");
     }
 }
 
@@ -179,7 +186,8 @@ void ProdosVolume::AddNote(std::string note) {
 bool ProdosVolume::Full() {
     if (!full_ && (entries_.size() >= MaxProdosEntries || listingBytes_ >= MaxProdosListingBytes)) {
         full_ = true;
-        AddNote("the volume lists more than " + std::to_string(entries_.size()) + " files; the rest are not listed");
+        AddNote("the volume lists more than " + std::to_string(entries_.size()) +
+                " files; the rest are not listed");
     }
     return full_;
 }
@@ -202,8 +210,8 @@ void ProdosVolume::AddFileEntry(ByteView entry, const std::string& path) {
             fork.storage = 0;
             listed.problem = "its extended key block " + std::to_string(fork.key) + " lies beyond the volume";
         } else {
-            const ByteView block = SubView(ByteView{bytes_.data(), bytes_.size()}, offset_ + size_t{fork.key} * ProdosBlockSize,
-                                           ProdosBlockSize);
+            const ByteView block = SubView(ByteView{bytes_.data(), bytes_.size()},
+                                           offset_ + size_t{fork.key} * ProdosBlockSize, ProdosBlockSize);
             fork.storage = ReadU8(block, 0);
             fork.key = ReadU16Le(block, 1);
             fork.eof = ReadU24Le(block, 5);
@@ -217,8 +225,8 @@ void ProdosVolume::AddFileEntry(ByteView entry, const std::string& path) {
         } else if (fork.key == 0 || fork.key >= blockCount_) {
             listed.problem = "its key block " + std::to_string(fork.key) + " lies beyond the volume";
         } else if (fork.eof > volumeBytes) {
-            listed.problem = "it claims " + std::to_string(fork.eof) + " bytes, more than the whole volume holds (" +
-                             std::to_string(volumeBytes) + ")";
+            listed.problem = "it claims " + std::to_string(fork.eof) +
+                             " bytes, more than the whole volume holds (" + std::to_string(volumeBytes) + ")";
         }
     }
     if (!listed.problem.empty()) fork.storage = 0;
@@ -259,7 +267,9 @@ bool ProdosVolume::Read(size_t index, size_t limit, std::vector<uint8_t>& out, s
         return problem.empty();
     };
     const ByteView all{const_cast<uint8_t*>(bytes_.data()), bytes_.size()};
-    auto blockView = [&](uint16_t block) { return SubView(all, offset_ + size_t{block} * ProdosBlockSize, ProdosBlockSize); };
+    auto blockView = [&](uint16_t block) {
+        return SubView(all, offset_ + size_t{block} * ProdosBlockSize, ProdosBlockSize);
+    };
 
     // Written in place, so that a caller that reads file after file into one vector reuses its room.
     std::vector<uint8_t>& data = out;
@@ -282,7 +292,8 @@ bool ProdosVolume::Read(size_t index, size_t limit, std::vector<uint8_t>& out, s
     } else if (whole && fork.storage == Sapling) {
         whole = claim(fork.key);
         const ByteView index1 = blockView(fork.key);
-        for (size_t k = 0; whole && k < std::min(blocks, PointersPerIndex); ++k) whole = copy(k, IndexPointer(index1, k));
+        for (size_t k = 0; whole && k < std::min(blocks, PointersPerIndex); ++k)
+            whole = copy(k, IndexPointer(index1, k));
     } else if (whole && fork.storage == Tree) {
         whole = claim(fork.key);
         const ByteView master = blockView(fork.key);

@@ -31,7 +31,7 @@ constexpr size_t MaxProdosNotes = 100;
 constexpr size_t MaxProdosListingBytes = size_t{16} << 20;  // the listed paths, all together
 
 class ProdosVolume : public Container {
-public:
+  public:
     // The volume whose blocks are bytes[offset, offset + length): a disk image's bytes are kept as
     // they are, without a copy. False (with the reason) when there is no ProDOS volume directory.
     static std::unique_ptr<ProdosVolume> Open(std::vector<uint8_t> bytes, size_t offset, size_t length,
@@ -55,7 +55,7 @@ public:
         uint16_t extendedKey = 0;  // the extended key block of a two-fork file, which the fork may not reuse
     };
 
-private:
+  private:
     ProdosVolume() = default;
     void ListFolder(uint16_t keyBlock, const std::string& prefix, int depth);
     void AddFileEntry(ByteView entry, const std::string& path);
@@ -63,7 +63,7 @@ private:
 
     std::vector<uint8_t> bytes_;
     size_t offset_ = 0;
-    size_t blockCount_ = 0;  // blocks that both the header claims and the bytes hold
+    size_t blockCount_ = 0;              // blocks that both the header claims and the bytes hold
     std::vector<bool> directoryBlocks_;  // blocks already read as directory blocks, while listing
     size_t listingBytes_ = 0;
     bool full_ = false;

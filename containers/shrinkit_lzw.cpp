@@ -29,7 +29,7 @@ constexpr std::array<uint16_t, 256> CrcTable = MakeCrcTable();
 // before it; every prefix code is smaller than the code it belongs to, so following prefixes
 // always ends, after at most TableSize steps.
 class LzwTable {
-public:
+  public:
     void Clear() {
         next_ = FirstFreeCode;
         previous_ = NoCode;
@@ -93,7 +93,7 @@ public:
         return true;
     }
 
-private:
+  private:
     // The encoder widens its codes as soon as the next code it may define no longer fits; the
     // decoder defines each code one step later, hence the +1.
     unsigned CodeWidth() const {
@@ -175,7 +175,8 @@ bool UnpackShrinkIt(ByteView packed, ShrinkItMethod method, size_t length, std::
             runLength = ReadU16Le(packed, pos);
             const uint8_t flag = ReadU8(packed, pos + 2);
             if (!Contains(packed, pos, 3) || flag > 1) {
-                error = Contains(packed, pos, 3) ? "the packed data is damaged" : "the packed data ends early";
+                error =
+                    Contains(packed, pos, 3) ? "the packed data is damaged" : "the packed data ends early";
                 return false;
             }
             coded = flag == 1;

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "containers/zip_archive.h"
-#include "containers/open_container.h"
 
 #include <archive.h>
 #include <archive_entry.h>
 
 #include <utility>
+
+#include "containers/open_container.h"
 
 namespace trelmo::containers {
 namespace {
@@ -56,7 +57,7 @@ std::string GzipStoredName(ByteView bytes) {
 }
 
 class ZipArchive final : public Container {
-public:
+  public:
     ZipArchive(std::vector<uint8_t> bytes, bool gzip) : bytes_(std::move(bytes)), gzip_(gzip) {}
 
     // Lists the entries; false, with libarchive's reason, when not even one header can be read.
@@ -85,7 +86,8 @@ public:
                 if (entry.path.empty()) {
                     entry.path = InnerPath(name.substr(name.find_last_of('/') + 1));  // npos + 1 is 0
                     const size_t dot = entry.path.size() >= 3 ? entry.path.size() - 3 : std::string::npos;
-                    if (dot != std::string::npos && (entry.path.compare(dot, 3, ".gz") == 0 || entry.path.compare(dot, 3, ".GZ") == 0)) {
+                    if (dot != std::string::npos &&
+                        (entry.path.compare(dot, 3, ".gz") == 0 || entry.path.compare(dot, 3, ".GZ") == 0)) {
                         entry.path.resize(dot);
                     }
                 }
@@ -95,14 +97,15 @@ public:
                 const char* path = archive_entry_pathname_utf8(header);
                 if (path == nullptr) path = archive_entry_pathname(header);
                 entry.path = InnerPath(path != nullptr ? path : "");
-                if (archive_entry_size_is_set(header)) entry.size = static_cast<uint64_t>(archive_entry_size(header));
+                if (archive_entry_size_is_set(header))
+                    entry.size = static_cast<uint64_t>(archive_entry_size(header));
             }
             if (entry.path.empty()) entry.path = "UNNAMED." + std::to_string(entries_.size() + 1);
             if (archive_entry_is_encrypted(header)) {
                 entry.problem = "it is encrypted, which is not supported";
             } else if (entry.size > MaxEntryBytes) {
-                entry.problem = "it claims " + std::to_string(entry.size) + " bytes, more than the limit of " +
-                                std::to_string(MaxEntryBytes);
+                entry.problem = "it claims " + std::to_string(entry.size) +
+                                " bytes, more than the limit of " + std::to_string(MaxEntryBytes);
             }
             entries_.push_back(std::move(entry));
             ordinals_.push_back(ordinal);
@@ -130,7 +133,8 @@ public:
         }
         // A raw gzip stream's stated length wraps at 4 GB, so only the bytes themselves can say.
         if (!gzip_ && entry.size > limit) {
-            error = "it holds " + std::to_string(entry.size) + " bytes, more than the limit of " + std::to_string(limit);
+            error = "it holds " + std::to_string(entry.size) + " bytes, more than the limit of " +
+                    std::to_string(limit);
             return false;
         }
         Reader reader = Open();
@@ -166,7 +170,7 @@ public:
         return true;
     }
 
-private:
+  private:
     ByteView View() const { return ByteView{const_cast<uint8_t*>(bytes_.data()), bytes_.size()}; }
 
     Reader Open() const {
@@ -179,7 +183,8 @@ private:
         } else {
             archive_read_support_format_zip(reader.get());
         }
-        if (archive_read_open_memory(reader.get(), bytes_.data(), bytes_.size()) != ARCHIVE_OK) reader.reset();
+        if (archive_read_open_memory(reader.get(), bytes_.data(), bytes_.size()) != ARCHIVE_OK)
+            reader.reset();
         return reader;
     }
 
@@ -194,12 +199,16 @@ private:
 
 bool LooksLikeZip(ByteView bytes) {
     return ReadU8(bytes, 0) == 'P' && ReadU8(bytes, 1) == 'K' &&
-           ((ReadU8(bytes, 2) == 3 && ReadU8(bytes, 3) == 4) || (ReadU8(bytes, 2) == 5 && ReadU8(bytes, 3) == 6));
+           ((ReadU8(bytes, 2) == 3 && ReadU8(bytes, 3) == 4) ||
+            (ReadU8(bytes, 2) == 5 && ReadU8(bytes, 3) == 6));
 }
 
-bool LooksLikeGzip(ByteView bytes) { return ReadU8(bytes, 0) == 0x1F && ReadU8(bytes, 1) == 0x8B && bytes.size >= 18; }
+bool LooksLikeGzip(ByteView bytes) {
+    return ReadU8(bytes, 0) == 0x1F && ReadU8(bytes, 1) == 0x8B && bytes.size >= 18;
+}
 
-std::unique_ptr<Container> OpenZipArchive(std::vector<uint8_t> bytes, const std::string& name, std::string& error) {
+std::unique_ptr<Container> OpenZipArchive(std::vector<uint8_t> bytes, const std::string& name,
+                                          std::string& error) {
     if (bytes.size() > MaxContainerBytes) {
         error = "the archive is larger than " + std::to_string(MaxContainerBytes) + " bytes";
         return nullptr;
@@ -220,6 +229,8 @@ std::unique_ptr<Container> OpenZipArchive(std::vector<uint8_t> bytes, const std:
 namespace trelmo::containers {
 
 // Overrides the library's answer that zip and gzip are not supported in this build.
-ArchiveOpener ZipOpener() { return &OpenZipArchive; }
+ArchiveOpener ZipOpener() {
+    return &OpenZipArchive;
+}
 
 }  // namespace trelmo::containers

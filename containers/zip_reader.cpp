@@ -25,7 +25,7 @@ std::string InnerPath(const std::string& name) {
 }
 
 class ZipReader : public Container {
-public:
+  public:
     struct Where {
         uint16_t method = 0;
         uint32_t crc = 0;
@@ -48,25 +48,30 @@ public:
         const size_t count = ReadU16Le(all, end + 10);
         const size_t offset = ReadU32Le(all, end + 16);
         const ByteView directory = SubView(all, offset, ReadU32Le(all, end + 12));
-        if (offset == 0xFFFFFFFFu || count == 0xFFFF) return (error = "a zip64 archive, which is not supported", false);
+        if (offset == 0xFFFFFFFFu || count == 0xFFFF)
+            return (error = "a zip64 archive, which is not supported", false);
         size_t at = 0;
         // Every record takes at least CentralLength bytes of the directory, so this ends.
         for (size_t i = 0; i < count && ReadU32Le(directory, at) == CentralSignature; ++i) {
             const size_t nameLength = ReadU16Le(directory, at + 28);
-            const size_t next = at + CentralLength + nameLength + ReadU16Le(directory, at + 30) + ReadU16Le(directory, at + 32);
+            const size_t next = at + CentralLength + nameLength + ReadU16Le(directory, at + 30) +
+                                ReadU16Le(directory, at + 32);
             if (!Contains(directory, at, next - at)) break;
             Entry entry;
-            for (size_t c = 0; c < nameLength; ++c) entry.path += static_cast<char>(ReadU8(directory, at + CentralLength + c));
+            for (size_t c = 0; c < nameLength; ++c)
+                entry.path += static_cast<char>(ReadU8(directory, at + CentralLength + c));
             entry.path = InnerPath(entry.path);
-            Where where{ReadU16Le(directory, at + 10), ReadU32Le(directory, at + 16), ReadU32Le(directory, at + 20),
-                        ReadU32Le(directory, at + 42)};
+            Where where{ReadU16Le(directory, at + 10), ReadU32Le(directory, at + 16),
+                        ReadU32Le(directory, at + 20), ReadU32Le(directory, at + 42)};
             entry.size = ReadU32Le(directory, at + 24);
             const uint16_t flags = ReadU16Le(directory, at + 8);
             at = next;
             if (entry.path.empty() || entry.path.back() == '/') continue;  // a folder
-            if ((flags & 1u) != 0) entry.problem = "encrypted, which is not supported";
+            if ((flags & 1u) != 0)
+                entry.problem = "encrypted, which is not supported";
             else if (where.method != 0 && where.method != 8)
-                entry.problem = "packed with zip method " + std::to_string(where.method) + ", which is not supported";
+                entry.problem =
+                    "packed with zip method " + std::to_string(where.method) + ", which is not supported";
             entries_.push_back(std::move(entry));
             where_.push_back(where);
         }
@@ -99,7 +104,7 @@ public:
         return true;
     }
 
-private:
+  private:
     std::vector<uint8_t> bytes_;
     std::vector<Entry> entries_;
     std::vector<Where> where_;

@@ -13,6 +13,7 @@
 namespace trelmo::containers {
 
 // The zip archive in bytes; null, with the reason, when it has no readable central directory.
-std::unique_ptr<Container> OpenZipReader(std::vector<uint8_t> bytes, const std::string& name, std::string& error);
+std::unique_ptr<Container> OpenZipReader(std::vector<uint8_t> bytes, const std::string& name,
+                                         std::string& error);
 
 }  // namespace trelmo::containers

@@ -13,7 +13,7 @@
 #error "this program needs libtrelmo 1.0 or later"
 #endif
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc != 3 && !(argc == 4 && strcmp(argv[3], "float") == 0)) {
         fprintf(stderr, "usage: %s SONG OUTPUT.raw [float]\n", argv[0]);
         return 2;
@@ -21,11 +21,11 @@ int main(int argc, char **argv) {
     const int as_float = argc == 4;
     /* A library older than the header this was built with lacks what the header promises. */
     if (trelmo_version_number() < TRELMO_VERSION_NUMBER) {
-        fprintf(stderr, "libtrelmo %s is older than this program's %d.%d\n", trelmo_version(), TRELMO_VERSION_MAJOR,
-                TRELMO_VERSION_MINOR);
+        fprintf(stderr, "libtrelmo %s is older than this program's %d.%d\n", trelmo_version(),
+                TRELMO_VERSION_MAJOR, TRELMO_VERSION_MINOR);
         return 1;
     }
-    trelmo_engine *engine = trelmo_create();
+    trelmo_engine* engine = trelmo_create();
     if (engine == NULL) return 1;
     if (trelmo_load_file(engine, argv[1]) != TRELMO_OK) {
         fprintf(stderr, "%s\n", trelmo_last_error(engine)); /* names the file and the reason */
@@ -36,12 +36,13 @@ int main(int argc, char **argv) {
     trelmo_song_info info;
     TRELMO_INIT_RECORD(info);
     trelmo_get_song_info(engine, &info);
-    fprintf(stderr, "title: %s\ntype: %s\ninstruments: %d (%d missing)\n", trelmo_get_metadata(engine, "title"),
-            trelmo_get_metadata(engine, "type_long"), info.instrument_count, info.missing_count);
+    fprintf(stderr, "title: %s\ntype: %s\ninstruments: %d (%d missing)\n",
+            trelmo_get_metadata(engine, "title"), trelmo_get_metadata(engine, "type_long"),
+            info.instrument_count, info.missing_count);
     fprintf(stderr, "message:\n%s\n", trelmo_get_metadata(engine, "message"));
     if (trelmo_last_error(engine)[0] != '\0') fprintf(stderr, "warning: %s\n", trelmo_last_error(engine));
 
-    FILE *out = fopen(argv[2], "wb");
+    FILE* out = fopen(argv[2], "wb");
     if (out == NULL) {
         perror(argv[2]);
         trelmo_destroy(engine);

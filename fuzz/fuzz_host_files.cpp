@@ -38,7 +38,8 @@ void CheckTitle(const char* file, const std::string& expectedSource) {
     if (expectedSource.size() <= MaxPathLength) {
         fuzz::Require(IsSuffixOf(title.data(), expectedSource), "the title is the path or its end");
     } else {
-        fuzz::Require(expectedSource.find(title.data()) != std::string::npos, "the title comes from the path");
+        fuzz::Require(expectedSource.find(title.data()) != std::string::npos,
+                      "the title comes from the path");
     }
     Plugin->GetFileInfo(file, nullptr, nullptr);
     Plugin->GetFileInfo(file, nullptr, &length);
@@ -67,8 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The contents decide, whatever the name.
     const std::string file = fuzz::WriteWorkFile("anything.mtp", content, contentSize);
     const int16_t kind = DetectSongKind(content, contentSize);
-    fuzz::Require(Plugin->IsOurFile(file.c_str()) == (kind == SoundSmithSong || kind == NoiseTrackerSong ? 1 : 0),
-                  "IsOurFile answers by the kind of the contents");
+    fuzz::Require(
+        Plugin->IsOurFile(file.c_str()) == (kind == SoundSmithSong || kind == NoiseTrackerSong ? 1 : 0),
+        "IsOurFile answers by the kind of the contents");
 
     // The path as a name inside the work folder: missing files, the folder itself, its parent.
     std::string name;

@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const bool read = archive->Read(i, FuzzLimit, out, error);
             fuzz::Require(read ? out.size() == entry.size : out.empty() && !error.empty(),
                           "an entry reads whole at its stated size, or not at all with a reason");
-            fuzz::Require(read || entry.problem.empty() || error == entry.problem, "a listed problem is the reason given");
+            fuzz::Require(read || entry.problem.empty() || error == entry.problem,
+                          "a listed problem is the reason given");
         }
     }
     const ByteView packed{const_cast<uint8_t*>(data), size};

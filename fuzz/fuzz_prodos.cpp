@@ -15,9 +15,12 @@ using namespace trelmo;
 namespace {
 
 bool CleanPath(const std::string& path) {
-    if (path.empty() || path.front() == '/' || path.back() == '/' || path.find("//") != std::string::npos) return false;
+    if (path.empty() || path.front() == '/' || path.back() == '/' || path.find("//") != std::string::npos)
+        return false;
     for (const char c : path) {
-        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '/')) return false;
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+              c == '/'))
+            return false;
     }
     return true;
 }
@@ -42,8 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::string why;
         const bool ok = volume->Read(i, limit, out, why);
         fuzz::Require(ok || !why.empty(), "a refused read says why");
-        fuzz::Require(!ok || (entries[i].problem.empty() && out.size() == entries[i].size && out.size() <= limit),
-                      "a read gives the stated size, within the limit");
+        fuzz::Require(
+            !ok || (entries[i].problem.empty() && out.size() == entries[i].size && out.size() <= limit),
+            "a read gives the stated size, within the limit");
         readBytes += out.size();
     }
     return 0;

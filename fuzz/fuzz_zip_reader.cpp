@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t stated = size == 0 ? 0 : data[0] * size_t{4096};
     const trelmo::ByteView stream{const_cast<uint8_t*>(data) + (size == 0 ? 0 : 1), size == 0 ? 0 : size - 1};
     const bool inflated = Inflate(stream, stated, out, error);
-    trelmo::fuzz::Require(inflated ? out.size() == stated : !error.empty(), "a stream inflates to its length, or fails with a reason");
+    trelmo::fuzz::Require(inflated ? out.size() == stated : !error.empty(),
+                          "a stream inflates to its length, or fails with a reason");
     auto archive = OpenZipReader(std::vector<uint8_t>(data, data + size), "FUZZ.ZIP", error);
     if (!archive) return 0;
     const auto& entries = archive->Entries();

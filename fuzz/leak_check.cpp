@@ -35,7 +35,8 @@ Bytes ReadFile(const std::string& path) {
     if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
         uint8_t buffer[4096];
         size_t got = 0;
-        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.insert(bytes.end(), buffer, buffer + got);
+        while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+            bytes.insert(bytes.end(), buffer, buffer + got);
         std::fclose(file);
     }
     return bytes;
@@ -66,33 +67,52 @@ uint32_t Random(uint32_t& state) {
 Bytes Variant(const Bytes& seed, uint32_t& state) {
     Bytes song = seed;
     if (song.size() > 16) {
-        for (int i = 0; i < 8; ++i) song[16 + Random(state) % (song.size() - 16)] = static_cast<uint8_t>(Random(state));
+        for (int i = 0; i < 8; ++i)
+            song[16 + Random(state) % (song.size() - 16)] = static_cast<uint8_t>(Random(state));
         if (Random(state) % 4 == 0) song.resize(16 + Random(state) % (song.size() - 16));
     }
     return song;
 }
 
 // A host output that always has room and has always played everything.
-int TRELMO_CDECL Open(int, int, int, int, int) { return 0; }
+int TRELMO_CDECL Open(int, int, int, int, int) {
+    return 0;
+}
 void TRELMO_CDECL Close() {}
-int TRELMO_CDECL Write(char*, int) { return 0; }
-int TRELMO_CDECL CanWrite() { return 1 << 20; }
-int TRELMO_CDECL IsPlaying() { return 0; }
-int TRELMO_CDECL Pause(int) { return 0; }
+int TRELMO_CDECL Write(char*, int) {
+    return 0;
+}
+int TRELMO_CDECL CanWrite() {
+    return 1 << 20;
+}
+int TRELMO_CDECL IsPlaying() {
+    return 0;
+}
+int TRELMO_CDECL Pause(int) {
+    return 0;
+}
 void TRELMO_CDECL SetVolume(int) {}
 void TRELMO_CDECL SetPan(int) {}
-int TRELMO_CDECL GetTime() { return 0; }
+int TRELMO_CDECL GetTime() {
+    return 0;
+}
 void TRELMO_CDECL SAVSAInit(int, int) {}
 void TRELMO_CDECL SAVSADeInit() {}
 void TRELMO_CDECL AddPcm(void*, int, int, int) {}
 void TRELMO_CDECL VSASetInfo(int, int) {}
-int TRELMO_CDECL DspIsActive() { return 0; }
-int TRELMO_CDECL DspDoSamples(short*, int frames, int, int, int) { return frames; }
+int TRELMO_CDECL DspIsActive() {
+    return 0;
+}
+int TRELMO_CDECL DspDoSamples(short*, int frames, int, int, int) {
+    return frames;
+}
 void TRELMO_CDECL SetInfo(int, int, int, int) {}
 
 Out_Module Output;
 
-int64_t HeldBytes() { return static_cast<int64_t>(__sanitizer_get_current_allocated_bytes()); }
+int64_t HeldBytes() {
+    return static_cast<int64_t>(__sanitizer_get_current_allocated_bytes());
+}
 
 bool Check(const char* phase, int64_t before) {
     const int64_t held = HeldBytes() - before;
@@ -184,7 +204,8 @@ int main(int argc, char** argv) {
             beforeCycles = HeldBytes();
         }
         const Bytes song = Variant(seeds[static_cast<size_t>(i + 50) % seeds.size()], state);
-        const std::string path = fuzz::WriteWorkFile(i % 2 ? "cycle.mtp" : "cycle.ntg", song.data(), song.size());
+        const std::string path =
+            fuzz::WriteWorkFile(i % 2 ? "cycle.mtp" : "cycle.ntg", song.data(), song.size());
         module->Play(path.c_str());
         const uint32_t wait = Random(state) % 4;  // sometimes at once, sometimes after a few blocks
         if (wait > 0) std::this_thread::sleep_for(std::chrono::microseconds(wait * 500));

@@ -98,7 +98,8 @@ int main(int argc, char** argv) {
 
     const std::vector<int8_t> sine = SineCycle(256, 100);
     std::vector<int8_t> longWave(40000, 50);
-    ok &= Save(root + "/fuzz_wave_bank/builder-three", WaveBankBytes({{sine, true}, {sine, false}, {{}, false}}));
+    ok &= Save(root + "/fuzz_wave_bank/builder-three",
+               WaveBankBytes({{sine, true}, {sine, false}, {{}, false}}));
     ok &= Save(root + "/fuzz_wave_bank/builder-long-wave", WaveBankBytes({{longWave, true}}));
     std::vector<uint8_t> cut = WaveBankBytes({{sine, true}, {sine, true}});
     cut.resize(65570 + 92 + 6);
@@ -108,7 +109,8 @@ int main(int argc, char** argv) {
     ok &= Save(root + "/fuzz_asif/builder-once", AsifBytes(sine, false));
 
     ok &= Save(root + "/fuzz_host_files/drive-letter", Concat("D:\\MUSIC\\SONG.MTP", effects.Bytes()));
-    ok &= Save(root + "/fuzz_host_files/unc", Concat("\\\\SERVER\\MUSIC\\SONG.NTG", BuildNtgSong(TwoGroupSong())));
+    ok &= Save(root + "/fuzz_host_files/unc",
+               Concat("\\\\SERVER\\MUSIC\\SONG.NTG", BuildNtgSong(TwoGroupSong())));
     ok &= Save(root + "/fuzz_host_files/relative", Concat("MUSIC\\SONG.MTP", {'K', 'O', 'V'}));
     ok &= Save(root + "/fuzz_host_files/trailing-backslash", Concat("C:\\DIR\\", {'S', 'O', 'N', 'G', 'O'}));
     // Small volumes, so that mutations stay cheap: every storage type, folders, lower-case names.

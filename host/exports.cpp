@@ -8,4 +8,6 @@
 #define TRELMO_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
 
-TRELMO_EXPORT In_Module* winampGetInModule2() { return &trelmo::Module; }
+TRELMO_EXPORT In_Module* winampGetInModule2() {
+    return &trelmo::Module;
+}

@@ -2,7 +2,6 @@
 // The mixer thread: one block per sequencer tick, delivered whenever the host's output has room for it.
 #include "host/mixer_thread.h"
 
-
 #include "host/platform.h"
 #include "host/plugin.h"
 #include "song/song_loader.h"

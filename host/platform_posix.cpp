@@ -32,7 +32,9 @@ bool StartThread(ThreadProcedure procedure) {
     return true;
 }
 
-void EndThisThread() { pthread_exit(nullptr); }
+void EndThisThread() {
+    pthread_exit(nullptr);
+}
 
 void JoinThread() {
     if (!LastThreadJoinable) return;
@@ -45,7 +47,8 @@ void SleepMs(uint32_t milliseconds) {
         sched_yield();
         return;
     }
-    timespec wait{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+    timespec wait{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&wait, &wait) != 0) {
     }
 }

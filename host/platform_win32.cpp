@@ -31,7 +31,9 @@ bool StartThread(ThreadProcedure procedure) {
     return true;
 }
 
-void EndThisThread() { ExitThread(0); }
+void EndThisThread() {
+    ExitThread(0);
+}
 
 void JoinThread() {
     if (LastThread == nullptr) return;
@@ -40,7 +42,9 @@ void JoinThread() {
     LastThread = nullptr;
 }
 
-void SleepMs(uint32_t milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
+void SleepMs(uint32_t milliseconds) {
+    Sleep(static_cast<DWORD>(milliseconds));
+}
 
 void PostToWindow(WindowHandle window, unsigned message) {
     // A null window would post to the mixer thread's own queue, which nobody reads.

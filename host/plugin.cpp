@@ -51,7 +51,6 @@ char Description[] = "Trelmo 0.99a (x86)";
 // Extension and description pairs; the literal's own terminator is the extra zero that ends the list.
 char FileExtensionList[] = "mtp\0MTP (SoundSmith) (*.MTP)\0ntg\0NoiseTracker GS (*.NTG)\0";
 
-
 // Host's thread only: Play opened the output and the visualisation, so Stop has them to shut down.
 bool PlaybackOpen = false;
 
@@ -81,7 +80,9 @@ void TRELMO_CDECL Config(WindowHandle parent) {
     ShowMessageBox(parent, "Nothing to configure yet.", "Configuration");
 }
 
-void TRELMO_CDECL About(WindowHandle parent) { ShowMessageBox(parent, AboutText, "About Trelmo"); }
+void TRELMO_CDECL About(WindowHandle parent) {
+    ShowMessageBox(parent, AboutText, "About Trelmo");
+}
 
 // Init, SetOutputTime and EQSet have nothing to do: nothing is set up at load, nothing is seekable
 // and there is no equaliser. Each keeps its own signature so every call matches its callee.
@@ -116,7 +117,9 @@ void TRELMO_CDECL Quit() {
     LoadSong(PluginEngine);
 }
 
-int TRELMO_CDECL InfoBox(const char*, WindowHandle) { return 0; }
+int TRELMO_CDECL InfoBox(const char*, WindowHandle) {
+    return 0;
+}
 
 // Decided by the file's contents alone: players hand over files whatever their names.
 // Only the bytes the kind test looks at are read: the player asks about every file it lists.
@@ -165,7 +168,9 @@ void TRELMO_CDECL UnPause() {
     Module.outMod->Pause(0);
 }
 
-int TRELMO_CDECL IsPaused() { return PausedFlag; }
+int TRELMO_CDECL IsPaused() {
+    return PausedFlag;
+}
 
 // The thread writes to the output and feeds the visualisation until it has stopped, so both are shut
 // down only after it. The song stays loaded until the next Play.
@@ -177,13 +182,21 @@ void TRELMO_CDECL Stop() {
     Module.SAVSADeInit();
 }
 
-int TRELMO_CDECL GetLength() { return UnknownLength; }
+int TRELMO_CDECL GetLength() {
+    return UnknownLength;
+}
 
-int TRELMO_CDECL GetOutputTime() { return Module.outMod->GetOutputTime(); }
+int TRELMO_CDECL GetOutputTime() {
+    return Module.outMod->GetOutputTime();
+}
 
-void TRELMO_CDECL SetVolume(int volume) { Module.outMod->SetVolume(volume); }
+void TRELMO_CDECL SetVolume(int volume) {
+    Module.outMod->SetVolume(volume);
+}
 
-void TRELMO_CDECL SetPan(int pan) { Module.outMod->SetPan(pan); }
+void TRELMO_CDECL SetPan(int pan) {
+    Module.outMod->SetPan(pan);
+}
 
 }  // namespace
 

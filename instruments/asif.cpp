@@ -52,8 +52,8 @@ size_t AfterName(ByteView file, size_t chunk) {
 
 }  // namespace
 
-void LoadAsifInstrument(Synth& synth, const SongFiles& files, const MessageSink& messages, const std::string& name,
-                        int16_t index, std::string& found, FilePlace* foundIn) {
+void LoadAsifInstrument(Synth& synth, const SongFiles& files, const MessageSink& messages,
+                        const std::string& name, int16_t index, std::string& found, FilePlace* foundIn) {
     found.clear();
     FilePlace place = FilePlace::BesideSong;
     // Song loaders pass positions 0..14; anything outside the map has nowhere to go.
@@ -142,7 +142,8 @@ void LoadAsifInstrument(Synth& synth, const SongFiles& files, const MessageSink&
         WriteU8(wave, i, last);
     }
 
-    synth.InstrumentMap[index] = static_cast<uint16_t>(AllocWaveSlot(synth, wave.data, length, 0, length - 1u, loop, 0));
+    synth.InstrumentMap[index] =
+        static_cast<uint16_t>(AllocWaveSlot(synth, wave.data, length, 0, length - 1u, loop, 0));
     ReleaseFileBlock(block);
 }
 

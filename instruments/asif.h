@@ -16,7 +16,8 @@ struct Synth;
 // InstrumentMap[index]; on any failure the entry keeps what it held and a message is printed.
 // The file is looked for beside the song, then in the caller's instruments folder; found receives
 // the file that was read (empty when none was) and place, when given, where it was.
-void LoadAsifInstrument(Synth& synth, const SongFiles& files, const MessageSink& messages, const std::string& name,
-                        int16_t index, std::string& found, FilePlace* place = nullptr);
+void LoadAsifInstrument(Synth& synth, const SongFiles& files, const MessageSink& messages,
+                        const std::string& name, int16_t index, std::string& found,
+                        FilePlace* place = nullptr);
 
 }  // namespace trelmo

@@ -22,7 +22,9 @@ inline uint8_t ReadU8(ByteView view, size_t offset) {
     return offset < view.size ? view.data[offset] : uint8_t{0};
 }
 
-inline int8_t ReadS8(ByteView view, size_t offset) { return static_cast<int8_t>(ReadU8(view, offset)); }
+inline int8_t ReadS8(ByteView view, size_t offset) {
+    return static_cast<int8_t>(ReadU8(view, offset));
+}
 
 inline uint16_t ReadU16Le(ByteView view, size_t offset) {
     return static_cast<uint16_t>(ReadU8(view, offset) | (ReadU8(view, offset + 1) << 8));
@@ -33,7 +35,8 @@ inline int16_t ReadS16Le(ByteView view, size_t offset) {
 }
 
 inline uint32_t ReadU24Le(ByteView view, size_t offset) {
-    return static_cast<uint32_t>(ReadU8(view, offset)) | (static_cast<uint32_t>(ReadU8(view, offset + 1)) << 8) |
+    return static_cast<uint32_t>(ReadU8(view, offset)) |
+           (static_cast<uint32_t>(ReadU8(view, offset + 1)) << 8) |
            (static_cast<uint32_t>(ReadU8(view, offset + 2)) << 16);
 }
 
@@ -42,8 +45,10 @@ inline uint32_t ReadU32Le(ByteView view, size_t offset) {
 }
 
 inline uint32_t ReadU32Be(ByteView view, size_t offset) {
-    return (static_cast<uint32_t>(ReadU8(view, offset)) << 24) | (static_cast<uint32_t>(ReadU8(view, offset + 1)) << 16) |
-           (static_cast<uint32_t>(ReadU8(view, offset + 2)) << 8) | static_cast<uint32_t>(ReadU8(view, offset + 3));
+    return (static_cast<uint32_t>(ReadU8(view, offset)) << 24) |
+           (static_cast<uint32_t>(ReadU8(view, offset + 1)) << 16) |
+           (static_cast<uint32_t>(ReadU8(view, offset + 2)) << 8) |
+           static_cast<uint32_t>(ReadU8(view, offset + 3));
 }
 
 inline void WriteU8(ByteView view, size_t offset, uint8_t value) {

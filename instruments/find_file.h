@@ -28,7 +28,7 @@ NameMatch MatchFileName(const std::string& wanted, const char* name);
 // the loose match that sorts first byte by byte, so the choice never depends on the order in which
 // a folder lists its entries.
 class FileNameChoice {
-public:
+  public:
     explicit FileNameChoice(std::string wanted) : wanted_(std::move(wanted)) {}
     // Whether name would replace the choice so far; Take makes it the choice.
     bool Better(const char* name) const;
@@ -36,7 +36,7 @@ public:
     bool Found() const { return match_ != NameMatch::None; }
     const std::string& Name() const { return name_; }
 
-private:
+  private:
     std::string wanted_;
     std::string name_;
     NameMatch match_ = NameMatch::None;

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "instruments/read_whole_file.h"
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <sys/stat.h>
-#include <sys/types.h>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -85,7 +85,8 @@ FileBlock Read(const char* path, size_t count, bool wholeFile) {
         close(fd);
         return Failed(FileTooLarge);
     }
-    const size_t bytes = wholeFile ? static_cast<size_t>(size) : (size < count ? static_cast<size_t>(size) : count);
+    const size_t bytes =
+        wholeFile ? static_cast<size_t>(size) : (size < count ? static_cast<size_t>(size) : count);
     // One byte more than asked keeps malloc from returning null for an empty file.
     auto* data = static_cast<uint8_t*>(std::malloc(bytes + 1));
     if (data == nullptr) {
@@ -118,7 +119,8 @@ FileBlock Read(const char* path, size_t count, bool wholeFile) {
         std::fclose(file);
         return Failed(FileTooLarge);
     }
-    const size_t bytes = wholeFile ? static_cast<size_t>(size) : (size < count ? static_cast<size_t>(size) : count);
+    const size_t bytes =
+        wholeFile ? static_cast<size_t>(size) : (size < count ? static_cast<size_t>(size) : count);
     auto* data = static_cast<uint8_t*>(std::malloc(bytes + 1));
     if (data == nullptr) {
         std::fclose(file);
@@ -156,14 +158,22 @@ void ReleaseFileBlock(FileBlock& block) {
 
 const char* FileErrorText(int error) {
     switch (error) {
-        case 0: return "no file named";
-        case FileIsFolder: return "is a folder, not a file";
-        case FileIsFifo: return "is a FIFO (named pipe), not a file";
-        case FileIsDevice: return "is a device, not a file";
-        case FileIsSocket: return "is a socket, not a file";
-        case FileTooLarge: return "is far larger than any file of its kind";
-        case FileShrank: return "ended before its size while it was read (changed or cut short)";
-        default: return std::strerror(error);
+        case 0:
+            return "no file named";
+        case FileIsFolder:
+            return "is a folder, not a file";
+        case FileIsFifo:
+            return "is a FIFO (named pipe), not a file";
+        case FileIsDevice:
+            return "is a device, not a file";
+        case FileIsSocket:
+            return "is a socket, not a file";
+        case FileTooLarge:
+            return "is far larger than any file of its kind";
+        case FileShrank:
+            return "ended before its size while it was read (changed or cut short)";
+        default:
+            return std::strerror(error);
     }
 }
 

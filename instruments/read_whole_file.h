@@ -56,6 +56,8 @@ void ReleaseFileBlock(FileBlock& block);
 // Words for a FileBlock's error: the system's text for an errno value, ours for a FileError.
 const char* FileErrorText(int error);
 
-inline ByteView ViewOf(const FileBlock& block) { return ByteView{block.data, block.size}; }
+inline ByteView ViewOf(const FileBlock& block) {
+    return ByteView{block.data, block.size};
+}
 
 }  // namespace trelmo

@@ -32,9 +32,12 @@ std::string FolderPath(const std::string& folder) {
 
 std::string PlaceFolder(const SongFiles& files, FilePlace place) {
     switch (place) {
-        case FilePlace::BesideSong: return SongFolder(files);
-        case FilePlace::InstrumentsFolder: return FolderPath(files.instrumentsFolder);
-        case FilePlace::CurrentFolder: break;
+        case FilePlace::BesideSong:
+            return SongFolder(files);
+        case FilePlace::InstrumentsFolder:
+            return FolderPath(files.instrumentsFolder);
+        case FilePlace::CurrentFolder:
+            break;
     }
     return std::string();
 }
@@ -56,7 +59,8 @@ FileBlock ReadCompanion(const SongFiles& files, const std::string& name, FilePla
     if (!IsPlainFileName(name)) return FileBlock{nullptr, 0, false};
     // The caller's folder is on disk, whether or not the song is.
     if (files.reader == nullptr || place == FilePlace::InstrumentsFolder) {
-        if (place == FilePlace::InstrumentsFolder && files.instrumentsFolder.empty()) return FileBlock{nullptr, 0, false};
+        if (place == FilePlace::InstrumentsFolder && files.instrumentsFolder.empty())
+            return FileBlock{nullptr, 0, false};
         // Songs name their files as the IIgs knew them; on disk the case may differ.
         const std::string path = PlaceFolder(files, place) + name;
         found = FindFileIgnoringCase(path);

@@ -28,7 +28,7 @@ struct SongFiles {
     // song's own; empty when not chosen.
     std::string bankPath{};
     std::string instrumentsFolder{};
-    bool currentFolder = true;         // a shared DOC.DATA may come from the current folder too
+    bool currentFolder = true;  // a shared DOC.DATA may come from the current folder too
 };
 
 // The song's folder, ending in its separator; empty for a song from memory or without a folder.
@@ -52,6 +52,7 @@ FileBlock ReadCompanion(const SongFiles& files, const std::string& name, FilePla
                         std::string& found);
 
 // How a message names the companion file name: its path in place.
-std::string CompanionPath(const SongFiles& files, const std::string& name, FilePlace place = FilePlace::BesideSong);
+std::string CompanionPath(const SongFiles& files, const std::string& name,
+                          FilePlace place = FilePlace::BesideSong);
 
 }  // namespace trelmo

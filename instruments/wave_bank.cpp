@@ -51,8 +51,9 @@ struct Candidate {
 void AddLookedFor(const SongFiles& files, std::string& lookedFor, const Candidate& candidate) {
     if (!lookedFor.empty()) lookedFor += ", ";
     // Names beside the song are shown bare, as the song knows them; elsewhere the path says where.
-    lookedFor += candidate.place == FilePlace::BesideSong ? candidate.name
-                                                                 : CompanionPath(files, candidate.name, candidate.place);
+    lookedFor += candidate.place == FilePlace::BesideSong
+                     ? candidate.name
+                     : CompanionPath(files, candidate.name, candidate.place);
 }
 
 // The names of a song's bank as the song's own name gives them, in the order they are tried: each
@@ -104,7 +105,8 @@ FileBlock ReadBankFile(const SongFiles& files, BankSearch& search) {
         if (block.ok) {
             search.file.swap(found);  // a swap cannot throw while the block is held
             search.currentFolder = candidate.place == FilePlace::CurrentFolder;
-            search.foundBy = candidate.place == FilePlace::InstrumentsFolder ? FoundBy::Caller : FoundBy::Name;
+            search.foundBy =
+                candidate.place == FilePlace::InstrumentsFolder ? FoundBy::Caller : FoundBy::Name;
             return block;
         }
         // A bank that is there but cannot be read is not the same as no bank: say which and why.
@@ -185,7 +187,8 @@ int16_t LoadBankBlock(Synth& synth, FileBlock& block, const MessageSink& message
         // them as they are now, as it would in the DOC's memory.
         const uint32_t length = ConvertWave(bank, start, size);
         const ByteView wave = SubView(bank, start, length);
-        synth.InstrumentMap[k] = static_cast<uint16_t>(AllocWaveSlot(synth, wave.data, length, 0, length - 1u, loop, 0));
+        synth.InstrumentMap[k] =
+            static_cast<uint16_t>(AllocWaveSlot(synth, wave.data, length, 0, length - 1u, loop, 0));
     }
 
     ReleaseFileBlock(block);
@@ -216,7 +219,8 @@ int16_t LoadWaveBank(Synth& synth, const SongFiles& files, const MessageSink& me
     return LoadBankBlock(synth, block, messages, search);
 }
 
-int16_t LoadSecondLookBank(Synth& synth, const SongFiles& files, const MessageSink& messages, BankSearch& search) {
+int16_t LoadSecondLookBank(Synth& synth, const SongFiles& files, const MessageSink& messages,
+                           BankSearch& search) {
     for (const Candidate& candidate : SecondLookCandidates(files)) {
         AddLookedFor(files, search.secondLookFor, candidate);
         std::string found;
@@ -229,7 +233,8 @@ int16_t LoadSecondLookBank(Synth& synth, const SongFiles& files, const MessageSi
         search.file.swap(found);  // a swap cannot throw while the block is held
         search.currentFolder = false;
         search.refused = false;
-        search.foundBy = candidate.place == FilePlace::InstrumentsFolder ? FoundBy::Caller : FoundBy::SecondLook;
+        search.foundBy =
+            candidate.place == FilePlace::InstrumentsFolder ? FoundBy::Caller : FoundBy::SecondLook;
         return LoadBankBlock(synth, block, messages, search);
     }
     return 0;

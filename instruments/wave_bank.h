@@ -31,7 +31,7 @@ struct BankSearch {
     std::string secondLookFor;   // the names the second look tried, in the same form
     std::string unreadable;      // the first bank found that could not be read, and why; empty if none
     FoundBy foundBy = FoundBy::Name;
-    int instruments = 0;         // how many instruments the bank that was loaded holds
+    int instruments = 0;  // how many instruments the bank that was loaded holds
 };
 
 // Loads the song's bank into the synth's wave table and InstrumentMap. 1 when a bank was found and
@@ -42,7 +42,8 @@ int16_t LoadWaveBank(Synth& synth, const SongFiles& files, const MessageSink& me
 // bank nor any ASIF file by its own names. Only a bank of 1 to 15 instruments is taken; candidates
 // that are missing or unusable are passed over without a word. Puts the names it tried in
 // search.secondLookFor; 1 when a bank was loaded.
-int16_t LoadSecondLookBank(Synth& synth, const SongFiles& files, const MessageSink& messages, BankSearch& search);
+int16_t LoadSecondLookBank(Synth& synth, const SongFiles& files, const MessageSink& messages,
+                           BankSearch& search);
 
 // Loads the bank at path, which the caller chose. 0 with the reason in problem when it cannot be
 // read or is no bank of 1 to 15 instruments.

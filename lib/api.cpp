@@ -7,9 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <string_view>
-
 #include <string>
+#include <string_view>
 
 #include "instruments/find_file.h"
 #include "lib/barrier.h"
@@ -47,13 +46,13 @@ std::string TitleOf(const std::string& path) {
 
 // Marks the engine as loading for as long as it lives, however the load ends.
 class LoadingScope {
-public:
+  public:
     explicit LoadingScope(trelmo_engine& handle) : handle_(handle) { handle_.loading = true; }
     ~LoadingScope() { handle_.loading = false; }
     LoadingScope(const LoadingScope&) = delete;
     LoadingScope& operator=(const LoadingScope&) = delete;
 
-private:
+  private:
     trelmo_engine& handle_;
 };
 
@@ -91,7 +90,8 @@ int Load(trelmo_engine& handle, FileBlock file, SongFiles files) {
     }
     if (engine.SongKind == NoSong) {
         trelmo_unload(&handle);
-        return Fail(&handle, TRELMO_ERROR_NOT_A_SONG, "%s: not a SoundSmith or NoiseTracker GS song", title.c_str());
+        return Fail(&handle, TRELMO_ERROR_NOT_A_SONG, "%s: not a SoundSmith or NoiseTracker GS song",
+                    title.c_str());
     }
     if (!engine.origins.bankProblem.empty()) {
         std::string problem = handle.bankFile + ": " + engine.origins.bankProblem;
@@ -117,13 +117,20 @@ int ReadError(int error, int& reason) {
         case FileIsFolder:
         case FileIsFifo:
         case FileIsDevice:
-        case FileIsSocket: return TRELMO_ERROR_NOT_A_FILE;
-        case FileTooLarge: return TRELMO_ERROR_TOO_LARGE;
-        case FileShrank: return TRELMO_ERROR_READ;
-        case EIO: return TRELMO_ERROR_READ;
-        case ENOMEM: return TRELMO_ERROR_MEMORY;
-        case ENAMETOOLONG: return TRELMO_ERROR_PATH;
-        default: return TRELMO_ERROR_OPEN;
+        case FileIsSocket:
+            return TRELMO_ERROR_NOT_A_FILE;
+        case FileTooLarge:
+            return TRELMO_ERROR_TOO_LARGE;
+        case FileShrank:
+            return TRELMO_ERROR_READ;
+        case EIO:
+            return TRELMO_ERROR_READ;
+        case ENOMEM:
+            return TRELMO_ERROR_MEMORY;
+        case ENAMETOOLONG:
+            return TRELMO_ERROR_PATH;
+        default:
+            return TRELMO_ERROR_OPEN;
     }
 }
 
@@ -151,7 +158,8 @@ int Fail(trelmo_engine* handle, int status, const char* format, ...) noexcept {
 const char* SystemReason(int error, char* buffer, size_t size) noexcept {
     const char* reason = FileErrorText(error);
     std::snprintf(buffer, size, "%s", reason);
-    if (error > 0 && buffer[0] != '\0' && buffer[1] != '\0' && std::islower(static_cast<unsigned char>(buffer[1]))) {
+    if (error > 0 && buffer[0] != '\0' && buffer[1] != '\0' &&
+        std::islower(static_cast<unsigned char>(buffer[1]))) {
         buffer[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(buffer[0])));
     }
     return buffer;
@@ -183,21 +191,36 @@ uint32_t trelmo_version_number(void) {
 
 const char* trelmo_status_message(int status) {
     switch (status) {
-        case TRELMO_OK: return "no error";
-        case TRELMO_ERROR_ARGUMENT: return "invalid argument";
-        case TRELMO_ERROR_MEMORY: return "out of memory";
-        case TRELMO_ERROR_OPEN: return "cannot open the file";
-        case TRELMO_ERROR_READ: return "cannot read the file";
-        case TRELMO_ERROR_NOT_A_SONG: return "not a SoundSmith or NoiseTracker GS song";
-        case TRELMO_ERROR_NO_SONG: return "no song is loaded";
-        case TRELMO_ERROR_TOO_LARGE: return "the file is too large to be a song";
-        case TRELMO_ERROR_NOT_A_FILE: return "not a regular file";
-        case TRELMO_ERROR_PATH: return "the path is too long";
-        case TRELMO_ERROR_BANK: return "the wave bank chosen cannot be used";
-        case TRELMO_ERROR_INTERNAL: return "internal error";
-        case TRELMO_ERROR_NOT_A_CONTAINER: return "not a disk image or an archive";
-        case TRELMO_ERROR_CONTAINER: return "the disk image or archive cannot be read";
-        default: return "unknown error";
+        case TRELMO_OK:
+            return "no error";
+        case TRELMO_ERROR_ARGUMENT:
+            return "invalid argument";
+        case TRELMO_ERROR_MEMORY:
+            return "out of memory";
+        case TRELMO_ERROR_OPEN:
+            return "cannot open the file";
+        case TRELMO_ERROR_READ:
+            return "cannot read the file";
+        case TRELMO_ERROR_NOT_A_SONG:
+            return "not a SoundSmith or NoiseTracker GS song";
+        case TRELMO_ERROR_NO_SONG:
+            return "no song is loaded";
+        case TRELMO_ERROR_TOO_LARGE:
+            return "the file is too large to be a song";
+        case TRELMO_ERROR_NOT_A_FILE:
+            return "not a regular file";
+        case TRELMO_ERROR_PATH:
+            return "the path is too long";
+        case TRELMO_ERROR_BANK:
+            return "the wave bank chosen cannot be used";
+        case TRELMO_ERROR_INTERNAL:
+            return "internal error";
+        case TRELMO_ERROR_NOT_A_CONTAINER:
+            return "not a disk image or an archive";
+        case TRELMO_ERROR_CONTAINER:
+            return "the disk image or archive cannot be read";
+        default:
+            return "unknown error";
     }
 }
 
@@ -227,28 +250,32 @@ int trelmo_load_file(trelmo_engine* handle, const char* path) {
     if (handle == nullptr || handle->loading) return TRELMO_ERROR_ARGUMENT;
     handle->loadProblem.clear();
     if (path == nullptr) return Fail(handle, TRELMO_ERROR_ARGUMENT, "no path given");
-    return Guarded(handle, int{TRELMO_ERROR_MEMORY}, [&] {
-        const size_t length = std::strlen(path);
-        if (length > trelmo::MaxPathLength) {
-            trelmo_unload(handle);
-            return Fail(handle, TRELMO_ERROR_PATH, "cannot open %.64s...: the path is longer than the system allows", path);
-        }
-        std::memcpy(handle->engine.SongPath, path, length + 1);
-        trelmo::SongFiles files{path};
-        files.currentFolder = handle->currentFolderBank;
-        trelmo::FileBlock file = trelmo::ReadWholeFile(path, trelmo::SongFileLimit);
-        if (!file.ok) {
-            trelmo_unload(handle);
-            int reason = 0;
-            const int status = trelmo::lib::ReadError(file.error, reason);
-            char words[256];
-            Fail(handle, status, "cannot %s %s: %s", status == TRELMO_ERROR_READ ? "read" : "open", path,
-                 trelmo::lib::SystemReason(file.error, words, sizeof words));
-            errno = reason;
-            return status;
-        }
-        return trelmo::lib::Load(*handle, file, std::move(files));
-    }, [&] { trelmo_unload(handle); });
+    return Guarded(
+        handle, int{TRELMO_ERROR_MEMORY},
+        [&] {
+            const size_t length = std::strlen(path);
+            if (length > trelmo::MaxPathLength) {
+                trelmo_unload(handle);
+                return Fail(handle, TRELMO_ERROR_PATH,
+                            "cannot open %.64s...: the path is longer than the system allows", path);
+            }
+            std::memcpy(handle->engine.SongPath, path, length + 1);
+            trelmo::SongFiles files{path};
+            files.currentFolder = handle->currentFolderBank;
+            trelmo::FileBlock file = trelmo::ReadWholeFile(path, trelmo::SongFileLimit);
+            if (!file.ok) {
+                trelmo_unload(handle);
+                int reason = 0;
+                const int status = trelmo::lib::ReadError(file.error, reason);
+                char words[256];
+                Fail(handle, status, "cannot %s %s: %s", status == TRELMO_ERROR_READ ? "read" : "open", path,
+                     trelmo::lib::SystemReason(file.error, words, sizeof words));
+                errno = reason;
+                return status;
+            }
+            return trelmo::lib::Load(*handle, file, std::move(files));
+        },
+        [&] { trelmo_unload(handle); });
 }
 
 int trelmo_load_memory(trelmo_engine* handle, const void* data, size_t size, const char* name,
@@ -260,20 +287,24 @@ int trelmo_load_memory(trelmo_engine* handle, const void* data, size_t size, con
     if (name == nullptr) name = "";
     if (size > trelmo::SongFileLimit) {
         trelmo_unload(handle);
-        return Fail(handle, TRELMO_ERROR_TOO_LARGE, "%s: %s bytes are far more than any song", name, std::to_string(size).c_str());
+        return Fail(handle, TRELMO_ERROR_TOO_LARGE, "%s: %s bytes are far more than any song", name,
+                    std::to_string(size).c_str());
     }
-    return Guarded(handle, int{TRELMO_ERROR_MEMORY}, [&] {
-        trelmo::lib::MemoryFiles lent{files, user};
-        trelmo::SongFiles songFiles{name, trelmo::lib::ReadFromCaller, &lent};
-        auto* copy = static_cast<uint8_t*>(std::malloc(size + 1));
-        if (copy == nullptr) {
-            trelmo_unload(handle);
-            return Fail(handle, TRELMO_ERROR_MEMORY, "%s: out of memory", name);
-        }
-        if (size > 0) std::memcpy(copy, data, size);
-        handle->engine.SongPath[0] = '\0';
-        return trelmo::lib::Load(*handle, trelmo::FileBlock{copy, size, true}, std::move(songFiles));
-    }, [&] { trelmo_unload(handle); });
+    return Guarded(
+        handle, int{TRELMO_ERROR_MEMORY},
+        [&] {
+            trelmo::lib::MemoryFiles lent{files, user};
+            trelmo::SongFiles songFiles{name, trelmo::lib::ReadFromCaller, &lent};
+            auto* copy = static_cast<uint8_t*>(std::malloc(size + 1));
+            if (copy == nullptr) {
+                trelmo_unload(handle);
+                return Fail(handle, TRELMO_ERROR_MEMORY, "%s: out of memory", name);
+            }
+            if (size > 0) std::memcpy(copy, data, size);
+            handle->engine.SongPath[0] = '\0';
+            return trelmo::lib::Load(*handle, trelmo::FileBlock{copy, size, true}, std::move(songFiles));
+        },
+        [&] { trelmo_unload(handle); });
 }
 
 void trelmo_unload(trelmo_engine* handle) {
@@ -293,7 +324,8 @@ void trelmo_unload(trelmo_engine* handle) {
 static int SetPath(trelmo_engine* handle, const char* path, std::string trelmo_engine::*field) {
     if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
     if (path != nullptr && std::strlen(path) > trelmo::MaxPathLength)
-        return Fail(handle, TRELMO_ERROR_ARGUMENT, "%.64s...: the path is longer than the system allows", path);
+        return Fail(handle, TRELMO_ERROR_ARGUMENT, "%.64s...: the path is longer than the system allows",
+                    path);
     return Guarded(handle, int{TRELMO_ERROR_MEMORY}, [&] {
         handle->*field = path != nullptr ? path : "";
         return int{TRELMO_OK};

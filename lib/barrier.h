@@ -22,7 +22,9 @@ __attribute__((format(printf, 3, 4)))
 int Fail(trelmo_engine* handle, int status, const char* format, ...) noexcept;
 
 // Clears the engine's last error.
-inline void ClearError(trelmo_engine& handle) noexcept { handle.lastError[0] = '\0'; }
+inline void ClearError(trelmo_engine& handle) noexcept {
+    handle.lastError[0] = '\0';
+}
 
 // The system's words for an errno value, in lower case as messages use them ("permission denied").
 // Writes into buffer; never allocates.

@@ -14,9 +14,9 @@
 
 struct trelmo_container {
     std::unique_ptr<trelmo::containers::OpenedContainer> opened;
-    std::string name;                 // the container's path or name, for messages
-    std::vector<size_t> songs;        // the songs' places among the container's files
-    std::vector<std::string> paths;   // each song's inner path as UTF-8
+    std::string name;                  // the container's path or name, for messages
+    std::vector<size_t> songs;         // the songs' places among the container's files
+    std::vector<std::string> paths;    // each song's inner path as UTF-8
     std::vector<std::string> skipped;  // as UTF-8
     std::string error;
 };
@@ -31,8 +31,11 @@ std::string AsUtf8(const std::string& bytes) {
     bool valid = true;
     for (size_t i = 0; i < bytes.size() && valid;) {
         const auto c = static_cast<unsigned char>(bytes[i]);
-        const size_t follow = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 && c >= 0xC2 ? 1 : (c & 0xF0) == 0xE0 ? 2
-                            : (c & 0xF8) == 0xF0 && c <= 0xF4 ? 3 : 4;
+        const size_t follow = c < 0x80                          ? 0
+                              : (c & 0xE0) == 0xC0 && c >= 0xC2 ? 1
+                              : (c & 0xF0) == 0xE0              ? 2
+                              : (c & 0xF8) == 0xF0 && c <= 0xF4 ? 3
+                                                                : 4;
         if (follow == 4 || i + follow >= bytes.size() + (follow == 0 ? 1 : 0)) valid = follow == 0;
         for (size_t k = 1; k <= follow && valid; ++k) {
             valid = i + k < bytes.size() && (static_cast<unsigned char>(bytes[i + k]) & 0xC0) == 0x80;
@@ -163,10 +166,10 @@ int trelmo_container_open_file(trelmo_container* container, const char* path) {
         container->name = path;
         trelmo::FileBlock file = trelmo::ReadWholeFile(path, trelmo::containers::MaxContainerBytes);
         if (!file.ok) {
-            const int status = file.error == trelmo::FileTooLarge ? TRELMO_ERROR_TOO_LARGE
-                             : file.error < 0 && file.error != trelmo::FileShrank ? TRELMO_ERROR_NOT_A_FILE
-                             : file.error == trelmo::FileShrank || file.error == EIO ? TRELMO_ERROR_READ
-                                                                                   : TRELMO_ERROR_OPEN;
+            const int status = file.error == trelmo::FileTooLarge                   ? TRELMO_ERROR_TOO_LARGE
+                               : file.error < 0 && file.error != trelmo::FileShrank ? TRELMO_ERROR_NOT_A_FILE
+                               : file.error == trelmo::FileShrank || file.error == EIO ? TRELMO_ERROR_READ
+                                                                                       : TRELMO_ERROR_OPEN;
             const std::string reason = trelmo::FileErrorText(file.error);
             trelmo::ReleaseFileBlock(file);
             return trelmo::lib::Fail(*container, status, reason);
@@ -177,7 +180,8 @@ int trelmo_container_open_file(trelmo_container* container, const char* path) {
     });
 }
 
-int trelmo_container_open_memory(trelmo_container* container, const void* data, size_t size, const char* name) {
+int trelmo_container_open_memory(trelmo_container* container, const void* data, size_t size,
+                                 const char* name) {
     if (container == nullptr || (data == nullptr && size > 0)) return TRELMO_ERROR_ARGUMENT;
     return trelmo::lib::Guarded(container, [&] {
         trelmo::lib::Close(*container);
@@ -229,12 +233,14 @@ int trelmo_container_skipped_count(const trelmo_container* container) {
 }
 
 const char* trelmo_container_skipped(const trelmo_container* container, int index) {
-    if (container == nullptr || index < 0 || static_cast<size_t>(index) >= container->skipped.size()) return nullptr;
+    if (container == nullptr || index < 0 || static_cast<size_t>(index) >= container->skipped.size())
+        return nullptr;
     return container->skipped[static_cast<size_t>(index)].c_str();
 }
 
 int trelmo_container_load(const trelmo_container* container, int index, trelmo_engine* engine) {
-    if (container == nullptr || engine == nullptr || index < 0 || static_cast<size_t>(index) >= container->songs.size()) {
+    if (container == nullptr || engine == nullptr || index < 0 ||
+        static_cast<size_t>(index) >= container->songs.size()) {
         return TRELMO_ERROR_ARGUMENT;
     }
     auto* handle = const_cast<trelmo_container*>(container);
@@ -245,12 +251,13 @@ int trelmo_container_load(const trelmo_container* container, int index, trelmo_e
         std::vector<uint8_t> song;
         std::string error;
         if (!opened.Read(file, TRELMO_MAX_SONG_BYTES, song, error)) {
-            return trelmo::lib::Fail(*handle, TRELMO_ERROR_CONTAINER, opened.Files()[file].path + ": " + error);
+            return trelmo::lib::Fail(*handle, TRELMO_ERROR_CONTAINER,
+                                     opened.Files()[file].path + ": " + error);
         }
         const std::string& path = opened.Files()[file].path;
         const std::string name = path.substr(opened.Files()[file].nameAt);
-        const int status =
-            trelmo_load_memory(engine, song.data(), song.size(), name.c_str(), trelmo::lib::ReadCompanion, &companions);
+        const int status = trelmo_load_memory(engine, song.data(), song.size(), name.c_str(),
+                                              trelmo::lib::ReadCompanion, &companions);
         // The song tells where it came from; a failure to say so leaves the song as it loaded.
         if (status == TRELMO_OK) {
             try {

@@ -31,10 +31,14 @@ std::string NtgName(const Engine& engine, uint32_t record) {
 
 int FoundByOf(FoundBy how) {
     switch (how) {
-        case FoundBy::Name: return TRELMO_FOUND_BY_NAME;
-        case FoundBy::SecondLook: return TRELMO_FOUND_BY_SECOND_LOOK;
-        case FoundBy::Position: return TRELMO_FOUND_BY_POSITION;
-        case FoundBy::Caller: return TRELMO_FOUND_BY_CALLER;
+        case FoundBy::Name:
+            return TRELMO_FOUND_BY_NAME;
+        case FoundBy::SecondLook:
+            return TRELMO_FOUND_BY_SECOND_LOOK;
+        case FoundBy::Position:
+            return TRELMO_FOUND_BY_POSITION;
+        case FoundBy::Caller:
+            return TRELMO_FOUND_BY_CALLER;
     }
     return TRELMO_FOUND_BY_NAME;
 }
@@ -77,7 +81,8 @@ void DescribeSoundSmith(const Engine& engine, Description& d) {
     if (origins.byPosition) {
         // Stripped names: the positions the bank fills play its instruments, and have no name to show.
         for (int i = 0; i < origins.bank.instruments && i < SoundSmithInstrumentCount; ++i) {
-            AddInstrument(engine, d, i, std::string(), TRELMO_SOURCE_BANK, origins.bank.file, FoundBy::Position);
+            AddInstrument(engine, d, i, std::string(), TRELMO_SOURCE_BANK, origins.bank.file,
+                          FoundBy::Position);
         }
         return;
     }
@@ -109,7 +114,8 @@ void DescribeSoundSmith(const Engine& engine, Description& d) {
                 if (!more.empty()) lookedFor += (lookedFor.empty() ? "" : ", ") + more;
             }
         }
-        if (!origins.bankUsed && !origins.bank.unreadable.empty()) lookedFor += "; " + origins.bank.unreadable;
+        if (!origins.bankUsed && !origins.bank.unreadable.empty())
+            lookedFor += "; " + origins.bank.unreadable;
     }
 }
 
@@ -140,18 +146,21 @@ void DescribeTexts(Description& d) {
     std::string missing;
     for (const InstrumentFacts& instrument : d.instruments) {
         message += instrument.name + "\n";
-        if (instrument.source == TRELMO_SOURCE_MISSING) missing += (missing.empty() ? "" : ", ") + instrument.name;
+        if (instrument.source == TRELMO_SOURCE_MISSING)
+            missing += (missing.empty() ? "" : ", ") + instrument.name;
     }
     if (!message.empty()) message.pop_back();
     if (d.info.missing_count > 0) {
-        d.metadata[Warnings] = "instruments missing, played silent: " + missing + " (looked for " + d.metadata[LookedFor] + ")";
+        d.metadata[Warnings] =
+            "instruments missing, played silent: " + missing + " (looked for " + d.metadata[LookedFor] + ")";
     }
 }
 
 // Runs the sequencer alone over one pass: every tick is one block of TickLength frames. Notes
 // where each position starts: with the pass for the first, else with the tick that reads its
 // first row (where the song's place first shows it).
-uint64_t MeasurePass(Engine& engine, uint64_t tickLimit, bool& ends, std::vector<uint64_t>& starts, uint64_t& ticks) {
+uint64_t MeasurePass(Engine& engine, uint64_t tickLimit, bool& ends, std::vector<uint64_t>& starts,
+                     uint64_t& ticks) {
     StartSong(engine);
     ResetVoiceBank(engine);
     SetTickRate(engine, 125);

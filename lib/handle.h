@@ -33,7 +33,18 @@ struct InstrumentFacts {
 };
 
 // The metadata keys, in the order trelmo_get_metadata_keys lists them.
-enum MetadataKey : int { Title, Type, TypeLong, Form, Message, Warnings, LookedFor, Bank, Container, MetadataKeyCount };
+enum MetadataKey : int {
+    Title,
+    Type,
+    TypeLong,
+    Form,
+    Message,
+    Warnings,
+    LookedFor,
+    Bank,
+    Container,
+    MetadataKeyCount
+};
 
 struct Description {
     trelmo_song_info info{};
@@ -61,12 +72,12 @@ struct trelmo_engine {
     trelmo::Engine engine;
     trelmo_message_callback messageCallback = nullptr;
     void* messageUser = nullptr;
-    int loops = 1;              // 0: for ever
+    int loops = 1;  // 0: for ever
     uint32_t fadeMilliseconds = 0;
     bool currentFolderBank = true;
     trelmo::lib::Description description;
-    uint64_t passFrames = 0;    // one pass through the order list
-    uint64_t passTicks = 0;     // the sequencer ticks of that pass
+    uint64_t passFrames = 0;  // one pass through the order list
+    uint64_t passTicks = 0;   // the sequencer ticks of that pass
     // A change of the loop count while a song plays never ends it before the end of the pass it is
     // in: at least this many passes are played (0: no such floor). Kept until the next change.
     uint32_t minimumPasses = 0;

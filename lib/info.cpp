@@ -2,7 +2,6 @@
 // The C API's answers about the loaded song: its facts and instruments in records the caller sizes,
 // and its texts by key.
 #include <cstring>
-
 #include <string>
 
 #include "lib/barrier.h"
@@ -16,10 +15,12 @@ namespace {
 constexpr size_t SongInfoSize10 = sizeof(trelmo_song_info);
 constexpr size_t InstrumentSize10 = sizeof(trelmo_instrument);
 
-constexpr const char* MetadataNames[MetadataKeyCount] = {"title",    "type",       "type_long", "form",     "message",
-                                                         "warnings", "looked_for", "bank",      "container"};
+constexpr const char* MetadataNames[MetadataKeyCount] = {
+    "title", "type", "type_long", "form", "message", "warnings", "looked_for", "bank", "container"};
 
-bool HasSong(const trelmo_engine& handle) { return Ready(&handle); }
+bool HasSong(const trelmo_engine& handle) {
+    return Ready(&handle);
+}
 
 }  // namespace
 
@@ -41,11 +42,13 @@ int trelmo_get_song_info(trelmo_engine* handle, trelmo_song_info* info) {
 int trelmo_get_instrument(trelmo_engine* handle, int index, trelmo_instrument* instrument) {
     if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
     if (!trelmo::lib::RecordFits(instrument, trelmo::lib::InstrumentSize10))
-        return Fail(handle, TRELMO_ERROR_ARGUMENT, "the instrument record is missing or smaller than its 1.0 size");
+        return Fail(handle, TRELMO_ERROR_ARGUMENT,
+                    "the instrument record is missing or smaller than its 1.0 size");
     if (!trelmo::lib::HasSong(*handle)) return Fail(handle, TRELMO_ERROR_NO_SONG, "no song is loaded");
     const auto& instruments = handle->description.instruments;
     if (index < 0 || static_cast<size_t>(index) >= instruments.size())
-        return Fail(handle, TRELMO_ERROR_ARGUMENT, "no instrument %d: the song has %s", index, std::to_string(instruments.size()).c_str());
+        return Fail(handle, TRELMO_ERROR_ARGUMENT, "no instrument %d: the song has %s", index,
+                    std::to_string(instruments.size()).c_str());
     const trelmo::lib::InstrumentFacts& facts = instruments[static_cast<size_t>(index)];
     trelmo_instrument record{};
     record.number = facts.number;
@@ -65,7 +68,8 @@ int trelmo_get_instrument(trelmo_engine* handle, int index, trelmo_instrument* i
 const char* trelmo_get_metadata(trelmo_engine* handle, const char* key) {
     if (handle == nullptr || key == nullptr || !trelmo::lib::HasSong(*handle)) return "";
     for (int k = 0; k < trelmo::lib::MetadataKeyCount; ++k) {
-        if (std::strcmp(key, trelmo::lib::MetadataNames[k]) == 0) return handle->description.metadata[k].c_str();
+        if (std::strcmp(key, trelmo::lib::MetadataNames[k]) == 0)
+            return handle->description.metadata[k].c_str();
     }
     return "";
 }

@@ -5,7 +5,6 @@
 // plug-in's own blocks.
 #include <algorithm>
 #include <cstring>
-
 #include <string>
 
 #include "lib/barrier.h"
@@ -153,7 +152,8 @@ size_t trelmo_render(trelmo_engine* handle, int16_t* out, size_t frames) {
 }
 
 int trelmo_seek(trelmo_engine* handle, uint64_t frame) {
-    return trelmo::lib::Guarded(handle, int{TRELMO_ERROR_MEMORY}, [&] { return SeekUnguarded(handle, frame); });
+    return trelmo::lib::Guarded(handle, int{TRELMO_ERROR_MEMORY},
+                                [&] { return SeekUnguarded(handle, frame); });
 }
 
 size_t trelmo_render_float(trelmo_engine* handle, float* out, size_t frames) {
@@ -178,14 +178,16 @@ uint64_t trelmo_position(trelmo_engine* handle) {
 
 static int SeekUnguarded(trelmo_engine* handle, uint64_t frame) {
     if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
-    if (!trelmo::lib::Ready(handle)) return Fail(handle, TRELMO_ERROR_NO_SONG, "cannot seek: no song is loaded");
+    if (!trelmo::lib::Ready(handle))
+        return Fail(handle, TRELMO_ERROR_NO_SONG, "cannot seek: no song is loaded");
     frame = std::min(frame, trelmo::lib::TotalFrames(*handle));
     if (frame > trelmo::lib::SeekLimit(*handle)) {
         return Fail(handle, TRELMO_ERROR_ARGUMENT, "cannot seek to frame %s: further than a seek may go",
                     std::to_string(frame).c_str());
     }
     // Back within what the loop count itself plays, a floor left by a change of it is no longer needed.
-    if (handle->passFrames != 0 && frame / handle->passFrames < static_cast<uint64_t>(handle->loops)) handle->minimumPasses = 0;
+    if (handle->passFrames != 0 && frame / handle->passFrames < static_cast<uint64_t>(handle->loops))
+        handle->minimumPasses = 0;
     Playhead& head = handle->playhead;
     // The voices carry everything that came before, so going back means starting again.
     if (frame < head.position) trelmo::lib::Rewind(*handle);
@@ -200,7 +202,8 @@ static int SeekUnguarded(trelmo_engine* handle, uint64_t frame) {
 
 int trelmo_set_loops(trelmo_engine* handle, int loops) {
     if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
-    if (loops < 0) return Fail(handle, TRELMO_ERROR_ARGUMENT, "loops must be 0 (for ever) or more, not %d", loops);
+    if (loops < 0)
+        return Fail(handle, TRELMO_ERROR_ARGUMENT, "loops must be 0 (for ever) or more, not %d", loops);
     // Setting the count it already has changes nothing, not even a floor left by an earlier change.
     if (loops == handle->loops) return TRELMO_OK;
     handle->loops = loops;
@@ -229,7 +232,8 @@ int trelmo_get_fade(const trelmo_engine* handle, uint32_t* value) {
 int trelmo_set_stereo_separation(trelmo_engine* handle, int percent) {
     if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
     if (percent < 0 || percent > 100)
-        return Fail(handle, TRELMO_ERROR_ARGUMENT, "stereo separation must be 0 to 100 percent, not %d", percent);
+        return Fail(handle, TRELMO_ERROR_ARGUMENT, "stereo separation must be 0 to 100 percent, not %d",
+                    percent);
     handle->engine.mixOptions.separation = percent;
     return TRELMO_OK;
 }
@@ -242,7 +246,8 @@ int trelmo_get_stereo_separation(const trelmo_engine* handle, int* value) {
 
 int trelmo_set_current_folder_bank(trelmo_engine* handle, int enabled) {
     if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
-    if (enabled != 0 && enabled != 1) return Fail(handle, TRELMO_ERROR_ARGUMENT, "the current-folder bank is 0 or 1, not %d", enabled);
+    if (enabled != 0 && enabled != 1)
+        return Fail(handle, TRELMO_ERROR_ARGUMENT, "the current-folder bank is 0 or 1, not %d", enabled);
     handle->currentFolderBank = enabled == 1;
     return TRELMO_OK;
 }

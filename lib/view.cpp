@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-
 #include <string>
 
 #include "lib/barrier.h"
@@ -30,7 +29,9 @@ constexpr uint8_t SoundSmithEndPattern = 1;
 constexpr uint32_t LevelFrames = OutputRate / 100;
 constexpr uint32_t MaxLevelReads = 64;
 
-bool HasSong(const trelmo_engine* handle) { return Ready(handle); }
+bool HasSong(const trelmo_engine* handle) {
+    return Ready(handle);
+}
 
 int ViewTracks(const trelmo_engine& handle) {
     return std::clamp(handle.description.info.tracks, 0, TRELMO_MAX_TRACKS);
@@ -56,14 +57,16 @@ trelmo_cell SoundSmithCell(const Engine& engine, int pattern, int row, int track
         return trelmo_cell{shown, 0, 0, 0};
     }
     const uint8_t effect = ReadU8(engine.SongBlock, size_t{layout.effectArray} + index);
-    return trelmo_cell{note, effect >> 4, effect & 0x0F, ReadU8(engine.SongBlock, size_t{layout.paramArray} + index)};
+    return trelmo_cell{note, effect >> 4, effect & 0x0F,
+                       ReadU8(engine.SongBlock, size_t{layout.paramArray} + index)};
 }
 
 trelmo_cell NtgCell(const Engine& engine, int pattern, int row, int track) {
     const NtgSongFacts& song = engine.Ntg;
     // 32-bit arithmetic that wraps as the sequencer's read position does.
-    const uint32_t offset = uint32_t{song.patternSize} * static_cast<uint32_t>(pattern) +
-                            NtgCellSize * (static_cast<uint32_t>(row) * song.trackCount + static_cast<uint32_t>(track));
+    const uint32_t offset =
+        uint32_t{song.patternSize} * static_cast<uint32_t>(pattern) +
+        NtgCellSize * (static_cast<uint32_t>(row) * song.trackCount + static_cast<uint32_t>(track));
     if (offset >= song.patternDataLength) return trelmo_cell{};
     const size_t at = NtgHeaderSize + size_t{offset};
     if (at < NtgHeaderSize || at >= engine.SongBlock.size) return trelmo_cell{};
@@ -123,7 +126,8 @@ extern "C" {
 int trelmo_get_place(trelmo_engine* handle, trelmo_place* place) {
     if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
     if (!trelmo::lib::RecordFits(place, sizeof(trelmo_place)))
-        return Fail(handle, TRELMO_ERROR_ARGUMENT, "the place record is missing or smaller than its 1.0 size");
+        return Fail(handle, TRELMO_ERROR_ARGUMENT,
+                    "the place record is missing or smaller than its 1.0 size");
     if (!HasSong(handle)) return Fail(handle, TRELMO_ERROR_NO_SONG, "no song is loaded");
     const trelmo::PlayerState& player = handle->engine.Player;
     // The sequencer keeps the row it reads next; the row heard is the one read before it.
@@ -132,7 +136,8 @@ int trelmo_get_place(trelmo_engine* handle, trelmo_place* place) {
     if (row < 0) {
         const bool started = player.orderPosition > 0 || player.songEnded != 0;
         position = started ? position - 1 : 0;
-        row = started ? trelmo::lib::LastRow(*handle, trelmo::lib::OrderPattern(handle->engine, position)) : 0;
+        row =
+            started ? trelmo::lib::LastRow(*handle, trelmo::lib::OrderPattern(handle->engine, position)) : 0;
     }
     trelmo_place here{};
     here.position = position;
@@ -164,10 +169,12 @@ int trelmo_order_position_frame(trelmo_engine* handle, int position, uint64_t* f
     // Every pass takes the same frames: the pass being played is the one that holds the playhead
     // (the last one once the song has ended). A song that never ends has only its first.
     const uint64_t passFrames = handle->passFrames;
-    uint64_t pass = passFrames == 0 || handle->description.info.ends == 0 ? 0 : handle->playhead.position / passFrames;
+    uint64_t pass =
+        passFrames == 0 || handle->description.info.ends == 0 ? 0 : handle->playhead.position / passFrames;
     if (handle->loops != 0) {
         // A loop change while the song played may have it finish a pass beyond its loop count.
-        const uint64_t passes = std::max<uint64_t>(static_cast<uint64_t>(handle->loops), handle->minimumPasses);
+        const uint64_t passes =
+            std::max<uint64_t>(static_cast<uint64_t>(handle->loops), handle->minimumPasses);
         pass = std::min<uint64_t>(pass, passes - 1);
     }
     *frame = pass * passFrames + starts[static_cast<size_t>(position)];
@@ -184,7 +191,8 @@ int trelmo_pattern_cells(trelmo_engine* handle, int pattern, trelmo_cell* cells,
     const int count = trelmo::lib::Rows * tracks;
     if (pattern < 0 || pattern > 0xFFFF) return Fail(handle, TRELMO_ERROR_ARGUMENT, "no pattern %d", pattern);
     if (capacity < static_cast<size_t>(count))
-        return Fail(handle, TRELMO_ERROR_ARGUMENT, "room for %s cells; the pattern has %d", std::to_string(capacity).c_str(), count);
+        return Fail(handle, TRELMO_ERROR_ARGUMENT, "room for %s cells; the pattern has %d",
+                    std::to_string(capacity).c_str(), count);
     // A caller's cell may be larger (a later version's): step by its size, fill the members known.
     auto* at = reinterpret_cast<unsigned char*>(cells);
     for (int row = 0; row < trelmo::lib::Rows; ++row) {
@@ -199,7 +207,8 @@ int trelmo_pattern_cells(trelmo_engine* handle, int pattern, trelmo_cell* cells,
 int trelmo_track_levels(trelmo_engine* handle, int* levels, int count) {
     if (handle == nullptr) return TRELMO_ERROR_ARGUMENT;
     if (levels == nullptr || count < 0 || count > TRELMO_MAX_TRACKS)
-        return Fail(handle, TRELMO_ERROR_ARGUMENT, "levels are for 0 to %d tracks, not %d", TRELMO_MAX_TRACKS, count);
+        return Fail(handle, TRELMO_ERROR_ARGUMENT, "levels are for 0 to %d tracks, not %d", TRELMO_MAX_TRACKS,
+                    count);
     const trelmo::Engine& engine = handle->engine;
     const bool playing = HasSong(handle) && !handle->playhead.finished;
     for (int track = 0; track < count; ++track) {

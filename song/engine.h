@@ -31,7 +31,8 @@ enum : int16_t { NoSong = -1, SoundSmithSong = 0, NoiseTrackerSong = 1 };
 struct InstrumentOrigins {
     BankSearch bank;
     bool bankUsed = false;
-    bool byPosition = false;  // the song's names were stripped: each position plays the bank's instrument there
+    bool byPosition =
+        false;  // the song's names were stripped: each position plays the bank's instrument there
     std::string asifFile[SoundSmithInstrumentCount];  // the ASIF file each instrument was read from
     FoundBy asifFoundBy[SoundSmithInstrumentCount]{};
     std::string bankProblem;  // why the bank the caller chose cannot be used; the song then does not load

@@ -5,12 +5,12 @@
 
 #include <cstdio>
 
-#include "song/ntg_song.h"
 #include "song/engine.h"
+#include "song/ntg_song.h"
 #include "song/song_loader.h"
 #include "song/trigger_note.h"
-#include "synth/tick_timing.h"
 #include "synth/synth.h"
+#include "synth/tick_timing.h"
 
 namespace trelmo {
 
@@ -42,7 +42,8 @@ Cell ReadCell(const Engine& engine, uint32_t offset) {
     const size_t at = NtgHeaderSize + static_cast<size_t>(offset);
     // at < NtgHeaderSize: the sum wrapped around a 32-bit address space.
     if (at < NtgHeaderSize || at >= engine.SongBlock.size) return Cell{0, 0, 0};
-    return Cell{ReadU8(engine.SongBlock, at), ReadU8(engine.SongBlock, at + 1), ReadU8(engine.SongBlock, at + 2)};
+    return Cell{ReadU8(engine.SongBlock, at), ReadU8(engine.SongBlock, at + 1),
+                ReadU8(engine.SongBlock, at + 2)};
 }
 
 // The map index names a record of this song only below its record count (and inside the map);
@@ -100,7 +101,8 @@ void PlayCell(Engine& engine, uint8_t track, const Cell& cell) {
 
     if (state.instrument < 0 || cell.note == 0 || !WaveSlotInUse(engine, slot)) return;
     const uint8_t side = ReadU16Le(engine.SongBlock, ChannelTableOffset + 2u * track) != 0 ? 0xFF : 0;
-    TriggerNote(engine, track, cell.note, static_cast<int16_t>(slot), volume, side, command == SetVolumeCommand);
+    TriggerNote(engine, track, cell.note, static_cast<int16_t>(slot), volume, side,
+                command == SetVolumeCommand);
 }
 
 }  // namespace
@@ -150,7 +152,8 @@ void NtgSequencerTick(Engine& engine) {
     const size_t position = static_cast<size_t>(engine.Player.orderPosition);
     const uint16_t pattern = ReadU16Le(engine.SongBlock, OrderTableOffset + 2 * position);
     engine.Player.rowOffset = static_cast<int32_t>(static_cast<uint32_t>(song.patternSize) * pattern);
-    if (engine.Player.rowTrace != 0) Report(engine.messages, "New blk %d (position %d)\n", pattern, engine.Player.orderPosition);
+    if (engine.Player.rowTrace != 0)
+        Report(engine.messages, "New blk %d (position %d)\n", pattern, engine.Player.orderPosition);
 }
 
 }  // namespace trelmo

@@ -17,7 +17,7 @@ void ConvertSample(uint8_t* data, uint32_t length);
 uint16_t NtgTempo(uint32_t v);
 
 // Header fields of the loaded song, read through the bounds-checked reader.
-int NtgTrackCount(const Engine& engine);      // the file's own track count (the host shows it)
+int NtgTrackCount(const Engine& engine);  // the file's own track count (the host shows it)
 
 // What the sequencer needs from the header of the song LoadNtgSong last loaded, with the limits that
 // keep a damaged header inside the order table, the voices and the instrument map already applied.

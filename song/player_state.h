@@ -12,7 +12,7 @@ struct TrackState {
     int16_t instrument;  // -1: no instrument yet
     uint8_t effect;
     uint8_t effectParam;
-    uint16_t pitch;      // NoteFrequencyTable units
+    uint16_t pitch;  // NoteFrequencyTable units
     int16_t lastNote;
     uint32_t arpeggio[3];
     uint16_t portamentoTarget;
@@ -30,11 +30,10 @@ struct PlayerState {
     int16_t rowIndex;
     int16_t orderPosition;
     int32_t rowOffset;
-    uint16_t songTempo;           // NoiseTracker GS: the tempo SetTickRate should hold
-    const uint8_t* patternBase;   // NoiseTracker GS: start of the pattern data in the SongBlock
-    int16_t rowTrace;             // NoiseTracker GS: row trace switch, off
+    uint16_t songTempo;          // NoiseTracker GS: the tempo SetTickRate should hold
+    const uint8_t* patternBase;  // NoiseTracker GS: start of the pattern data in the SongBlock
+    int16_t rowTrace;            // NoiseTracker GS: row trace switch, off
     TrackState tracks[VoiceCount];
 };
-
 
 }  // namespace trelmo

@@ -99,7 +99,8 @@ void StartSong(Engine& engine) {
     } else if (engine.SongKind == NoiseTrackerSong) {
         engine.Player.songTempo = NtgTempo(ReadU16Le(engine.SongBlock, 16));
         // Pattern size times the first order entry, as the format's unsigned 32-bit product.
-        const uint32_t first = static_cast<uint32_t>(ReadU16Le(engine.SongBlock, 94)) * ReadU16Le(engine.SongBlock, 38);
+        const uint32_t first =
+            static_cast<uint32_t>(ReadU16Le(engine.SongBlock, 94)) * ReadU16Le(engine.SongBlock, 38);
         engine.Player.rowOffset = static_cast<int32_t>(first);
         engine.Player.patternBase = SubView(engine.SongBlock, NtgHeaderSize).data;
     }

@@ -2,13 +2,13 @@
 #include "song/soundsmith_sequencer.h"
 
 #include "instruments/block_reader.h"
-#include "song/note_table.h"
 #include "song/engine.h"
+#include "song/note_table.h"
 #include "song/song_loader.h"
 #include "song/soundsmith_song.h"
 #include "song/trigger_note.h"
-#include "synth/tick_timing.h"
 #include "synth/synth.h"
+#include "synth/tick_timing.h"
 
 namespace trelmo {
 
@@ -203,7 +203,8 @@ void StartEffect(Engine& engine, uint8_t t, TrackState& track, int& note, int& v
 
 void ReadCell(Engine& engine, uint8_t t, int32_t index) {
     TrackState& track = engine.Player.tracks[t];
-    const Cell cell{CellByte(engine, engine.SoundSmith.noteArray, index), CellByte(engine, engine.SoundSmith.effectArray, index),
+    const Cell cell{CellByte(engine, engine.SoundSmith.noteArray, index),
+                    CellByte(engine, engine.SoundSmith.effectArray, index),
                     CellByte(engine, engine.SoundSmith.paramArray, index)};
     if ((cell.note & CommandBit) != 0) {
         // Commands leave the track's effect running.
@@ -233,8 +234,8 @@ void ReadCell(Engine& engine, uint8_t t, int32_t index) {
 
     if (!hasInstrument) return;
     if (note != 0 && slotInUse) {
-        TriggerNote(engine, t, note, static_cast<int16_t>(slot), static_cast<uint8_t>(volume), SideOf(engine, t),
-                    track.effect == SetVolume);
+        TriggerNote(engine, t, note, static_cast<int16_t>(slot), static_cast<uint8_t>(volume),
+                    SideOf(engine, t), track.effect == SetVolume);
     } else if (!slotInUse) {
         SetVoiceVolume(engine, t, 0);  // the effect may have given the silent track a volume
     }

@@ -29,8 +29,8 @@ void LoadSoundSmithSong(Engine& engine);
 int SoundSmithSongLength(const Engine& engine);
 // The instrument's file name, up to its length byte or the first zero byte; whether it has one.
 std::string SoundSmithInstrumentName(const Engine& engine, int instrument);
-bool SoundSmithInstrumentNamed(const Engine& engine, int instrument);          // 1 .. 128
+bool SoundSmithInstrumentNamed(const Engine& engine, int instrument);  // 1 .. 128
 int SoundSmithInitialSpeed(const Engine& engine);
-int SoundSmithOrder(const Engine& engine, int position);   // pattern number at a position
+int SoundSmithOrder(const Engine& engine, int position);  // pattern number at a position
 
 }  // namespace trelmo

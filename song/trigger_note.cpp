@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "song/trigger_note.h"
 
-#include "song/note_table.h"
 #include "song/engine.h"
+#include "song/note_table.h"
 #include "synth/synth.h"
 
 namespace trelmo {
 
-void TriggerNote(Engine& engine, uint8_t track, int note, int16_t slot, uint8_t volume, uint8_t side, bool keepVolume) {
+void TriggerNote(Engine& engine, uint8_t track, int note, int16_t slot, uint8_t volume, uint8_t side,
+                 bool keepVolume) {
     if (track >= VoiceCount) return;
     TrackState& state = engine.Player.tracks[track];
     state.lastNote = static_cast<int16_t>(note);

@@ -8,6 +8,7 @@ namespace trelmo {
 
 struct Engine;
 
-void TriggerNote(Engine& engine, uint8_t track, int note, int16_t slot, uint8_t volume, uint8_t side, bool keepVolume);
+void TriggerNote(Engine& engine, uint8_t track, int note, int16_t slot, uint8_t volume, uint8_t side,
+                 bool keepVolume);
 
 }  // namespace trelmo

@@ -42,10 +42,10 @@ struct Cursor {
     uint32_t loopStart;
     bool looping;
     const int8_t* data;
-    uint32_t lastIndex;       // the last byte a read may touch: the second guard byte
-    uint32_t partner;         // how far ahead of the current byte the blend's second byte lies
-    uint64_t freeRunBound;    // every position below it plays without end test or clamp
-    uint64_t silentBound;     // every position below it advances without end test
+    uint32_t lastIndex;     // the last byte a read may touch: the second guard byte
+    uint32_t partner;       // how far ahead of the current byte the blend's second byte lies
+    uint64_t freeRunBound;  // every position below it plays without end test or clamp
+    uint64_t silentBound;   // every position below it advances without end test
 };
 
 Cursor MakeCursor(const Voice& v) {
@@ -267,8 +267,10 @@ void StoreOutput(MixScratch& mix, uint32_t frames) {
 #if defined(__SSE2__)
     // Packing 32-bit values to 16 bits with signed saturation is exactly the clamp.
     for (; f + 4 <= frames; f += 4) {
-        const __m128i left = _mm_srai_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(leftSum + f)), 1);
-        const __m128i right = _mm_srai_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rightSum + f)), 1);
+        const __m128i left =
+            _mm_srai_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(leftSum + f)), 1);
+        const __m128i right =
+            _mm_srai_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rightSum + f)), 1);
         const __m128i frames01 = _mm_unpacklo_epi32(left, right);
         const __m128i frames23 = _mm_unpackhi_epi32(left, right);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(output + 2 * f), _mm_packs_epi32(frames01, frames23));

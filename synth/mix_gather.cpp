@@ -16,8 +16,8 @@ namespace {
 std::atomic<int> GatherState{0};
 
 // One frame the plain way, for the frames around the vector blocks.
-inline uint32_t PlainFrame(const int8_t* data, uint32_t partner, uint32_t position, uint32_t step, int32_t* out,
-                           int32_t volume) {
+inline uint32_t PlainFrame(const int8_t* data, uint32_t partner, uint32_t position, uint32_t step,
+                           int32_t* out, int32_t volume) {
     position += step;
     const uint32_t i = position >> 16;
     const int32_t s0 = data[i];
@@ -41,7 +41,9 @@ bool GatherMixingAvailable() {
     return state == 1;
 }
 
-void AllowGatherMixing(bool allowed) { GatherState.store(allowed ? 0 : 2, std::memory_order_relaxed); }
+void AllowGatherMixing(bool allowed) {
+    GatherState.store(allowed ? 0 : 2, std::memory_order_relaxed);
+}
 
 namespace {
 
@@ -84,7 +86,8 @@ __attribute__((target("avx2"))) inline __m256i Pick(const int8_t* data, uint32_t
 // Mixes blocks x 8 frames, all of whose bytes the fetch method may read; returns the new position.
 template <Fetch How, bool Blend>
 __attribute__((target("avx2"))) uint32_t MixBlocks(const int8_t* data, uint32_t partner, uint32_t position,
-                                                   uint32_t step, int32_t* out, int32_t volume, uint32_t blocks) {
+                                                   uint32_t step, int32_t* out, int32_t volume,
+                                                   uint32_t blocks) {
     const __m256i offsets = _mm256_mullo_epi32(_mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 8),
                                                _mm256_set1_epi32(static_cast<int>(step)));
     const __m256i fractionMask = _mm256_set1_epi32(0xFFFF);
@@ -99,7 +102,8 @@ __attribute__((target("avx2"))) uint32_t MixBlocks(const int8_t* data, uint32_t 
         if constexpr (Blend) {
             const __m256i s1 = _mm256_srai_epi32(Pick<How>(data + partner, base, q), 24);
             const __m256i u = _mm256_and_si256(q, fractionMask);
-            sample = _mm256_add_epi32(s0, _mm256_srai_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(s1, s0), u), 16));
+            sample =
+                _mm256_add_epi32(s0, _mm256_srai_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(s1, s0), u), 16));
         }
         auto* o = reinterpret_cast<__m256i*>(out + 8 * b);
         _mm256_storeu_si256(o, _mm256_add_epi32(_mm256_loadu_si256(o), _mm256_mullo_epi32(sample, gain)));
@@ -134,8 +138,8 @@ uint32_t BlocksInWindow(uint32_t position, uint32_t step, uint64_t readable, uin
 // frames touch at most 16 consecutive bytes (plus the partner's offset), up to 3.875 at most 32:
 // those are loaded once and each lane picks its byte with byte shuffles. Larger steps, and the last
 // blocks before the end of the sample where a window would reach past it, fetch with gathers.
-uint32_t VectorFreeRun(const int8_t* data, uint32_t partner, uint32_t lastIndex, uint32_t position, uint32_t step,
-                       int32_t* out, int32_t volume, uint32_t count) {
+uint32_t VectorFreeRun(const int8_t* data, uint32_t partner, uint32_t lastIndex, uint32_t position,
+                       uint32_t step, int32_t* out, int32_t volume, uint32_t count) {
     const uint64_t readable = uint64_t{lastIndex} + 1;
     uint32_t j = 0;
     while (count - j >= 8) {
@@ -143,10 +147,12 @@ uint32_t VectorFreeRun(const int8_t* data, uint32_t partner, uint32_t lastIndex,
         uint32_t blocks = 0;
         if (step <= NarrowStep) {
             blocks = BlocksInWindow(position, step, readable, partner, 16, available);
-            if (blocks > 0) position = MixBlocksOf<Fetch::Narrow>(data, partner, position, step, out + j, volume, blocks);
+            if (blocks > 0)
+                position = MixBlocksOf<Fetch::Narrow>(data, partner, position, step, out + j, volume, blocks);
         } else if (step <= WideStep) {
             blocks = BlocksInWindow(position, step, readable, partner, 32, available);
-            if (blocks > 0) position = MixBlocksOf<Fetch::Wide>(data, partner, position, step, out + j, volume, blocks);
+            if (blocks > 0)
+                position = MixBlocksOf<Fetch::Wide>(data, partner, position, step, out + j, volume, blocks);
         }
         if (blocks == 0 && ((position + step) >> 16) >= 3) {
             // Positions only grow within a free run: every further frame has a byte index of 3 or more.
@@ -166,13 +172,18 @@ uint32_t VectorFreeRun(const int8_t* data, uint32_t partner, uint32_t lastIndex,
 
 #else
 
-bool GatherMixingAvailable() { return false; }
+bool GatherMixingAvailable() {
+    return false;
+}
 
-void AllowGatherMixing(bool) { GatherState.store(2, std::memory_order_relaxed); }
+void AllowGatherMixing(bool) {
+    GatherState.store(2, std::memory_order_relaxed);
+}
 
 uint32_t VectorFreeRun(const int8_t* data, uint32_t partner, uint32_t, uint32_t position, uint32_t step,
                        int32_t* out, int32_t volume, uint32_t count) {
-    for (uint32_t j = 0; j < count; ++j) position = PlainFrame(data, partner, position, step, out + j, volume);
+    for (uint32_t j = 0; j < count; ++j)
+        position = PlainFrame(data, partner, position, step, out + j, volume);
     return position;
 }
 

@@ -17,7 +17,7 @@ void AllowGatherMixing(bool allowed);
 // volume x blend(data[i], data[i + partner], p & 0xFFFF) to out[j]. The caller guarantees that p
 // never wraps and that i + partner never passes lastIndex, the last byte that may be read.
 // Returns position + count x step.
-uint32_t VectorFreeRun(const int8_t* data, uint32_t partner, uint32_t lastIndex, uint32_t position, uint32_t step,
-                       int32_t* out, int32_t volume, uint32_t count);
+uint32_t VectorFreeRun(const int8_t* data, uint32_t partner, uint32_t lastIndex, uint32_t position,
+                       uint32_t step, int32_t* out, int32_t volume, uint32_t count);
 
 }  // namespace trelmo

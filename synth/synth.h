@@ -3,6 +3,7 @@
 // scratch its mixer works in. An engine has one; nothing here is shared between engines.
 #pragma once
 #include <cstdint>
+
 #include "synth/mix_block.h"
 #include "synth/tick_timing.h"
 #include "synth/voice_bank.h"
@@ -24,8 +25,8 @@ struct MixScratch {
 // How the voices reach the two sides. The defaults are the IIgs's own: every voice fully on its
 // side, none silenced.
 struct MixOptions {
-    uint32_t mutedVoices = 0;   // bit v set: voice v is silent (it still moves on)
-    int separation = 100;       // percent: 100 hard left and right, 0 both sides the same
+    uint32_t mutedVoices = 0;  // bit v set: voice v is silent (it still moves on)
+    int separation = 100;      // percent: 100 hard left and right, 0 both sides the same
 };
 
 struct Synth {

@@ -11,6 +11,8 @@ void SetTickRate(Synth& synth, uint16_t tempo) {
     synth.TickLength = OutputRate / (1u + (2u * tempo) / 5u);
 }
 
-uint16_t GetTickRate(const Synth& synth) { return synth.currentTempo; }
+uint16_t GetTickRate(const Synth& synth) {
+    return synth.currentTempo;
+}
 
 }  // namespace trelmo

@@ -17,5 +17,4 @@ struct Synth;
 void SetTickRate(Synth& synth, uint16_t tempo);
 uint16_t GetTickRate(const Synth& synth);
 
-
 }  // namespace trelmo

@@ -7,7 +7,9 @@ namespace trelmo {
 
 namespace {
 
-bool ValidVoice(uint8_t voice) { return voice < VoiceCount; }
+bool ValidVoice(uint8_t voice) {
+    return voice < VoiceCount;
+}
 
 }  // namespace
 

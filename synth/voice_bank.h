@@ -13,17 +13,17 @@ struct Voice {
     uint16_t mode;           // bit 0: loop at end; bit 3: kept, no effect
     int16_t slot;
     uint32_t start;
-    uint32_t limit;          // exclusive bound for start; a looping end is clamped to it
+    uint32_t limit;  // exclusive bound for start; a looping end is clamped to it
     uint32_t loopStart;
     uint32_t end;
-    uint32_t step;           // 16.16 fixed point per output frame
-    uint32_t frequency;      // last value given to SetVoiceFrequency
+    uint32_t step;       // 16.16 fixed point per output frame
+    uint32_t frequency;  // last value given to SetVoiceFrequency
     uint8_t volume;
     uint8_t targetVolume;
-    uint8_t channel;         // non-zero: left, zero: right
-    uint32_t position;       // 16.16 fixed point
-    const int8_t* data;      // sample block of slot (not owned)
-    uint32_t dataLength;     // sample bytes in data; reads are kept within data[0 .. dataLength + 1]
+    uint8_t channel;      // non-zero: left, zero: right
+    uint32_t position;    // 16.16 fixed point
+    const int8_t* data;   // sample block of slot (not owned)
+    uint32_t dataLength;  // sample bytes in data; reads are kept within data[0 .. dataLength + 1]
 };
 
 struct Synth;
@@ -34,7 +34,6 @@ void SetVoiceChannel(Synth& synth, uint8_t voice, uint8_t channel);
 void StartVoice(Synth& synth, uint8_t voice, int16_t slot, uint32_t start, uint32_t limit, uint32_t loopStart,
                 uint32_t end, uint16_t mode);
 void ResetVoiceBank(Synth& synth);
-
 
 // The step that SetVoiceFrequency derives from a frequency in sample bytes per second.
 uint32_t FrequencyToStep(uint32_t frequency);

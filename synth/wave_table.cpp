@@ -31,8 +31,8 @@ void WriteGuardBytes(int8_t* block, uint32_t length, uint32_t loopStart, bool lo
 
 }  // namespace
 
-int16_t AllocWaveSlot(Synth& synth, const uint8_t* source, uint32_t length, uint32_t loopStart, uint32_t loopEnd,
-                      uint16_t mode, uint8_t defaultVolume) {
+int16_t AllocWaveSlot(Synth& synth, const uint8_t* source, uint32_t length, uint32_t loopStart,
+                      uint32_t loopEnd, uint16_t mode, uint8_t defaultVolume) {
     int index = 0;
     while (index < WaveSlotCount && synth.WaveTable[index].inUse != 0) ++index;
     if (index == WaveSlotCount || length > MaxSampleLength) return NoWaveSlot;

@@ -37,7 +37,9 @@ constexpr double BytesPerCycle = RateAtC4 / MiddleC;
 // Peak sample value: leaves headroom so that the voices of one side never overflow when summed.
 constexpr double Peak = 110.0;
 
-[[noreturn]] void Fail(const std::string& message) { throw std::runtime_error(message); }
+[[noreturn]] void Fail(const std::string& message) {
+    throw std::runtime_error(message);
+}
 
 // ---- instrument recipes ------------------------------------------------------------------------
 
@@ -233,9 +235,12 @@ Cell ParseCell(const std::string& text) {
         size_t used = 0;
         const int value = std::stoi(text.substr(at + 1), &used);
         if (value < 0 || value > 255) Fail("value out of range in " + text);
-        if (kind == 'v') cell.volume = value;
-        else if (kind == 't') cell.tempo = value;
-        else Fail("bad cell " + text);
+        if (kind == 'v')
+            cell.volume = value;
+        else if (kind == 't')
+            cell.tempo = value;
+        else
+            Fail("bad cell " + text);
         at += 1 + used;
     }
     return cell;
@@ -284,7 +289,8 @@ Song ReadDescription(const std::string& path) {
                 song.tracks[number] = Track{w[2] == "left", w[3] == "none" ? -1 : song.instrumentIndex[w[3]]};
                 song.trackCount = std::max(song.trackCount, number + 1);
             } else if (w[0] == "echo" && (w.size() == 4 || w.size() == 5)) {
-                song.echoes.push_back({Number(w[1]), Number(w[2]), Number(w[3]), w.size() == 5 ? Number(w[4]) : -1});
+                song.echoes.push_back(
+                    {Number(w[1]), Number(w[2]), Number(w[3]), w.size() == 5 ? Number(w[4]) : -1});
             } else if (w[0] == "phrase" && w.size() >= 3 && w[2] == ":") {
                 std::vector<Cell>& cells = song.phrases[w[1]];
                 cells.clear();
@@ -293,7 +299,8 @@ Song ReadDescription(const std::string& path) {
                 currentPattern = static_cast<int>(song.patterns.size());
                 song.patternIndex[w[1]] = currentPattern;
                 song.patterns.emplace_back(MaxTracks, std::vector<Cell>(RowsPerPattern));
-            } else if (currentPattern >= 0 && w.size() >= 2 && std::isdigit(static_cast<unsigned char>(w[0][0]))) {
+            } else if (currentPattern >= 0 && w.size() >= 2 &&
+                       std::isdigit(static_cast<unsigned char>(w[0][0]))) {
                 // A track of the current pattern: its phrases one after another, "name*3" repeats.
                 const int track = Number(w[0]);
                 if (track < 0 || track >= MaxTracks) Fail("track number out of range");
@@ -381,7 +388,8 @@ std::vector<uint8_t> BuildFile(const Song& song) {
             for (int t = 0; t < song.trackCount; ++t) {
                 const Cell& cell = song.patterns[p][static_cast<size_t>(t)][static_cast<size_t>(row)];
                 const bool plays = cell.note != 0 && cell.note != 84 && cell.note != 85;
-                if (plays && song.tracks[t].instrument < 0) Fail("track " + std::to_string(t) + " has notes but no instrument");
+                if (plays && song.tracks[t].instrument < 0)
+                    Fail("track " + std::to_string(t) + " has notes but no instrument");
                 const int instrument = plays ? song.tracks[t].instrument + 1 : 0;
                 const int command = cell.tempo >= 0 ? 2 : cell.volume >= 0 ? 1 : 0;
                 const int parameter = cell.tempo >= 0 ? cell.tempo : cell.volume >= 0 ? cell.volume : 0;
@@ -403,9 +411,11 @@ void CheckHeadroom(const Song& song) {
         double sum = 0;
         for (int t = 0; t < song.trackCount; ++t) {
             if (song.tracks[t].left != (side == 0) || song.tracks[t].instrument < 0) continue;
-            int volume = std::min(song.instruments[static_cast<size_t>(song.tracks[t].instrument)].volume, 127);
+            int volume =
+                std::min(song.instruments[static_cast<size_t>(song.tracks[t].instrument)].volume, 127);
             for (const auto& pattern : song.patterns) {
-                for (const Cell& cell : pattern[static_cast<size_t>(t)]) volume = std::max(volume, cell.volume);
+                for (const Cell& cell : pattern[static_cast<size_t>(t)])
+                    volume = std::max(volume, cell.volume);
             }
             sum += volume * Peak;
         }
@@ -419,7 +429,8 @@ void WriteArray(const std::vector<uint8_t>& bytes, const std::string& path) {
            "#include <cstddef>\n#include <cstdint>\n\nnamespace trelmo {\n\n"
            "extern const uint8_t DemoSong[];\nextern const size_t DemoSongSize;\n\n"
            "const uint8_t DemoSong[] = {";
-    for (size_t i = 0; i < bytes.size(); ++i) out << (i % 24 == 0 ? "\n    " : "") << static_cast<int>(bytes[i]) << ',';
+    for (size_t i = 0; i < bytes.size(); ++i)
+        out << (i % 24 == 0 ? "\n    " : "") << static_cast<int>(bytes[i]) << ',';
     out << "\n};\nconst size_t DemoSongSize = sizeof(DemoSong);\n\n}  // namespace trelmo\n";
     if (!out) Fail("cannot write " + path);
 }

@@ -55,14 +55,20 @@ std::vector<size_t> Songs;  // the files of Opened that are songs, in its order
 std::string ContainerError;
 std::vector<uint8_t> Extracted;  // the file read out of the container last
 
-void KeepMessage(void*, const char* message) { Messages += message; }
+void KeepMessage(void*, const char* message) {
+    Messages += message;
+}
 
-int32_t Pointer(const void* p) { return static_cast<int32_t>(reinterpret_cast<uintptr_t>(p)); }
+int32_t Pointer(const void* p) {
+    return static_cast<int32_t>(reinterpret_cast<uintptr_t>(p));
+}
 
 }  // namespace
 
 // Companion files: cleared before each song, then one call per file that may belong to it.
-GLUE_EXPORT void web_files_clear() { Files.clear(); }
+GLUE_EXPORT void web_files_clear() {
+    Files.clear();
+}
 
 GLUE_EXPORT int web_file_add(const char* name, const uint8_t* data, size_t size) {
     Files.push_back(CompanionFile{name, std::vector<uint8_t>(data, data + size)});
@@ -78,15 +84,24 @@ GLUE_EXPORT int web_load(trelmo_engine* engine, const void* data, size_t size, c
 }
 
 // The last load's messages, and the companion names it asked for (count, then each in order).
-GLUE_EXPORT const char* web_messages() { return Messages.c_str(); }
-GLUE_EXPORT int web_asked_count() { return static_cast<int>(Asked.size()); }
+GLUE_EXPORT const char* web_messages() {
+    return Messages.c_str();
+}
+GLUE_EXPORT int web_asked_count() {
+    return static_cast<int>(Asked.size());
+}
 GLUE_EXPORT const char* web_asked_name(int index) {
-    return index >= 0 && static_cast<size_t>(index) < Asked.size() ? Asked[static_cast<size_t>(index)].c_str() : "";
+    return index >= 0 && static_cast<size_t>(index) < Asked.size() ? Asked[static_cast<size_t>(index)].c_str()
+                                                                   : "";
 }
 
 // The library's size limits, so that the page reads no more than the library would take.
-GLUE_EXPORT double web_max_song_bytes() { return TRELMO_MAX_SONG_BYTES; }
-GLUE_EXPORT double web_max_companion_bytes() { return TRELMO_MAX_COMPANION_BYTES; }
+GLUE_EXPORT double web_max_song_bytes() {
+    return TRELMO_MAX_SONG_BYTES;
+}
+GLUE_EXPORT double web_max_companion_bytes() {
+    return TRELMO_MAX_COMPANION_BYTES;
+}
 
 // The song's description in slots; returns the number of slots, 0 without a song. The texts are
 // the library's UTF-8 metadata.
@@ -144,7 +159,9 @@ GLUE_EXPORT double web_length(trelmo_engine* engine) {
     return frames == UINT64_MAX ? -1.0 : static_cast<double>(frames);
 }
 
-GLUE_EXPORT double web_position(trelmo_engine* engine) { return static_cast<double>(trelmo_position(engine)); }
+GLUE_EXPORT double web_position(trelmo_engine* engine) {
+    return static_cast<double>(trelmo_position(engine));
+}
 
 GLUE_EXPORT int web_seek(trelmo_engine* engine, double frame) {
     return trelmo_seek(engine, frame <= 0 ? 0 : static_cast<uint64_t>(frame));
@@ -153,17 +170,22 @@ GLUE_EXPORT int web_seek(trelmo_engine* engine, double frame) {
 // The frame at which an order position starts in the pass being played; -1 when there is none.
 GLUE_EXPORT double web_position_frame(trelmo_engine* engine, int position) {
     uint64_t frame = 0;
-    return trelmo_order_position_frame(engine, position, &frame) == TRELMO_OK ? static_cast<double>(frame) : -1.0;
+    return trelmo_order_position_frame(engine, position, &frame) == TRELMO_OK ? static_cast<double>(frame)
+                                                                              : -1.0;
 }
 
 // Zip files are read by the library's own zip reader here, libarchive not being linked.
-trelmo::containers::ArchiveOpener trelmo::containers::ZipOpener() { return &trelmo::containers::OpenZipReader; }
+trelmo::containers::ArchiveOpener trelmo::containers::ZipOpener() {
+    return &trelmo::containers::OpenZipReader;
+}
 
 // Disk images and archives. A container is told by its first bytes (at most a 140K disk's worth).
 GLUE_EXPORT int web_looks_like_container(uint8_t* data, size_t size) {
     return trelmo::containers::LooksLikeContainer(trelmo::ByteView{data, size}) ? 1 : 0;
 }
-GLUE_EXPORT double web_max_container_bytes() { return static_cast<double>(trelmo::containers::MaxContainerBytes); }
+GLUE_EXPORT double web_max_container_bytes() {
+    return static_cast<double>(trelmo::containers::MaxContainerBytes);
+}
 
 // Opens the container (closing the one before); returns its number of songs, or -1 with the reason
 // in web_container_error.
@@ -178,8 +200,12 @@ GLUE_EXPORT int web_container_open(const uint8_t* data, size_t size, const char*
     }
     return static_cast<int>(Songs.size());
 }
-GLUE_EXPORT const char* web_container_error() { return ContainerError.c_str(); }
-GLUE_EXPORT int web_container_song_count() { return static_cast<int>(Songs.size()); }
+GLUE_EXPORT const char* web_container_error() {
+    return ContainerError.c_str();
+}
+GLUE_EXPORT int web_container_song_count() {
+    return static_cast<int>(Songs.size());
+}
 
 // The song's inner path ("BLUE.HELMET/INTRO/ECHO.MUS"); "" for an index out of range.
 GLUE_EXPORT const char* web_container_song_path(int song) {
@@ -191,7 +217,9 @@ GLUE_EXPORT const char* web_container_song_path(int song) {
 GLUE_EXPORT int web_container_song(int song) {
     Extracted.clear();
     if (!Opened || song < 0 || static_cast<size_t>(song) >= Songs.size()) return 0;
-    return Opened->Read(Songs[static_cast<size_t>(song)], TRELMO_MAX_SONG_BYTES, Extracted, ContainerError) ? 1 : 0;
+    return Opened->Read(Songs[static_cast<size_t>(song)], TRELMO_MAX_SONG_BYTES, Extracted, ContainerError)
+               ? 1
+               : 0;
 }
 
 // Reads the file of the song's own folder that stands for name, as the library chooses it for a
@@ -207,5 +235,9 @@ GLUE_EXPORT int web_container_companion(int song, const char* name) {
                ? 1
                : 0;
 }
-GLUE_EXPORT const uint8_t* web_extracted() { return Extracted.data(); }
-GLUE_EXPORT double web_extracted_size() { return static_cast<double>(Extracted.size()); }
+GLUE_EXPORT const uint8_t* web_extracted() {
+    return Extracted.data();
+}
+GLUE_EXPORT double web_extracted_size() {
+    return static_cast<double>(Extracted.size());
+}

@@ -13,7 +13,8 @@ namespace trelmo {
 
 enum LoadOutcome { PluginLoaded, PluginNotLoaded, PluginExportMissing };
 // Loads the plug-in library and finds its one export; on failure error says why.
-LoadOutcome LoadPlugin(const char* path, void** library, GetInModuleFunction* getModule, char* error, size_t errorSize);
+LoadOutcome LoadPlugin(const char* path, void** library, GetInModuleFunction* getModule, char* error,
+                       size_t errorSize);
 void UnloadPlugin(void* library);
 
 // The window the player gives the plug-in as hMainWindow: a message-only window on Windows.
@@ -25,7 +26,7 @@ void NoteEndOfSongMessage();
 
 // What a message box showed while a Config or About callback ran.
 struct DialogRecord {
-    bool shown;         // a box appeared (and was closed again by the host at once)
+    bool shown;  // a box appeared (and was closed again by the host at once)
     char caption[128];
     char text[1024];
 };

@@ -44,7 +44,8 @@ void* RunHelper(void*) {
 
 }  // namespace
 
-LoadOutcome LoadPlugin(const char* path, void** library, GetInModuleFunction* getModule, char* error, size_t errorSize) {
+LoadOutcome LoadPlugin(const char* path, void** library, GetInModuleFunction* getModule, char* error,
+                       size_t errorSize) {
     void* handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         std::snprintf(error, errorSize, "dlopen(\"%s\") failed: %s", path, dlerror());
@@ -61,11 +62,17 @@ LoadOutcome LoadPlugin(const char* path, void** library, GetInModuleFunction* ge
     return PluginLoaded;
 }
 
-void UnloadPlugin(void* library) { dlclose(library); }
+void UnloadPlugin(void* library) {
+    dlclose(library);
+}
 
-WindowHandle CreateHostWindow() { return &Window; }
+WindowHandle CreateHostWindow() {
+    return &Window;
+}
 
-void PumpMessages(uint32_t milliseconds) { SleepMilliseconds(milliseconds); }
+void PumpMessages(uint32_t milliseconds) {
+    SleepMilliseconds(milliseconds);
+}
 
 void CallDialog(void(TRELMO_CDECL* dialog)(WindowHandle), WindowHandle parent, DialogRecord* record) {
     *record = DialogRecord{};
@@ -88,7 +95,8 @@ void JoinHelperThread() {
 }
 
 void SleepMilliseconds(uint32_t milliseconds) {
-    timespec wait{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+    timespec wait{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&wait, &wait) != 0) {
     }
 }
@@ -105,6 +113,8 @@ void ExitNow(int status) {
     std::_Exit(status);
 }
 
-const char* ProcessWidth() { return sizeof(void*) == 8 ? "64-bit" : "32-bit"; }
+const char* ProcessWidth() {
+    return sizeof(void*) == 8 ? "64-bit" : "32-bit";
+}
 
 }  // namespace trelmo

@@ -52,7 +52,8 @@ DWORD WINAPI RunHelper(LPVOID) {
 
 }  // namespace
 
-LoadOutcome LoadPlugin(const char* path, void** library, GetInModuleFunction* getModule, char* error, size_t errorSize) {
+LoadOutcome LoadPlugin(const char* path, void** library, GetInModuleFunction* getModule, char* error,
+                       size_t errorSize) {
     HMODULE module = LoadLibraryA(path);
     if (module == nullptr) {
         std::snprintf(error, errorSize, "LoadLibraryA(\"%s\") failed with error %lu", path, GetLastError());
@@ -71,7 +72,9 @@ LoadOutcome LoadPlugin(const char* path, void** library, GetInModuleFunction* ge
     return PluginLoaded;
 }
 
-void UnloadPlugin(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
+void UnloadPlugin(void* library) {
+    FreeLibrary(static_cast<HMODULE>(library));
+}
 
 WindowHandle CreateHostWindow() {
     WNDCLASSA windowClass{};
@@ -120,9 +123,13 @@ void JoinHelperThread() {
     HelperThread = nullptr;
 }
 
-void SleepMilliseconds(uint32_t milliseconds) { Sleep(milliseconds); }
+void SleepMilliseconds(uint32_t milliseconds) {
+    Sleep(milliseconds);
+}
 
-uint64_t MillisecondsNow() { return GetTickCount64(); }
+uint64_t MillisecondsNow() {
+    return GetTickCount64();
+}
 
 void ExitNow(int status) {
     std::fflush(stdout);
@@ -132,6 +139,8 @@ void ExitNow(int status) {
     std::_Exit(status);
 }
 
-const char* ProcessWidth() { return sizeof(void*) == 8 ? "64-bit" : "32-bit"; }
+const char* ProcessWidth() {
+    return sizeof(void*) == 8 ? "64-bit" : "32-bit";
+}
 
 }  // namespace trelmo

@@ -125,10 +125,16 @@ void Drain() {
     PlayedBytes.fetch_add(played);
 }
 
-int MsFromBytes(int64_t bytes) { return static_cast<int>(bytes * 1000 / (SampleRate * BytesPerFrame)); }
+int MsFromBytes(int64_t bytes) {
+    return static_cast<int>(bytes * 1000 / (SampleRate * BytesPerFrame));
+}
 
-void TRELMO_CDECL OutConfig(WindowHandle) { UnexpectedCalls.fetch_add(1); }
-void TRELMO_CDECL OutAbout(WindowHandle) { UnexpectedCalls.fetch_add(1); }
+void TRELMO_CDECL OutConfig(WindowHandle) {
+    UnexpectedCalls.fetch_add(1);
+}
+void TRELMO_CDECL OutAbout(WindowHandle) {
+    UnexpectedCalls.fetch_add(1);
+}
 void TRELMO_CDECL OutInit() {}
 void TRELMO_CDECL OutQuit() {}
 
@@ -143,14 +149,19 @@ int TRELMO_CDECL OutOpen(int sampleRate, int channels, int bits, int bufferMs, i
     return OutputLatencyMs;
 }
 
-void TRELMO_CDECL OutClose() { CloseCalls.fetch_add(1); }
+void TRELMO_CDECL OutClose() {
+    CloseCalls.fetch_add(1);
+}
 
 int TRELMO_CDECL OutWrite(char* buffer, int bytes) {
     WriteCalls.fetch_add(1);
     if (CloseCalls.load() != 0) WritesAfterClose.fetch_add(1);
-    if (Stage != StageDsp) BlockFault("Write came without GetWrittenTime, SAAddPCMData, VSAAddPCMData and dsp_dosamples before it");
+    if (Stage != StageDsp)
+        BlockFault(
+            "Write came without GetWrittenTime, SAAddPCMData, VSAAddPCMData and dsp_dosamples before it");
     if (buffer != BlockPcm) BlockFault("Write got another buffer than the visualisation and the DSP");
-    if (bytes != BlockFrames * BytesPerFrame) BlockFault("Write's byte count is not the DSP's frame count times 4");
+    if (bytes != BlockFrames * BytesPerFrame)
+        BlockFault("Write's byte count is not the DSP's frame count times 4");
     Stage = StageIdle;
     if (bytes < 0) {
         BlockFault("Write got a negative byte count");
@@ -201,7 +212,9 @@ void TRELMO_CDECL OutSetPan(int pan) {
     LastPan.store(pan);
 }
 
-void TRELMO_CDECL OutFlush(int) { UnexpectedCalls.fetch_add(1); }
+void TRELMO_CDECL OutFlush(int) {
+    UnexpectedCalls.fetch_add(1);
+}
 
 std::atomic<int> OutputTimeCalls{0}, LastOutputTime{0};
 
@@ -220,10 +233,10 @@ int TRELMO_CDECL OutGetWrittenTime() {
 }
 
 char OutputDescription[] = "Trelmo test host output";
-Out_Module Output{0x10,          OutputDescription, 0,         nullptr,       nullptr,      OutConfig,
-                  OutAbout,      OutInit,           OutQuit,   OutOpen,       OutClose,     OutWrite,
-                  OutCanWrite,   OutIsPlaying,      OutPause,  OutSetVolume,  OutSetPan,    OutFlush,
-                  OutGetOutputTime, OutGetWrittenTime};
+Out_Module Output{0x10,         OutputDescription, 0,           nullptr,          nullptr,
+                  OutConfig,    OutAbout,          OutInit,     OutQuit,          OutOpen,
+                  OutClose,     OutWrite,          OutCanWrite, OutIsPlaying,     OutPause,
+                  OutSetVolume, OutSetPan,         OutFlush,    OutGetOutputTime, OutGetWrittenTime};
 
 // ---- the player's visualisation, DSP and display functions ----
 
@@ -233,10 +246,13 @@ void TRELMO_CDECL SaVsaInit(int maxLatencyMs, int sampleRate) {
     SaInitRate.store(sampleRate);
 }
 
-void TRELMO_CDECL SaVsaDeInit() { SaDeInitCalls.fetch_add(1); }
+void TRELMO_CDECL SaVsaDeInit() {
+    SaDeInitCalls.fetch_add(1);
+}
 
 void CheckPcmData(void* pcm, int channels, int bits, int timestamp, BlockStage expected, BlockStage next) {
-    if (Stage != expected) BlockFault("SAAddPCMData and VSAAddPCMData must follow GetWrittenTime, in that order");
+    if (Stage != expected)
+        BlockFault("SAAddPCMData and VSAAddPCMData must follow GetWrittenTime, in that order");
     if (channels != 2 || bits != 16) BlockFault("visualisation data is not 2 channels of 16 bits");
     if (timestamp != BlockTime) BlockFault("visualisation time stamp is not the block's GetWrittenTime");
     if (expected == StageTimed) {
@@ -287,7 +303,8 @@ int TRELMO_CDECL DspIsActive() {
 int TRELMO_CDECL DspDoSamples(short* samples, int frames, int bits, int channels, int sampleRate) {
     if (Stage != StageScope) BlockFault("dsp_dosamples must follow VSAAddPCMData");
     if (samples != BlockPcm) BlockFault("dsp_dosamples got another buffer than the visualisation");
-    if (bits != 16 || channels != 2 || sampleRate != SampleRate) BlockFault("dsp_dosamples format is not 16 bits, 2 channels, 44100 Hz");
+    if (bits != 16 || channels != 2 || sampleRate != SampleRate)
+        BlockFault("dsp_dosamples format is not 16 bits, 2 channels, 44100 Hz");
     if (frames < 1 || frames > SampleRate) BlockFault("dsp_dosamples frame count is outside 1..44100");
     BlockFrames = frames;
     Stage = StageDsp;
@@ -364,7 +381,8 @@ void PrintEscaped(const char* text) {
 void CheckDescriptor(const In_Module* module) {
     std::printf("info: version 0x%x, description \"", static_cast<unsigned>(module->version));
     PrintEscaped(module->description != nullptr ? module->description : "(null)");
-    std::printf("\", is_seekable %d, UsesOutputPlug %d\ninfo: extensions", module->is_seekable, module->UsesOutputPlug);
+    std::printf("\", is_seekable %d, UsesOutputPlug %d\ninfo: extensions", module->is_seekable,
+                module->UsesOutputPlug);
     if (module->FileExtensions != nullptr) {
         // Pairs of zero-terminated strings, ended by an empty one; a sane list is short.
         const char* entry = module->FileExtensions;
@@ -376,14 +394,18 @@ void CheckDescriptor(const In_Module* module) {
         }
     }
     std::printf("\n");
-    if (module->version != 0x100) Fail(StatusDescriptor, "descriptor version is 0x%x, not 0x100", static_cast<unsigned>(module->version));
+    if (module->version != 0x100)
+        Fail(StatusDescriptor, "descriptor version is 0x%x, not 0x100",
+             static_cast<unsigned>(module->version));
     if (module->description == nullptr) Fail(StatusDescriptor, "descriptor has no description");
     if (module->FileExtensions == nullptr) Fail(StatusDescriptor, "descriptor has no extension list");
-    if (module->UsesOutputPlug != 1) Fail(StatusDescriptor, "UsesOutputPlug is not 1: the player would not give the plug-in an output");
-    const bool callbacks = module->Config && module->About && module->Init && module->Quit && module->GetFileInfo &&
-                           module->InfoBox && module->IsOurFile && module->Play && module->Pause && module->UnPause &&
-                           module->IsPaused && module->Stop && module->GetLength && module->GetOutputTime &&
-                           module->SetOutputTime && module->SetVolume && module->SetPan && module->EQSet;
+    if (module->UsesOutputPlug != 1)
+        Fail(StatusDescriptor, "UsesOutputPlug is not 1: the player would not give the plug-in an output");
+    const bool callbacks = module->Config && module->About && module->Init && module->Quit &&
+                           module->GetFileInfo && module->InfoBox && module->IsOurFile && module->Play &&
+                           module->Pause && module->UnPause && module->IsPaused && module->Stop &&
+                           module->GetLength && module->GetOutputTime && module->SetOutputTime &&
+                           module->SetVolume && module->SetPan && module->EQSet;
     if (!callbacks) Fail(StatusDescriptor, "a callback of the descriptor is null");
     // The player fills these; a plug-in that set them would be overwritten or, worse, relied upon.
     if (module->hMainWindow != nullptr || module->outMod != nullptr || module->SAVSAInit != nullptr ||
@@ -428,16 +450,18 @@ void ShowDialogs(In_Module* module, WindowHandle window) {
         const auto elapsed = static_cast<unsigned long long>(MillisecondsNow() - start);
         EnterPhase("checking", 20000);
         if (!record.shown) {
-            std::printf("dialog: %s returned after %llu ms without showing a box (no display)\n", dialog.name, elapsed);
+            std::printf("dialog: %s returned after %llu ms without showing a box (no display)\n", dialog.name,
+                        elapsed);
             continue;
         }
-        std::printf("dialog: %s showed a box, which the host closed; %s returned after %llu ms\n", dialog.name,
-                    dialog.name, elapsed);
+        std::printf("dialog: %s showed a box, which the host closed; %s returned after %llu ms\n",
+                    dialog.name, dialog.name, elapsed);
         std::printf("box: %s \"%s\": \"", dialog.name, record.caption);
         PrintEscaped(record.text);
         std::printf("\"\n");
         if (std::strcmp(record.caption, dialog.caption) != 0) {
-            Fail(StatusDescriptor, "%s box caption is \"%s\", not \"%s\"", dialog.name, record.caption, dialog.caption);
+            Fail(StatusDescriptor, "%s box caption is \"%s\", not \"%s\"", dialog.name, record.caption,
+                 dialog.caption);
         }
         if (dialog.text != nullptr && std::strcmp(record.text, dialog.text) != 0) {
             Fail(StatusDescriptor, "%s box text is not \"%s\"", dialog.name, dialog.text);
@@ -457,7 +481,8 @@ void AskFileInfo(In_Module* module, const char* label, const char* file) {
     std::printf("info: GetFileInfo(%s) title \"", label);
     PrintEscaped(title);
     std::printf("\" length %d\n", length);
-    if (length != -1000) Fail(StatusFileInfo, "GetFileInfo(%s) length is %d, not -1000 (unknown)", label, length);
+    if (length != -1000)
+        Fail(StatusFileInfo, "GetFileInfo(%s) length is %d, not -1000 (unknown)", label, length);
 }
 
 void AskAboutFiles(In_Module* module, const Options& options) {
@@ -473,7 +498,8 @@ void AskAboutFiles(In_Module* module, const Options& options) {
     AskFileInfo(module, "song", options.song);
     AskFileInfo(module, "drive-letter path", "D:\\MUSIC\\SONG.MTP");
     module->GetFileInfo(nullptr, nullptr, nullptr);  // must simply return
-    std::printf("info: GetLength %d, InfoBox %d\n", module->GetLength(), module->InfoBox(options.song, module->hMainWindow));
+    std::printf("info: GetLength %d, InfoBox %d\n", module->GetLength(),
+                module->InfoBox(options.song, module->hMainWindow));
 }
 
 // Waits, running the message loop, until condition holds or the watchdog's phase runs out.
@@ -490,19 +516,25 @@ void PlaySong(In_Module* module, const Options& options) {
         return;
     }
     AskFileInfo(module, "null, after Play", nullptr);
-    std::printf("info: Open(%d, %d, %d, %d, %d), SetInfo(%d, %d, %d, %d), SAVSAInit(%s latency, %d), VSASetInfo(%d, %d)\n",
-                OpenArguments[0], OpenArguments[1], OpenArguments[2], OpenArguments[3], OpenArguments[4],
-                SetInfoArguments[0].load(), SetInfoArguments[1].load(), SetInfoArguments[2].load(),
-                SetInfoArguments[3].load(), SaInitLatency.load() == OutputLatencyMs ? "Open's" : "another",
-                SaInitRate.load(), VsaInfoRate.load(), VsaInfoChannels.load());
-    if (OpenCalls.load() != 1 || OpenArguments[0] != SampleRate || OpenArguments[1] != 2 || OpenArguments[2] != 16) {
+    std::printf(
+        "info: Open(%d, %d, %d, %d, %d), SetInfo(%d, %d, %d, %d), SAVSAInit(%s latency, %d), VSASetInfo(%d, "
+        "%d)\n",
+        OpenArguments[0], OpenArguments[1], OpenArguments[2], OpenArguments[3], OpenArguments[4],
+        SetInfoArguments[0].load(), SetInfoArguments[1].load(), SetInfoArguments[2].load(),
+        SetInfoArguments[3].load(), SaInitLatency.load() == OutputLatencyMs ? "Open's" : "another",
+        SaInitRate.load(), VsaInfoRate.load(), VsaInfoChannels.load());
+    if (OpenCalls.load() != 1 || OpenArguments[0] != SampleRate || OpenArguments[1] != 2 ||
+        OpenArguments[2] != 16) {
         Fail(StatusHostCalls, "the output was not opened once for 44100 Hz, 2 channels, 16 bits");
     }
-    if (SaInitCalls.load() != 1 || SaInitLatency.load() != OutputLatencyMs || SaInitRate.load() != SampleRate) {
+    if (SaInitCalls.load() != 1 || SaInitLatency.load() != OutputLatencyMs ||
+        SaInitRate.load() != SampleRate) {
         Fail(StatusHostCalls, "SAVSAInit was not called once with Open's latency and 44100");
     }
-    if (VsaInfoCalls.load() != 1 || SetInfoCalls.load() != 1) Fail(StatusHostCalls, "VSASetInfo or SetInfo not called once by Play");
-    if (VolumeCalls.load() != 1 || LastVolume.load() != -666) Fail(StatusHostCalls, "Play did not set the output volume to -666");
+    if (VsaInfoCalls.load() != 1 || SetInfoCalls.load() != 1)
+        Fail(StatusHostCalls, "VSASetInfo or SetInfo not called once by Play");
+    if (VolumeCalls.load() != 1 || LastVolume.load() != -666)
+        Fail(StatusHostCalls, "Play did not set the output volume to -666");
 
     // While it plays: what the player does during a song, from its own thread.
     EnterPhase("waiting for the first blocks", options.timeoutMs);
@@ -510,13 +542,15 @@ void PlaySong(In_Module* module, const Options& options) {
     if (EndMessages.load() == 0) {
         module->SetVolume(200);
         module->SetPan(-20);
-        if (LastVolume.load() != 200 || LastPan.load() != -20) Fail(StatusHostCalls, "SetVolume or SetPan not forwarded to the output");
+        if (LastVolume.load() != 200 || LastPan.load() != -20)
+            Fail(StatusHostCalls, "SetVolume or SetPan not forwarded to the output");
         module->Pause();
         const int pausedAnswer = module->IsPaused();
         PumpMessages(50);
         module->UnPause();
         const int resumedAnswer = module->IsPaused();
-        if (pausedAnswer != 1 || resumedAnswer != 0 || PauseForwarded.load() != 1 || ResumeForwarded.load() != 1) {
+        if (pausedAnswer != 1 || resumedAnswer != 0 || PauseForwarded.load() != 1 ||
+            ResumeForwarded.load() != 1) {
             Fail(StatusHostCalls, "Pause/UnPause: IsPaused %d then %d, output paused %d and resumed %d times",
                  pausedAnswer, resumedAnswer, PauseForwarded.load(), ResumeForwarded.load());
         }
@@ -545,22 +579,33 @@ void StopSong(In_Module* module) {
     EnterPhase("running the message loop after Stop", 20000);
     const int writes = WriteCalls.load();
     PumpMessages(200);
-    if (WriteCalls.load() != writes) Fail(StatusHostCalls, "the plug-in still wrote to the output after Stop returned");
-    if (CloseCalls.load() != 1 || SaDeInitCalls.load() != 1) Fail(StatusHostCalls, "Stop did not close the output and SAVSADeInit once");
-    if (WritesAfterClose.load() != 0) Fail(StatusHostCalls, "%d blocks written after the output was closed", WritesAfterClose.load());
+    if (WriteCalls.load() != writes)
+        Fail(StatusHostCalls, "the plug-in still wrote to the output after Stop returned");
+    if (CloseCalls.load() != 1 || SaDeInitCalls.load() != 1)
+        Fail(StatusHostCalls, "Stop did not close the output and SAVSADeInit once");
+    if (WritesAfterClose.load() != 0)
+        Fail(StatusHostCalls, "%d blocks written after the output was closed", WritesAfterClose.load());
 }
 
 void Report() {
     const int64_t bytes = WrittenBytes.load();
     std::printf("info: %d blocks, %" PRId64 " bytes (%" PRId64 " frames), block lengths %d to %d frames\n",
-                WriteCalls.load(), bytes, bytes / BytesPerFrame, MinBlockFrames.load(), MaxBlockFrames.load());
+                WriteCalls.load(), bytes, bytes / BytesPerFrame, MinBlockFrames.load(),
+                MaxBlockFrames.load());
     std::printf("host: %d blocks larger than the room CanWrite offered; %d end-of-song messages\n",
                 WritesBeyondRoom.load(), EndMessages.load());
-    if (EndMessages.load() != 1) Fail(StatusEndMessage, "the end-of-song message came %d times, not once", EndMessages.load());
-    if (EarlyEndMessages.load() != 0) Fail(StatusEndMessage, "the end-of-song message came while the output was still playing");
-    if (BlockFaults.load() != 0) Fail(StatusHostCalls, "%d faults in the per-block calls; the first: %s", BlockFaults.load(), FirstBlockFault);
-    if (UnexpectedCalls.load() != 0) Fail(StatusHostCalls, "%d calls to player functions the plug-in has no use for", UnexpectedCalls.load());
-    if (DspActiveCalls.load() < WriteCalls.load()) Fail(StatusHostCalls, "dsp_isactive was not asked before every block");
+    if (EndMessages.load() != 1)
+        Fail(StatusEndMessage, "the end-of-song message came %d times, not once", EndMessages.load());
+    if (EarlyEndMessages.load() != 0)
+        Fail(StatusEndMessage, "the end-of-song message came while the output was still playing");
+    if (BlockFaults.load() != 0)
+        Fail(StatusHostCalls, "%d faults in the per-block calls; the first: %s", BlockFaults.load(),
+             FirstBlockFault);
+    if (UnexpectedCalls.load() != 0)
+        Fail(StatusHostCalls, "%d calls to player functions the plug-in has no use for",
+             UnexpectedCalls.load());
+    if (DspActiveCalls.load() < WriteCalls.load())
+        Fail(StatusHostCalls, "dsp_isactive was not asked before every block");
     if (WriteCalls.load() == 0) Fail(StatusHostCalls, "no block was written");
     if (PcmWriteFailed.load() != 0) Fail(StatusPcmFile, "writing the PCM file failed");
 }
@@ -569,7 +614,8 @@ int Run(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr,
-                     "usage: trelmo_test_host [--timeout-ms N] [--buffer-bytes N] [--drain-bytes N] PLUGIN SONG OUT.pcm\n"
+                     "usage: trelmo_test_host [--timeout-ms N] [--buffer-bytes N] [--drain-bytes N] PLUGIN "
+                     "SONG OUT.pcm\n"
                      "       trelmo_test_host --probe\n");
         return StatusUsage;
     }

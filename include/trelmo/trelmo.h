@@ -66,16 +66,18 @@ extern "C" {
 #define TRELMO_VERSION_PATCH 0
 /* A version as one number that compares as versions do: 1.0.0 is 0x010000. */
 #define TRELMO_MAKE_VERSION(major, minor, patch) (((major) << 16) | ((minor) << 8) | (patch))
-#define TRELMO_VERSION_NUMBER TRELMO_MAKE_VERSION(TRELMO_VERSION_MAJOR, TRELMO_VERSION_MINOR, TRELMO_VERSION_PATCH)
+#define TRELMO_VERSION_NUMBER \
+    TRELMO_MAKE_VERSION(TRELMO_VERSION_MAJOR, TRELMO_VERSION_MINOR, TRELMO_VERSION_PATCH)
 /* True when this header is of version major.minor.patch or later, for code that uses a later call:
  *     #if TRELMO_VERSION_AT_LEAST(1, 1, 0) ... #endif */
-#define TRELMO_VERSION_AT_LEAST(major, minor, patch) (TRELMO_VERSION_NUMBER >= TRELMO_MAKE_VERSION(major, minor, patch))
+#define TRELMO_VERSION_AT_LEAST(major, minor, patch) \
+    (TRELMO_VERSION_NUMBER >= TRELMO_MAKE_VERSION(major, minor, patch))
 
 /** The version of the library that is running, such as "1.0.0".
  * \return a static string; never NULL.
  * \remarks any thread.
  * \since 1.0 */
-TRELMO_API const char *trelmo_version(void);
+TRELMO_API const char* trelmo_version(void);
 
 /** The version of the library that is running, as TRELMO_MAKE_VERSION gives it (0x010000 for
  * 1.0.0). A program built against version X may check at start that this is at least X.
@@ -102,19 +104,20 @@ TRELMO_API uint32_t trelmo_version_number(void);
  * failures may be added in 1.x: treat any other negative value as a failure. */
 typedef enum trelmo_status {
     TRELMO_OK = 0,
-    TRELMO_ERROR_ARGUMENT = -1,    /* a null engine or buffer, a value out of range, a record too small */
-    TRELMO_ERROR_MEMORY = -2,      /* memory could not be had */
-    TRELMO_ERROR_OPEN = -3,        /* the song file could not be opened (errno and trelmo_last_error tell why) */
-    TRELMO_ERROR_READ = -4,        /* the song file could not be read whole (errno and trelmo_last_error tell why) */
-    TRELMO_ERROR_NOT_A_SONG = -5,  /* the bytes are neither a SoundSmith nor a NoiseTracker GS song */
-    TRELMO_ERROR_NO_SONG = -6,     /* the engine has no song loaded */
-    TRELMO_ERROR_TOO_LARGE = -7,   /* the file is larger than any song, bank or instrument can be */
-    TRELMO_ERROR_NOT_A_FILE = -8,  /* the path names a folder, a device, a pipe or the like */
-    TRELMO_ERROR_PATH = -9,        /* the path is longer than the system allows */
-    TRELMO_ERROR_BANK = -10,       /* the wave bank chosen with trelmo_set_bank_file cannot be used */
-    TRELMO_ERROR_INTERNAL = -11,   /* the library failed in a way it did not foresee; the engine is usable */
+    TRELMO_ERROR_ARGUMENT = -1, /* a null engine or buffer, a value out of range, a record too small */
+    TRELMO_ERROR_MEMORY = -2,   /* memory could not be had */
+    TRELMO_ERROR_OPEN = -3,     /* the song file could not be opened (errno and trelmo_last_error tell why) */
+    TRELMO_ERROR_READ = -4, /* the song file could not be read whole (errno and trelmo_last_error tell why) */
+    TRELMO_ERROR_NOT_A_SONG = -5, /* the bytes are neither a SoundSmith nor a NoiseTracker GS song */
+    TRELMO_ERROR_NO_SONG = -6,    /* the engine has no song loaded */
+    TRELMO_ERROR_TOO_LARGE = -7,  /* the file is larger than any song, bank or instrument can be */
+    TRELMO_ERROR_NOT_A_FILE = -8, /* the path names a folder, a device, a pipe or the like */
+    TRELMO_ERROR_PATH = -9,       /* the path is longer than the system allows */
+    TRELMO_ERROR_BANK = -10,      /* the wave bank chosen with trelmo_set_bank_file cannot be used */
+    TRELMO_ERROR_INTERNAL = -11,  /* the library failed in a way it did not foresee; the engine is usable */
     TRELMO_ERROR_NOT_A_CONTAINER = -12, /* the bytes are no disk image or archive the library reads */
-    TRELMO_ERROR_CONTAINER = -13   /* a disk image or archive that cannot be listed (damaged, or a kind this build does not read) */
+    TRELMO_ERROR_CONTAINER =
+        -13 /* a disk image or archive that cannot be listed (damaged, or a kind this build does not read) */
 } trelmo_status;
 
 /** A short English sentence for a status, such as "not a SoundSmith or NoiseTracker GS song".
@@ -122,7 +125,7 @@ typedef enum trelmo_status {
  * \return a static string; "unknown error" for a value that is no status; never NULL.
  * \remarks any thread.
  * \since 1.0 */
-TRELMO_API const char *trelmo_status_message(int status);
+TRELMO_API const char* trelmo_status_message(int status);
 
 /* ---- Engines ---- */
 
@@ -132,12 +135,12 @@ typedef struct trelmo_engine trelmo_engine;
  * \return the engine, or NULL when memory cannot be had.
  * \remarks any thread.
  * \since 1.0 */
-TRELMO_API trelmo_engine *trelmo_create(void);
+TRELMO_API trelmo_engine* trelmo_create(void);
 
 /** Releases an engine and its song.
  * \param engine an engine, or NULL (nothing happens).
  * \since 1.0 */
-TRELMO_API void trelmo_destroy(trelmo_engine *engine);
+TRELMO_API void trelmo_destroy(trelmo_engine* engine);
 
 /** What went wrong last on this engine, as a message a program can show as it is, naming the file
  * and the reason: "cannot open /music/GOLF.MTP: permission denied", "GOLF.MTP: instruments missing,
@@ -148,7 +151,7 @@ TRELMO_API void trelmo_destroy(trelmo_engine *engine);
  * \return a UTF-8 string, valid until the next call on the engine; "" when nothing went wrong or
  *         engine is NULL; never NULL.
  * \since 1.0 */
-TRELMO_API const char *trelmo_last_error(const trelmo_engine *engine);
+TRELMO_API const char* trelmo_last_error(const trelmo_engine* engine);
 
 /* Diagnostics: the loaders' messages ("DOC DATA file found with 9 insts.", "Error: unable to load
  * ASIF file X", ...), each a whole line ending in '\n', in the plug-in's wording (file and
@@ -161,14 +164,15 @@ TRELMO_API const char *trelmo_last_error(const trelmo_engine *engine);
  * TRELMO_ERROR_ARGUMENT, and trelmo_unload does nothing. The options may be set (they hold for the
  * song being loaded); trelmo_destroy must not be called on that engine. Other engines may be used
  * in every way. */
-typedef void (*trelmo_message_callback)(void *user, const char *message);
+typedef void (*trelmo_message_callback)(void* user, const char* message);
 
 /** Sets where the loaders' messages go. By default nothing is printed.
  * \param engine an engine, or NULL (nothing happens).
  * \param callback the function to call, or NULL for none.
  * \param user passed to callback as it is.
  * \since 1.0 */
-TRELMO_API void trelmo_set_message_callback(trelmo_engine *engine, trelmo_message_callback callback, void *user);
+TRELMO_API void trelmo_set_message_callback(trelmo_engine* engine, trelmo_message_callback callback,
+                                            void* user);
 
 /* ---- Loading ---- */
 
@@ -185,7 +189,7 @@ TRELMO_API void trelmo_set_message_callback(trelmo_engine *engine, trelmo_messag
  *         TRELMO_ERROR_BANK (trelmo_set_bank_file), TRELMO_ERROR_MEMORY. On any failure but the
  *         first the engine holds no song and trelmo_last_error names the file and the reason.
  * \since 1.0 */
-TRELMO_API int trelmo_load_file(trelmo_engine *engine, const char *path);
+TRELMO_API int trelmo_load_file(trelmo_engine* engine, const char* path);
 
 /* Supplies a companion file of a song loaded from memory: name is the file name the song asks for
  * ("ECHO.W", "ECHO.DOC", "ECHO.D", "DOC.DATA", an instrument's ASIF name, or for a song that finds
@@ -193,7 +197,7 @@ TRELMO_API int trelmo_load_file(trelmo_engine *engine, const char *path);
  * Match it as trelmo_match_file_name does. Return 1 and set *data and *size to the file's bytes
  * (they need only stay valid until the callback returns to the library again or the load ends: the
  * library copies them), or return 0 when there is no such file. Called on the thread that loads. */
-typedef int (*trelmo_file_callback)(void *user, const char *name, const void **data, size_t *size);
+typedef int (*trelmo_file_callback)(void* user, const char* name, const void** data, size_t* size);
 
 /** Loads a song from memory. A companion file larger than TRELMO_MAX_COMPANION_BYTES is not used.
  * \param engine an engine.
@@ -208,8 +212,8 @@ typedef int (*trelmo_file_callback)(void *user, const char *name, const void **d
  *         TRELMO_ERROR_NOT_A_SONG, TRELMO_ERROR_BANK, TRELMO_ERROR_MEMORY. On any failure but the
  *         first the engine holds no song.
  * \since 1.0 */
-TRELMO_API int trelmo_load_memory(trelmo_engine *engine, const void *data, size_t size, const char *name,
-                                  trelmo_file_callback files, void *user);
+TRELMO_API int trelmo_load_memory(trelmo_engine* engine, const void* data, size_t size, const char* name,
+                                  trelmo_file_callback files, void* user);
 
 /** Where a SoundSmith song's instruments come from, when the caller knows better than the names.
  * Each applies to every later load until changed; NULL or "" clears it.
@@ -223,20 +227,20 @@ TRELMO_API int trelmo_load_memory(trelmo_engine *engine, const void *data, size_
  * \return TRELMO_OK; TRELMO_ERROR_ARGUMENT for a NULL engine or a path longer than the system
  *         allows (the option then stays); TRELMO_ERROR_MEMORY.
  * \since 1.0 */
-TRELMO_API int trelmo_set_bank_file(trelmo_engine *engine, const char *path);
-TRELMO_API int trelmo_set_instruments_folder(trelmo_engine *engine, const char *path);
+TRELMO_API int trelmo_set_bank_file(trelmo_engine* engine, const char* path);
+TRELMO_API int trelmo_set_instruments_folder(trelmo_engine* engine, const char* path);
 
 /** The bank file and the instruments folder set above.
  * \return the path; "" when none is set or engine is NULL; never NULL. Valid until it is set again.
  * \since 1.0 */
-TRELMO_API const char *trelmo_get_bank_file(const trelmo_engine *engine);
-TRELMO_API const char *trelmo_get_instruments_folder(const trelmo_engine *engine);
+TRELMO_API const char* trelmo_get_bank_file(const trelmo_engine* engine);
+TRELMO_API const char* trelmo_get_instruments_folder(const trelmo_engine* engine);
 
 /** Why the last load failed with TRELMO_ERROR_BANK, naming the file and the reason, as
  * trelmo_last_error also says it.
  * \return the reason; "" after any other load, or for a NULL engine; never NULL.
  * \since 1.0 */
-TRELMO_API const char *trelmo_load_problem(trelmo_engine *engine);
+TRELMO_API const char* trelmo_load_problem(trelmo_engine* engine);
 
 /** Which of the names the engine looks a companion file up by stands for wanted. The same bytes
  * win; otherwise a name that differs only in the case of its ASCII letters, or carries a ProDOS type
@@ -248,43 +252,48 @@ TRELMO_API const char *trelmo_load_problem(trelmo_engine *engine);
  *         wanted or names is NULL.
  * \remarks any thread.
  * \since 1.0 */
-TRELMO_API int trelmo_match_file_name(const char *wanted, const char *const *names, size_t count);
+TRELMO_API int trelmo_match_file_name(const char* wanted, const char* const* names, size_t count);
 
 /** Releases the song; the engine then holds none. Options stay.
  * \param engine an engine, or NULL (nothing happens).
  * \since 1.0 */
-TRELMO_API void trelmo_unload(trelmo_engine *engine);
+TRELMO_API void trelmo_unload(trelmo_engine* engine);
 
 /** Whether bytes begin like a SoundSmith or NoiseTracker GS song (at most the first 16 are read).
  * \return 1 when they do; 0 when not, or data is NULL.
  * \remarks any thread.
  * \since 1.0 */
-TRELMO_API int trelmo_detect(const void *data, size_t size);
+TRELMO_API int trelmo_detect(const void* data, size_t size);
 
 /* ---- What a song is ---- */
 
 /* Sets a record's size member: trelmo_song_info info; TRELMO_INIT_RECORD(info); (also
  * trelmo_instrument, trelmo_place, trelmo_container_song) */
-#define TRELMO_INIT_RECORD(record) ((void)memset(&(record), 0, sizeof(record)), (record).size = sizeof(record))
+#define TRELMO_INIT_RECORD(record) \
+    ((void)memset(&(record), 0, sizeof(record)), (record).size = sizeof(record))
 
-typedef enum trelmo_kind { TRELMO_KIND_NONE = -1, TRELMO_KIND_SOUNDSMITH = 0, TRELMO_KIND_NOISETRACKER = 1 } trelmo_kind;
+typedef enum trelmo_kind {
+    TRELMO_KIND_NONE = -1,
+    TRELMO_KIND_SOUNDSMITH = 0,
+    TRELMO_KIND_NOISETRACKER = 1
+} trelmo_kind;
 
 /* The song's facts in numbers. Texts are metadata (trelmo_get_metadata). */
 typedef struct trelmo_song_info {
-    size_t size;              /* set by the caller: sizeof(trelmo_song_info) */
-    int kind;                 /* a trelmo_kind */
+    size_t size; /* set by the caller: sizeof(trelmo_song_info) */
+    int kind;    /* a trelmo_kind */
     int patterns;
-    int positions;            /* order-list entries played */
-    int speed;                /* SoundSmith: ticks per row at the start; 0 otherwise */
-    int tempo_word;           /* NoiseTracker GS: the header's tempo word; 0 otherwise */
-    int tempo;                /* the tick rate the song starts with */
-    int tracks;               /* the song's own track count (tracks beyond 14 never play) */
-    int instrument_count;     /* the instruments trelmo_get_instrument describes */
-    int missing_count;        /* instruments named by the song without samples */
-    int bank_used;            /* SoundSmith: 1 when a wave bank was read and its instruments used */
+    int positions;              /* order-list entries played */
+    int speed;                  /* SoundSmith: ticks per row at the start; 0 otherwise */
+    int tempo_word;             /* NoiseTracker GS: the header's tempo word; 0 otherwise */
+    int tempo;                  /* the tick rate the song starts with */
+    int tracks;                 /* the song's own track count (tracks beyond 14 never play) */
+    int instrument_count;       /* the instruments trelmo_get_instrument describes */
+    int missing_count;          /* instruments named by the song without samples */
+    int bank_used;              /* SoundSmith: 1 when a wave bank was read and its instruments used */
     int bank_in_current_folder; /* 1 when the bank is a DOC.DATA found in the current folder */
-    int ends;                 /* 0 when a damaged song never reaches its end (frames is then a limit) */
-    uint64_t frames;          /* the length of one pass through the order list, in frames */
+    int ends;                   /* 0 when a damaged song never reaches its end (frames is then a limit) */
+    uint64_t frames;            /* the length of one pass through the order list, in frames */
 } trelmo_song_info;
 
 /** Describes the loaded song.
@@ -294,7 +303,7 @@ typedef struct trelmo_song_info {
  *         TRELMO_ERROR_NO_SONG (info is left as it was).
  * \remarks never disturbs rendering.
  * \since 1.0 */
-TRELMO_API int trelmo_get_song_info(trelmo_engine *engine, trelmo_song_info *info);
+TRELMO_API int trelmo_get_song_info(trelmo_engine* engine, trelmo_song_info* info);
 
 typedef enum trelmo_source {
     TRELMO_SOURCE_MISSING = 0, /* named by the song, but no samples were found */
@@ -305,24 +314,26 @@ typedef enum trelmo_source {
 
 /* How an instrument's file was found. */
 typedef enum trelmo_found_by {
-    TRELMO_FOUND_BY_NAME = 0,        /* by the names the song gives: its bank after it, DOC.DATA, its ASIF files */
-    TRELMO_FOUND_BY_SECOND_LOOK = 1, /* a bank under a name songs carry on their disks (ECHO.MUS beside ECHO.WAVE) */
-    TRELMO_FOUND_BY_POSITION = 2,    /* the song's names were stripped: the bank's instrument at the same position */
-    TRELMO_FOUND_BY_CALLER = 3       /* the bank or instruments folder the caller chose */
+    TRELMO_FOUND_BY_NAME = 0, /* by the names the song gives: its bank after it, DOC.DATA, its ASIF files */
+    TRELMO_FOUND_BY_SECOND_LOOK =
+        1, /* a bank under a name songs carry on their disks (ECHO.MUS beside ECHO.WAVE) */
+    TRELMO_FOUND_BY_POSITION =
+        2, /* the song's names were stripped: the bank's instrument at the same position */
+    TRELMO_FOUND_BY_CALLER = 3 /* the bank or instruments folder the caller chose */
 } trelmo_found_by;
 
 typedef struct trelmo_instrument {
-    size_t size;        /* set by the caller: sizeof(trelmo_instrument) */
-    int number;         /* 1-based, as the song's cells name it */
-    int source;         /* a trelmo_source */
-    const char *name;   /* UTF-8, decoded from the song's bytes, padding removed; may be "" */
-    const char *file;   /* the bank or ASIF file the samples came from, or the one looked for; "" for none */
-    uint32_t length;    /* sample bytes */
+    size_t size;      /* set by the caller: sizeof(trelmo_instrument) */
+    int number;       /* 1-based, as the song's cells name it */
+    int source;       /* a trelmo_source */
+    const char* name; /* UTF-8, decoded from the song's bytes, padding removed; may be "" */
+    const char* file; /* the bank or ASIF file the samples came from, or the one looked for; "" for none */
+    uint32_t length;  /* sample bytes */
     uint32_t loop_start;
     uint32_t loop_end;
-    int loops;          /* 1 when the sample loops */
-    int volume;         /* the song's default volume for the instrument */
-    int found_by;       /* a trelmo_found_by; TRELMO_FOUND_BY_NAME for a missing instrument */
+    int loops;    /* 1 when the sample loops */
+    int volume;   /* the song's default volume for the instrument */
+    int found_by; /* a trelmo_found_by; TRELMO_FOUND_BY_NAME for a missing instrument */
 } trelmo_instrument;
 
 /** Describes one instrument of the loaded song. Its strings stay valid until the next load,
@@ -333,7 +344,7 @@ typedef struct trelmo_instrument {
  * \return TRELMO_OK; TRELMO_ERROR_ARGUMENT (engine or instrument NULL, size too small, index out of
  *         range); TRELMO_ERROR_NO_SONG. On failure the record is left as it was.
  * \since 1.0 */
-TRELMO_API int trelmo_get_instrument(trelmo_engine *engine, int index, trelmo_instrument *instrument);
+TRELMO_API int trelmo_get_instrument(trelmo_engine* engine, int index, trelmo_instrument* instrument);
 
 /** A text about the loaded song, as UTF-8, by key. The song's own bytes are decoded as the IIgs's
  * character set (Mac OS Roman for bytes of 128 and up; control characters become visible symbols,
@@ -353,19 +364,19 @@ TRELMO_API int trelmo_get_instrument(trelmo_engine *engine, int index, trelmo_in
  * \return a string valid until the next load, unload or destroy; "" without a song, for an unknown
  *         key, or for a NULL engine or key; never NULL.
  * \since 1.0 */
-TRELMO_API const char *trelmo_get_metadata(trelmo_engine *engine, const char *key);
+TRELMO_API const char* trelmo_get_metadata(trelmo_engine* engine, const char* key);
 
 /** The keys trelmo_get_metadata knows, ';'-separated: "title;type;...".
  * \return a static string; never NULL.
  * \remarks any thread.
  * \since 1.0 */
-TRELMO_API const char *trelmo_get_metadata_keys(void);
+TRELMO_API const char* trelmo_get_metadata_keys(void);
 
 /** The length of the song as the options play it, in frames: one pass times the number of passes,
  * exactly the frame at which trelmo_render ends.
  * \return the frames; UINT64_MAX when the song loops forever; 0 without a song or engine.
  * \since 1.0 */
-TRELMO_API uint64_t trelmo_length_frames(trelmo_engine *engine);
+TRELMO_API uint64_t trelmo_length_frames(trelmo_engine* engine);
 
 /* ---- Rendering ---- */
 
@@ -374,18 +385,18 @@ TRELMO_API uint64_t trelmo_length_frames(trelmo_engine *engine);
  * \return the frames written: fewer than asked only at the song's end; 0 after it, without a song,
  *         or for a NULL engine or out.
  * \since 1.0 */
-TRELMO_API size_t trelmo_render(trelmo_engine *engine, int16_t *out, size_t frames);
+TRELMO_API size_t trelmo_render(trelmo_engine* engine, int16_t* out, size_t frames);
 
 /** Renders as trelmo_render does, as 32-bit float stereo: each value is the 16-bit sample divided
  * by 32768, so the two agree exactly and any mix of calls continues the same sound.
  * \return as trelmo_render.
  * \since 1.0 */
-TRELMO_API size_t trelmo_render_float(trelmo_engine *engine, float *out, size_t frames);
+TRELMO_API size_t trelmo_render_float(trelmo_engine* engine, float* out, size_t frames);
 
 /** The frame the next render starts at.
  * \return the frame; 0 without a song or engine.
  * \since 1.0 */
-TRELMO_API uint64_t trelmo_position(trelmo_engine *engine);
+TRELMO_API uint64_t trelmo_position(trelmo_engine* engine);
 
 /** Moves to frame (clamped to the song's length); what follows is exactly what an uninterrupted
  * render gives from that frame on. A seek plays every tick up to its frame, silently, so its cost
@@ -396,7 +407,7 @@ TRELMO_API uint64_t trelmo_position(trelmo_engine *engine);
  * \return TRELMO_OK; TRELMO_ERROR_ARGUMENT (engine NULL, or frame beyond the limit);
  *         TRELMO_ERROR_NO_SONG.
  * \since 1.0 */
-TRELMO_API int trelmo_seek(trelmo_engine *engine, uint64_t frame);
+TRELMO_API int trelmo_seek(trelmo_engine* engine, uint64_t frame);
 
 /* ---- Options ----
  * Each applies to the song being played at once and stays for the songs loaded later, with or
@@ -412,39 +423,39 @@ TRELMO_API int trelmo_seek(trelmo_engine *engine, uint64_t frame);
  * stays until the loop count changes again, a song is loaded, or a seek goes back to a frame
  * within the length the loop count alone gives.
  * \since 1.0 */
-TRELMO_API int trelmo_set_loops(trelmo_engine *engine, int loops);
+TRELMO_API int trelmo_set_loops(trelmo_engine* engine, int loops);
 /** \since 1.0 */
-TRELMO_API int trelmo_get_loops(const trelmo_engine *engine, int *value);
+TRELMO_API int trelmo_get_loops(const trelmo_engine* engine, int* value);
 
 /** Fades the last milliseconds of the last pass out to silence; 0 (the default) does not fade.
  * Ignored while the song loops for ever.
  * \since 1.0 */
-TRELMO_API int trelmo_set_fade(trelmo_engine *engine, uint32_t milliseconds);
+TRELMO_API int trelmo_set_fade(trelmo_engine* engine, uint32_t milliseconds);
 /** \since 1.0 */
-TRELMO_API int trelmo_get_fade(const trelmo_engine *engine, uint32_t *value);
+TRELMO_API int trelmo_get_fade(const trelmo_engine* engine, uint32_t* value);
 
 /** Stereo separation in percent: 100 (the default) is the IIgs's hard left and right, 0 is mono.
  * \since 1.0 */
-TRELMO_API int trelmo_set_stereo_separation(trelmo_engine *engine, int percent);
+TRELMO_API int trelmo_set_stereo_separation(trelmo_engine* engine, int percent);
 /** \since 1.0 */
-TRELMO_API int trelmo_get_stereo_separation(const trelmo_engine *engine, int *value);
+TRELMO_API int trelmo_get_stereo_separation(const trelmo_engine* engine, int* value);
 
 /** Tracks whose bit (1 << track, track 0 .. 13) is set are silent; bits above are ignored. 0 by
  * default. Muting every track but one renders that track alone (a stem); the stems of a song add
  * up to its full mix.
  * \since 1.0 */
-TRELMO_API int trelmo_set_mute_mask(trelmo_engine *engine, uint32_t mask);
+TRELMO_API int trelmo_set_mute_mask(trelmo_engine* engine, uint32_t mask);
 /** \return the mask; 0 for a NULL engine.
  * \since 1.0 */
-TRELMO_API uint32_t trelmo_mute_mask(trelmo_engine *engine);
+TRELMO_API uint32_t trelmo_mute_mask(trelmo_engine* engine);
 
 /** Whether trelmo_load_file also looks for a shared DOC.DATA in the process's current folder when
  * there is none beside the song: 1 (the default, as the plug-in does) or 0. Takes effect at the
  * next load.
  * \since 1.0 */
-TRELMO_API int trelmo_set_current_folder_bank(trelmo_engine *engine, int enabled);
+TRELMO_API int trelmo_set_current_folder_bank(trelmo_engine* engine, int enabled);
 /** \since 1.0 */
-TRELMO_API int trelmo_get_current_folder_bank(const trelmo_engine *engine, int *value);
+TRELMO_API int trelmo_get_current_folder_bank(const trelmo_engine* engine, int* value);
 
 /* ---- What a song view needs ----
  * A tracker-style view: where the song is, its order list, the cells of its patterns and how loud
@@ -467,14 +478,14 @@ typedef struct trelmo_place {
 /** \return TRELMO_OK; TRELMO_ERROR_ARGUMENT (engine or place NULL, place->size too small);
  *         TRELMO_ERROR_NO_SONG. On failure the record is left as it was.
  * \since 1.0 */
-TRELMO_API int trelmo_get_place(trelmo_engine *engine, trelmo_place *place);
+TRELMO_API int trelmo_get_place(trelmo_engine* engine, trelmo_place* place);
 
 /** The pattern played at an order-list position.
  * \param position 0 .. positions - 1.
  * \return the pattern (0 or more); TRELMO_ERROR_ARGUMENT (engine NULL, position out of range);
  *         TRELMO_ERROR_NO_SONG.
  * \since 1.0 */
-TRELMO_API int trelmo_order_pattern(trelmo_engine *engine, int position);
+TRELMO_API int trelmo_order_pattern(trelmo_engine* engine, int position);
 
 /** The frame at which an order-list position starts in the pass being played (the pass that holds
  * trelmo_position; the last pass after the end): the first frame whose place (trelmo_get_place) is
@@ -484,7 +495,7 @@ TRELMO_API int trelmo_order_pattern(trelmo_engine *engine, int position);
  * \return TRELMO_OK; TRELMO_ERROR_ARGUMENT (engine or frame NULL, a position out of range or one
  *         that a damaged song never reaches); TRELMO_ERROR_NO_SONG.
  * \since 1.0 */
-TRELMO_API int trelmo_order_position_frame(trelmo_engine *engine, int position, uint64_t *frame);
+TRELMO_API int trelmo_order_position_frame(trelmo_engine* engine, int position, uint64_t* frame);
 
 /* One cell of a pattern, in the same terms for both kinds of song. */
 #define TRELMO_NOTE_STOP (-1)  /* the cell silences its track */
@@ -505,7 +516,7 @@ typedef struct trelmo_cell {
  *         outside 0 .. 65535, capacity too small, cell_size smaller than 1.0's cell);
  *         TRELMO_ERROR_NO_SONG.
  * \since 1.0 */
-TRELMO_API int trelmo_pattern_cells(trelmo_engine *engine, int pattern, trelmo_cell *cells, size_t capacity,
+TRELMO_API int trelmo_pattern_cells(trelmo_engine* engine, int pattern, trelmo_cell* cells, size_t capacity,
                                     size_t cell_size);
 
 /** How loud each of the first count tracks sounds now: the voice's volume times the largest sample
@@ -516,7 +527,7 @@ TRELMO_API int trelmo_pattern_cells(trelmo_engine *engine, int pattern, trelmo_c
  *         TRELMO_ERROR_NO_SONG (the count levels are then set to 0).
  * \since 1.0 */
 #define TRELMO_LEVEL_MAX (255 * 128)
-TRELMO_API int trelmo_track_levels(trelmo_engine *engine, int *levels, int count);
+TRELMO_API int trelmo_track_levels(trelmo_engine* engine, int* levels, int count);
 
 /* ---- Disk images and archives ----
  * IIgs songs are published inside containers: ProDOS disk images (2IMG, DiskCopy 4.2, raw images in
@@ -533,12 +544,12 @@ typedef struct trelmo_container trelmo_container;
 /** A new handle with no container open.
  * \return the handle, or NULL when memory cannot be had.
  * \since 1.0 */
-TRELMO_API trelmo_container *trelmo_container_create(void);
+TRELMO_API trelmo_container* trelmo_container_create(void);
 
 /** Closes the container and releases the handle.
  * \param container a handle, or NULL (nothing happens).
  * \since 1.0 */
-TRELMO_API void trelmo_container_destroy(trelmo_container *container);
+TRELMO_API void trelmo_container_destroy(trelmo_container* container);
 
 /** Opens the disk image or archive at path (closing the one open before), reading it whole.
  * \return TRELMO_OK; TRELMO_ERROR_OPEN, TRELMO_ERROR_READ, TRELMO_ERROR_NOT_A_FILE or
@@ -546,61 +557,62 @@ TRELMO_API void trelmo_container_destroy(trelmo_container *container);
  *         that are no container; TRELMO_ERROR_CONTAINER for one that cannot be listed. The reason,
  *         naming the file, is then in trelmo_container_last_error.
  * \since 1.0 */
-TRELMO_API int trelmo_container_open_file(trelmo_container *container, const char *path);
+TRELMO_API int trelmo_container_open_file(trelmo_container* container, const char* path);
 
 /** Opens a container from memory; the bytes are copied. name is the container's file name (used in
  *  messages, and for the one file of a bare gzip file); it may be NULL.
  * \return as trelmo_container_open_file.
  * \since 1.0 */
-TRELMO_API int trelmo_container_open_memory(trelmo_container *container, const void *data, size_t size,
-                                            const char *name);
+TRELMO_API int trelmo_container_open_memory(trelmo_container* container, const void* data, size_t size,
+                                            const char* name);
 
 /** What went wrong last on this handle, naming the container and the reason.
  * \return a UTF-8 string valid until the next call on the handle; "" when nothing went wrong.
  * \since 1.0 */
-TRELMO_API const char *trelmo_container_last_error(const trelmo_container *container);
+TRELMO_API const char* trelmo_container_last_error(const trelmo_container* container);
 
 /** The number of songs in the open container (0 when none is open).
  * \since 1.0 */
-TRELMO_API int trelmo_container_song_count(const trelmo_container *container);
+TRELMO_API int trelmo_container_song_count(const trelmo_container* container);
 
 /* One song in a container; its size is set by the caller (TRELMO_INIT_RECORD), and a 1.x library
  * fills it only as far as that size. */
 typedef struct trelmo_container_song {
-    size_t size;            /* set by the caller: TRELMO_INIT_RECORD */
-    const char *path;       /* the inner path, UTF-8, folders separated by '/': "BLUE.HELMET/INTRO/ECHO.MUS";
-                               through nesting, the chain of inner paths: "GAME.2MG/VOL/SONG" */
-    int kind;               /* a trelmo_kind */
-    uint64_t bytes;         /* the song file's length */
-    int file_type;          /* its ProDOS file type ($D5 a SoundSmith song), 0 where the container keeps none */
-    int aux_type;           /* its ProDOS aux type */
+    size_t size;      /* set by the caller: TRELMO_INIT_RECORD */
+    const char* path; /* the inner path, UTF-8, folders separated by '/': "BLUE.HELMET/INTRO/ECHO.MUS";
+                         through nesting, the chain of inner paths: "GAME.2MG/VOL/SONG" */
+    int kind;         /* a trelmo_kind */
+    uint64_t bytes;   /* the song file's length */
+    int file_type;    /* its ProDOS file type ($D5 a SoundSmith song), 0 where the container keeps none */
+    int aux_type;     /* its ProDOS aux type */
 } trelmo_container_song;
 
 /** Describes song index (0 .. trelmo_container_song_count - 1). Strings stay valid while the
  *  container stays open.
  * \return TRELMO_OK, or TRELMO_ERROR_ARGUMENT for an index out of range or a record too small.
  * \since 1.0 */
-TRELMO_API int trelmo_container_get_song(const trelmo_container *container, int index, trelmo_container_song *song);
+TRELMO_API int trelmo_container_get_song(const trelmo_container* container, int index,
+                                         trelmo_container_song* song);
 
 /** The index of the song whose inner path is path, compared without regard to ASCII case (an exact
  *  match first); -1 when there is none.
  * \since 1.0 */
-TRELMO_API int trelmo_container_find_song(const trelmo_container *container, const char *path);
+TRELMO_API int trelmo_container_find_song(const trelmo_container* container, const char* path);
 
 /** The number of entries left out of the listing because they are damaged or cannot be read, and
  *  each one's inner path and reason ("GAME/BROKEN: its blocks lie beyond the volume").
  * \return for trelmo_container_skipped, a UTF-8 string valid while the container stays open, or
  *         NULL for an index out of range.
  * \since 1.0 */
-TRELMO_API int trelmo_container_skipped_count(const trelmo_container *container);
-TRELMO_API const char *trelmo_container_skipped(const trelmo_container *container, int index);
+TRELMO_API int trelmo_container_skipped_count(const trelmo_container* container);
+TRELMO_API const char* trelmo_container_skipped(const trelmo_container* container, int index);
 
 /** Loads song index into engine as trelmo_load_memory would, with the files of the song's own folder
  *  in the container as its companion files.
  * \return as trelmo_load_memory; TRELMO_ERROR_ARGUMENT for an index out of range;
  *         TRELMO_ERROR_CONTAINER when the song cannot be read from the container.
  * \since 1.0 */
-TRELMO_API int trelmo_container_load(const trelmo_container *container, int index, trelmo_engine *engine);
+TRELMO_API int trelmo_container_load(const trelmo_container* container, int index, trelmo_engine* engine);
 
 #ifdef __cplusplus
 }

@@ -16,7 +16,9 @@ namespace {
 
 const std::string Corpus = TRELMO_CORPUS_DIR;
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 TEST(BadInput, EachProblemIsOneLineAndTheOtherSongsStillRender) {
     TempDir folder;
@@ -26,9 +28,9 @@ TEST(BadInput, EachProblemIsOneLineAndTheOtherSongsStillRender) {
     folder.Copy(Corpus + "/soundsmith/ECHO.MTP", "bare/LONELY.MTP");
     folder.Write("NOTASONG.MTP", {'H', 'e', 'l', 'l', 'o', '\n'});
 
-    TrelmoRun run = RunTrelmo({"render", "-q", "--out-dir", "out", "MISSING.MTP", "NOTASONG.MTP",
-                               "bare/LONELY.MTP", "ECHO.MTP"},
-                              folder.Path());
+    TrelmoRun run = RunTrelmo(
+        {"render", "-q", "--out-dir", "out", "MISSING.MTP", "NOTASONG.MTP", "bare/LONELY.MTP", "ECHO.MTP"},
+        folder.Path());
     EXPECT_EQ(run.status, 1);
     const std::vector<std::string> lines = Lines(run.err);
     ASSERT_EQ(lines.size(), 3u) << run.err;
@@ -76,16 +78,20 @@ TEST(BadInput, UnusableBanksAndSilentStemsAreOneLineAndWriteNothing) {
     folder.Write("TEN.W", std::vector<uint8_t>(10, 1));
     // Stems of tracks that all stay silent are no success either.
     folder.Copy(Corpus + "/wild/ECHO.WAVE", "ECHO.WAVE");
-    const TrelmoRun stems = RunTrelmo({"render", "-q", "--stems", "--mute", "1-13", "ECHO.MUS"}, folder.Path());
+    const TrelmoRun stems =
+        RunTrelmo({"render", "-q", "--stems", "--mute", "1-13", "ECHO.MUS"}, folder.Path());
     EXPECT_EQ(stems.status, 1);
     EXPECT_EQ(stems.err, "trelmo: ECHO.MUS: no track left that sounds, so no stem was written\n");
     std::remove(folder.File("ECHO.WAVE").c_str());
     for (const char* bank : {".", "TEN.W"}) {
-        TrelmoRun run = RunTrelmo({"render", "-q", "--bank", bank, "-o", "out.wav", "ECHO.MUS"}, folder.Path());
+        TrelmoRun run =
+            RunTrelmo({"render", "-q", "--bank", bank, "-o", "out.wav", "ECHO.MUS"}, folder.Path());
         EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(Lines(run.err), std::vector<std::string>{"trelmo: ECHO.MUS: wave bank " + std::string(bank) + ": " +
-                                                           (bank[0] == '.' ? "is a folder, not a file"
-                                                                           : "not a wave bank: 10 bytes, a bank has at least 65538")});
+        EXPECT_EQ(Lines(run.err),
+                  std::vector<std::string>{"trelmo: ECHO.MUS: wave bank " + std::string(bank) + ": " +
+                                           (bank[0] == '.'
+                                                ? "is a folder, not a file"
+                                                : "not a wave bank: 10 bytes, a bank has at least 65538")});
     }
     EXPECT_EQ(FolderEntries(folder.Path()), (std::vector<std::string>{"ECHO.MUS", "TEN.W"}));
 }
@@ -99,7 +105,10 @@ TEST(BadInput, CommandLineMistakesAreUsageErrors) {
         {"render", "--format", "mp3"},
         {"render", "-o", "a.wav", "--out-dir", "x"},
         // Times and seconds as people write them, not all that strtod takes.
-        {"render", "--start", "0x10"}, {"render", "--start", ""}, {"render", "--end", "5 "}, {"play", "--start", "1e1"},
+        {"render", "--start", "0x10"},
+        {"render", "--start", ""},
+        {"render", "--end", "5 "},
+        {"play", "--start", "1e1"},
         {"render", "--fade", "nan"},
         {"frobnicate"},
         {},
@@ -118,7 +127,8 @@ TEST(BadInput, CommandLineMistakesAreUsageErrors) {
     EXPECT_TRUE(Contains(version.out, "trelmo 1.0.0 (libtrelmo 1.0.0)")) << version.out;
     const TrelmoRun about = RunTrelmo({"about"});
     EXPECT_EQ(about.status, 0);
-    EXPECT_TRUE(Contains(about.out, "Plays Apple IIgs SoundSmith/MegaTracker and NoiseTracker GS 1.x songs.\n"));
+    EXPECT_TRUE(
+        Contains(about.out, "Plays Apple IIgs SoundSmith/MegaTracker and NoiseTracker GS 1.x songs.\n"));
     EXPECT_FALSE(Contains(about.out, "\r"));
 }
 
@@ -130,8 +140,9 @@ TEST(BadInput, NoSoundDeviceIsOneLine) {
     TempDir home;
     const std::string alsa = "pcm.!default { type pulse }\nctl.!default { type pulse }\n";
     home.Write(".asoundrc", std::vector<uint8_t>(alsa.begin(), alsa.end()));
-    const TrelmoRun run = RunTrelmo({"play", "-q"}, home.Path(),
-                                    {"HOME=" + home.Path(), "PULSE_SERVER=unix:" + home.File("nobody"), IgnoreSoundSystemLeaks});
+    const TrelmoRun run = RunTrelmo(
+        {"play", "-q"}, home.Path(),
+        {"HOME=" + home.Path(), "PULSE_SERVER=unix:" + home.File("nobody"), IgnoreSoundSystemLeaks});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "trelmo: cannot play: no sound device\n");
 }

@@ -40,7 +40,8 @@ void WriteEcho(const std::string& path, const Names& names) {
     for (size_t i = 0; i < names.size(); ++i) {
         const size_t at = 20 + 30 * i;
         song[at] = static_cast<uint8_t>(names[i].size());
-        for (size_t k = 0; k < 23; ++k) song[at + 1 + k] = k < names[i].size() ? static_cast<uint8_t>(names[i][k]) : 0;
+        for (size_t k = 0; k < 23; ++k)
+            song[at + 1 + k] = k < names[i].size() ? static_cast<uint8_t>(names[i][k]) : 0;
     }
     WriteFile(path, song);
 }
@@ -52,7 +53,9 @@ int Shell(const std::string& command) {
 
 TEST(Hostile, NamesReachTheTerminalOnlyAsPrintableText) {
     TempDir dir;
-    WriteEcho(dir / "caf\xc3\xa9.MTP", {"\x1b[2J\x1b]0;pwn\a\r\nFAKE", std::string("BASS\0\x1b[31m", 10), "\xc2\x9b" "31m"});
+    WriteEcho(dir / "caf\xc3\xa9.MTP", {"\x1b[2J\x1b]0;pwn\a\r\nFAKE", std::string("BASS\0\x1b[31m", 10),
+                                        "\xc2\x9b"
+                                        "31m"});
     const TrelmoRun info = RunTrelmo({"info", "caf\xc3\xa9.MTP"}, dir.Path());
     const TrelmoRun render = RunTrelmo({"render", "caf\xc3\xa9.MTP", "-o", "x.raw"}, dir.Path());
     for (const std::string* text : {&info.out, &info.err, &render.out, &render.err}) {
@@ -60,9 +63,14 @@ TEST(Hostile, NamesReachTheTerminalOnlyAsPrintableText) {
         EXPECT_EQ(text->find("\xc2\x9b"), std::string::npos) << *text;
     }
     // Names are decoded by the library, control characters as their visible symbols.
-    EXPECT_NE(info.out.find("\u241b[2J\u241b]0;pwn\u2407\u240d\u240aFAKE       missing"), std::string::npos) << info.out;
-    EXPECT_NE(info.out.find("\u00ac\u00f5" "31m"), std::string::npos) << "bytes 128 and up as the IIgs shows them";
-    const nlohmann::json song = nlohmann::json::parse(RunTrelmo({"info", "--json", "-q", "caf\xc3\xa9.MTP"}, dir.Path()).out)[0];
+    EXPECT_NE(info.out.find("\u241b[2J\u241b]0;pwn\u2407\u240d\u240aFAKE       missing"), std::string::npos)
+        << info.out;
+    EXPECT_NE(info.out.find("\u00ac\u00f5"
+                            "31m"),
+              std::string::npos)
+        << "bytes 128 and up as the IIgs shows them";
+    const nlohmann::json song =
+        nlohmann::json::parse(RunTrelmo({"info", "--json", "-q", "caf\xc3\xa9.MTP"}, dir.Path()).out)[0];
     EXPECT_EQ(song["file"], "caf\xc3\xa9.MTP");
     EXPECT_EQ(song["instruments"][1]["name"], "BASS");
 }
@@ -85,7 +93,8 @@ TEST(Hostile, FilesThatAreNotFilesOrFarTooLargeAreRefusedAtOnce) {
 
 TEST(Hostile, OutputsThatFailLeaveNothingAndNothingButRegularFilesIsReplaced) {
     TempDir dir;
-    for (const char* name : {"ECHO.MTP", "ECHO.W"}) WriteFile(dir / name, ReadFile(Corpus + "/soundsmith/" + name));
+    for (const char* name : {"ECHO.MTP", "ECHO.W"})
+        WriteFile(dir / name, ReadFile(Corpus + "/soundsmith/" + name));
     ASSERT_EQ(RunTrelmo({"render", "-q", "ECHO.MTP", "-o", "whole.flac"}, dir.Path()).status, 0);
     // A file-size limit that only the encoder's last writes at close run into.
     struct stat whole {};
@@ -100,7 +109,8 @@ TEST(Hostile, OutputsThatFailLeaveNothingAndNothingButRegularFilesIsReplaced) {
     EXPECT_EQ(Lines(cut.err), Names{"trelmo: cut.flac: cannot write: File too large"});
 
     const std::string in = "cd " + dir.Path() + " && ";
-    EXPECT_EQ(RunTrelmo({"render", "-q", "ECHO.MTP", "-o", "-", "-f", "wav"}, dir.Path()).status, 1);  // a pipe
+    EXPECT_EQ(RunTrelmo({"render", "-q", "ECHO.MTP", "-o", "-", "-f", "wav"}, dir.Path()).status,
+              1);  // a pipe
     EXPECT_EQ(Shell(in + Trelmo + " render -q ECHO.MTP -o - -f wav 2>/dev/null >>appended.wav"), 1);
     for (const char* command : {" info -q", " info --json -q", " about", " --version"}) {
         EXPECT_EQ(Shell(Trelmo + command + " >/dev/full 2>/dev/null"), 1) << command;
@@ -114,8 +124,11 @@ TEST(Hostile, OutputsThatFailLeaveNothingAndNothingButRegularFilesIsReplaced) {
     // its bank, so silent and quicker) finishes first when they render at once.
     ASSERT_EQ(mkdir((dir / "sub").c_str(), 0700), 0);
     WriteFile(dir / "sub/ECHO.MTP", ReadFile(dir / "ECHO.MTP"));
-    EXPECT_EQ(RunTrelmo({"render", "-q", "-j", "2", "--force", "--out-dir", "out", "ECHO.MTP", "sub/ECHO.MTP"},
-                        dir.Path()).status, 1);
+    EXPECT_EQ(
+        RunTrelmo({"render", "-q", "-j", "2", "--force", "--out-dir", "out", "ECHO.MTP", "sub/ECHO.MTP"},
+                  dir.Path())
+            .status,
+        1);
     EXPECT_EQ(FolderEntries(dir / "out"), Names{"ECHO.wav"});
     const SoundFile kept = ReadSound(dir / "out/ECHO.wav");
     EXPECT_TRUE(std::any_of(kept.pcm.begin(), kept.pcm.end(), [](int16_t v) { return v != 0; }));
@@ -130,14 +143,17 @@ TEST(Hostile, InstrumentNamesStayInTheSongsFolderAndABankFromElsewhereIsNamed) {
     ASSERT_EQ(mkdir((dir / "songs").c_str(), 0700) | mkdir((dir / "private").c_str(), 0700), 0);
     WriteFile(dir / "private/X", ReadFile(Corpus + "/asif/CO.LOOP"));
     WriteEcho(dir / "songs/TUNE.MTP", {"../private/X"});
-    const nlohmann::json song = nlohmann::json::parse(RunTrelmo({"info", "--json", "-q", "songs/TUNE.MTP"}, dir.Path()).out)[0];
+    const nlohmann::json song =
+        nlohmann::json::parse(RunTrelmo({"info", "--json", "-q", "songs/TUNE.MTP"}, dir.Path()).out)[0];
     EXPECT_EQ(song["instruments"][0]["source"], "missing");
 
     WriteFile(dir / "DOC.DATA", ReadFile(Corpus + "/soundsmith/ECHO.W"));
-    EXPECT_NE(RunTrelmo({"info", "-q", "songs/TUNE.MTP"}, dir.Path()).out.find("wave bank    " + dir / "DOC.DATA (current folder)"),
+    EXPECT_NE(RunTrelmo({"info", "-q", "songs/TUNE.MTP"}, dir.Path())
+                  .out.find("wave bank    " + dir / "DOC.DATA (current folder)"),
               std::string::npos);
-    EXPECT_NE(RunTrelmo({"render", "songs/TUNE.MTP", "-o", "t.raw"}, dir.Path()).err.find(
-                  "songs/TUNE.MTP: wave bank " + dir / "DOC.DATA from the current folder, not from beside the song"),
+    EXPECT_NE(RunTrelmo({"render", "songs/TUNE.MTP", "-o", "t.raw"}, dir.Path())
+                  .err.find("songs/TUNE.MTP: wave bank " +
+                            dir / "DOC.DATA from the current folder, not from beside the song"),
               std::string::npos);
 }
 

@@ -25,7 +25,8 @@ constexpr size_t Rate = TRELMO_SAMPLE_RATE;
 struct Folder : trelmo::test::TempDir {
     fs::path path{Path()};
     Folder() {
-        for (const char* file : {"ECHO.MTP", "ECHO.W"}) Copy(std::string(TRELMO_CORPUS_DIR) + "/soundsmith/" + file, file);
+        for (const char* file : {"ECHO.MTP", "ECHO.W"})
+            Copy(std::string(TRELMO_CORPUS_DIR) + "/soundsmith/" + file, file);
     }
     std::string Read(const std::string& name) const {
         std::ifstream in(path / name, std::ios::binary);
@@ -33,7 +34,8 @@ struct Folder : trelmo::test::TempDir {
     }
     // Runs a shell command line in the folder, with trelmo as $T; its exit status.
     int Run(const std::string& line) const {
-        std::ofstream(path / "run.sh") << "cd '" << path.string() << "' && T='" TRELMO_CLI_PATH "' && " << line << "\n";
+        std::ofstream(path / "run.sh")
+            << "cd '" << path.string() << "' && T='" TRELMO_CLI_PATH "' && " << line << "\n";
         const int status = std::system(("bash '" + (path / "run.sh").string() + "'").c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
@@ -63,7 +65,8 @@ TEST(Listening, StereoStartEndLoopsAndFadeShapeTheRenderAsAsked) {
                          " && $T render -q -o - --start 1:00 --end 75.5 ECHO.MTP > part.raw"
                          " && $T render -q -o - --loops 2 --fade 3 ECHO.MTP > twice.raw"),
               0);
-    EXPECT_TRUE(Samples(folder.Read("full.raw")) == reference) << "the defaults must give the plug-in's sound";
+    EXPECT_TRUE(Samples(folder.Read("full.raw")) == reference)
+        << "the defaults must give the plug-in's sound";
 
     const std::vector<int16_t> mono = Samples(folder.Read("mono.raw"));
     ASSERT_EQ(mono.size(), reference.size());
@@ -77,7 +80,8 @@ TEST(Listening, StereoStartEndLoopsAndFadeShapeTheRenderAsAsked) {
     EXPECT_GT(sounding, Rate);
 
     const std::vector<int16_t> part = Samples(folder.Read("part.raw"));
-    const std::vector<int16_t> stretch(reference.begin() + 2 * 60 * Rate, reference.begin() + 2 * (75 * Rate + Rate / 2));
+    const std::vector<int16_t> stretch(reference.begin() + 2 * 60 * Rate,
+                                       reference.begin() + 2 * (75 * Rate + Rate / 2));
     EXPECT_TRUE(part == stretch) << part.size() << " samples, expected " << stretch.size();
 
     // Two passes: the first is the song itself, the second fades to silence at its end.
@@ -86,14 +90,18 @@ TEST(Listening, StereoStartEndLoopsAndFadeShapeTheRenderAsAsked) {
     EXPECT_TRUE(std::equal(reference.begin(), reference.end(), twice.begin()));
     EXPECT_EQ(twice[twice.size() - 2], 0);
     int loudEnd = 0;
-    for (size_t i = twice.size() - 2 * Rate / 10; i < twice.size(); ++i) loudEnd = std::max(loudEnd, std::abs(twice[i]));
+    for (size_t i = twice.size() - 2 * Rate / 10; i < twice.size(); ++i)
+        loudEnd = std::max(loudEnd, std::abs(twice[i]));
     EXPECT_LT(loudEnd, 1000) << "the last tenth of a second of a 3 s fade is nearly silent";
 }
 
 TEST(Listening, StemsAddUpToTheMixAndTheFirstIsItsTrackAlone) {
     const Folder folder;
     const std::vector<int16_t> reference = Reference(folder);
-    ASSERT_EQ(folder.Run("$T render -q --stems --out-dir stems ECHO.MTP && $T render -q -o solo1.wav --solo 1 ECHO.MTP"), 0);
+    ASSERT_EQ(
+        folder.Run(
+            "$T render -q --stems --out-dir stems ECHO.MTP && $T render -q -o solo1.wav --solo 1 ECHO.MTP"),
+        0);
     std::vector<int32_t> sum(reference.size());
     int stems = 0;
     for (int track = 1; track <= TRELMO_MAX_TRACKS; ++track) {
@@ -109,7 +117,8 @@ TEST(Listening, StemsAddUpToTheMixAndTheFirstIsItsTrackAlone) {
     }
     EXPECT_GE(stems, 2);
     size_t off = 0;
-    for (size_t i = 0; i < sum.size(); ++i) off += std::abs(reference[i]) < 32767 && std::abs(sum[i] - reference[i]) > 1;
+    for (size_t i = 0; i < sum.size(); ++i)
+        off += std::abs(reference[i]) < 32767 && std::abs(sum[i] - reference[i]) > 1;
     EXPECT_EQ(off, 0u);
 }
 
@@ -122,46 +131,58 @@ TEST(Listening, FlacAndOggCarryTitleAndCommentForSoxi) {
         std::string text = folder.Read(tags);
         for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         EXPECT_NE(text.find("title=echo\n"), std::string::npos) << text;
-        EXPECT_NE(text.find("comment=soundsmith song; instruments: killerkick, typewriter"), std::string::npos) << text;
+        EXPECT_NE(text.find("comment=soundsmith song; instruments: killerkick, typewriter"),
+                  std::string::npos)
+            << text;
         EXPECT_NE(text.find("rendered by trelmo "), std::string::npos) << text;
     }
 }
 
 TEST(Listening, ParallelRendersMatchOneAtATimeAndReportInSongOrder) {
     const Folder folder;
-    ASSERT_EQ(folder.Run("for s in A B C D; do cp ECHO.MTP $s.MTP; cp ECHO.W $s.W; done; echo x > BAD.MTP"), 0);
-    EXPECT_EQ(folder.Run("$T render --jobs 3 --out-dir p A.MTP BAD.MTP B.MTP C.MTP D.MTP > out.txt 2> err.txt"), 1);
+    ASSERT_EQ(folder.Run("for s in A B C D; do cp ECHO.MTP $s.MTP; cp ECHO.W $s.W; done; echo x > BAD.MTP"),
+              0);
+    EXPECT_EQ(
+        folder.Run("$T render --jobs 3 --out-dir p A.MTP BAD.MTP B.MTP C.MTP D.MTP > out.txt 2> err.txt"), 1);
     EXPECT_EQ(folder.Run("$T render -q --jobs 1 --out-dir s A.MTP D.MTP"), 0);
     EXPECT_EQ(folder.Read("p/A.wav"), folder.Read("s/A.wav"));
     EXPECT_EQ(folder.Read("p/D.wav"), folder.Read("s/D.wav"));
-    EXPECT_EQ(folder.Read("err.txt"), "A.MTP -> p/A.wav (2:30)\ntrelmo: BAD.MTP: not a SoundSmith or NoiseTracker GS song\n"
-                                      "B.MTP -> p/B.wav (2:30)\nC.MTP -> p/C.wav (2:30)\nD.MTP -> p/D.wav (2:30)\n");
+    EXPECT_EQ(folder.Read("err.txt"),
+              "A.MTP -> p/A.wav (2:30)\ntrelmo: BAD.MTP: not a SoundSmith or NoiseTracker GS song\n"
+              "B.MTP -> p/B.wav (2:30)\nC.MTP -> p/C.wav (2:30)\nD.MTP -> p/D.wav (2:30)\n");
 }
 
 TEST(Listening, CommandLineRoughEdges) {
     const Folder folder;
     EXPECT_EQ(folder.Run("$T rendr 2> unknown.txt"), 2);
-    EXPECT_EQ(folder.Read("unknown.txt").rfind("trelmo: unknown command 'rendr'; did you mean 'render'?", 0), 0u);
+    EXPECT_EQ(folder.Read("unknown.txt").rfind("trelmo: unknown command 'rendr'; did you mean 'render'?", 0),
+              0u);
     EXPECT_EQ(folder.Run("$T render --stereo 120 2> range.txt"), 2);
     EXPECT_EQ(folder.Read("range.txt").rfind("trelmo: --stereo", 0), 0u);
     EXPECT_EQ(folder.Run("$T render -q -o x.ogg -f wav ECHO.MTP 2> warned.txt"), 0);
     EXPECT_EQ(folder.Read("warned.txt"), "trelmo: warning: x.ogg will hold wav, whatever its name says\n");
     // A reader that has had enough ends the render without a word, as it would end cat.
     for (const char* format : {"raw", "ogg"}) {
-        EXPECT_EQ(folder.Run(std::string("$T render -o - -f ") + format + " ECHO.MTP 2> pipe.txt | head -c 1000 > /dev/null;"
-                             " exit ${PIPESTATUS[0]}"), 141);
+        EXPECT_EQ(folder.Run(std::string("$T render -o - -f ") + format +
+                             " ECHO.MTP 2> pipe.txt | head -c 1000 > /dev/null;"
+                             " exit ${PIPESTATUS[0]}"),
+                  141);
         EXPECT_EQ(folder.Read("pipe.txt"), "DOC DATA file found with 9 insts.\n") << format;
     }
 }
 
 TEST(Listening, BashCompletionOffersCommandsOptionsAndSongs) {
     const Folder folder;
-    ASSERT_EQ(folder.Run("source /usr/share/bash-completion/bash_completion && source '" TRELMO_SOURCE_DIR
-                         "/cli/trelmo.bash-completion' && offer() { COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1));"
-                         " COMP_LINE=\"$*\"; COMP_POINT=${#COMP_LINE}; COMPREPLY=(); _trelmo; echo \"${COMPREPLY[*]}\"; };"
-                         " { offer trelmo ren; offer trelmo render --st; offer trelmo play E; offer trelmo render -f ''; } > offered.txt"),
-              0);
-    EXPECT_EQ(folder.Read("offered.txt"), "render\n--start --stereo --stems --strict\nECHO.MTP\nwav flac ogg raw\n");
+    ASSERT_EQ(
+        folder.Run(
+            "source /usr/share/bash-completion/bash_completion && source '" TRELMO_SOURCE_DIR
+            "/cli/trelmo.bash-completion' && offer() { COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1));"
+            " COMP_LINE=\"$*\"; COMP_POINT=${#COMP_LINE}; COMPREPLY=(); _trelmo; echo \"${COMPREPLY[*]}\"; };"
+            " { offer trelmo ren; offer trelmo render --st; offer trelmo play E; offer trelmo render -f ''; "
+            "} > offered.txt"),
+        0);
+    EXPECT_EQ(folder.Read("offered.txt"),
+              "render\n--start --stereo --stems --strict\nECHO.MTP\nwav flac ogg raw\n");
 }
 
 // Plays ECHO.MTP into a private PulseAudio server whose sink writes every frame it plays into a pipe,
@@ -173,7 +194,9 @@ TEST(Listening, TheRightArrowJumpsFiveSecondsToExactlyTheRenderedFrames) {
     GTEST_SKIP() << "real-time recording is not exact under the sanitizers";
 #endif
     const Folder folder;
-    ASSERT_EQ(folder.Run(R"(export HOME=$PWD XDG_RUNTIME_DIR=$PWD PULSE_RUNTIME_PATH=$PWD PULSE_SERVER=unix:$PWD/native
+    ASSERT_EQ(
+        folder.Run(
+            R"(export HOME=$PWD XDG_RUNTIME_DIR=$PWD PULSE_RUNTIME_PATH=$PWD PULSE_SERVER=unix:$PWD/native
 printf 'pcm.!default { type pulse }\nctl.!default { type pulse }\n' > .asoundrc && mkfifo sink.pipe
 printf 'load-module module-native-protocol-unix auth-anonymous=1 socket=%s/native\nload-module module-pipe-sink sink_name=t file=%s/sink.pipe rate=44100 channels=2 format=s16le use_system_clock_for_timing=yes\nset-default-sink t\n' $PWD $PWD > server.pa
 cat sink.pipe > rec.raw & recorder=$!
@@ -181,16 +204,20 @@ pulseaudio -n -F server.pa --daemonize=no --exit-idle-time=-1 --use-pid-file=no 
 for _ in $(seq 100); do pactl info > /dev/null 2>&1 && break; sleep 0.1; done
 (sleep 3; printf '\033[C'; sleep 2; printf q) | ASAN_OPTIONS=detect_leaks=0 script -qec "$T play ECHO.MTP" /dev/null > screen.txt
 status=$?; sleep 0.5; kill $server; wait $server; wait $recorder; exit $status)"),
-              0) << folder.Read("server.log");
+        0)
+        << folder.Read("server.log");
     const std::vector<int16_t> reference = Reference(folder);
     const std::vector<int16_t> recording = Samples(folder.Read("rec.raw"));
     const auto firstSound = [](const std::vector<int16_t>& pcm) {
-        return static_cast<size_t>(std::find_if(pcm.begin(), pcm.end(), [](int16_t v) { return v != 0; }) - pcm.begin()) / 2;
+        return static_cast<size_t>(std::find_if(pcm.begin(), pcm.end(), [](int16_t v) { return v != 0; }) -
+                                   pcm.begin()) /
+               2;
     };
     const auto sameFrames = [&](size_t at, size_t from) {
         size_t n = 0;
         while (2 * (at + n) + 1 < recording.size() && 2 * (from + n) + 1 < reference.size() &&
-               recording[2 * (at + n)] == reference[2 * (from + n)] && recording[2 * (at + n) + 1] == reference[2 * (from + n) + 1]) {
+               recording[2 * (at + n)] == reference[2 * (from + n)] &&
+               recording[2 * (at + n) + 1] == reference[2 * (from + n) + 1]) {
             ++n;
         }
         return n;
@@ -209,7 +236,8 @@ status=$?; sleep 0.5; kill $server; wait $server; wait $recorder; exit $status)"
             resumed = from;
         }
     }
-    EXPECT_GT(best, Rate) << "after the jump, a second of the recording is the render's frames from " << resumed;
+    EXPECT_GT(best, Rate) << "after the jump, a second of the recording is the render's frames from "
+                          << resumed;
     EXPECT_NEAR(static_cast<double>(resumed), static_cast<double>(jump + 5 * Rate), Rate / 20.0);
     EXPECT_NE(folder.Read("screen.txt").find("playing  0:0"), std::string::npos);
 }

@@ -61,13 +61,13 @@ void Finish(pid_t child, int signal) {
 // real time, into a pipe, which is recorded. (A null sink's monitor was tried first: its recordings
 // lacked the first few hundredths of a second of each stream, so they could not show a whole song.)
 class SoundServer {
-public:
+  public:
     SoundServer() {
-        const std::string config = "load-module module-native-protocol-unix auth-anonymous=1 socket=" +
-                                   folder_.File("native") +
-                                   "\nload-module module-pipe-sink sink_name=trelmo_test file=" + folder_.File("sink.pipe") +
-                                   " rate=44100 channels=2 format=s16le use_system_clock_for_timing=yes"
-                                   "\nset-default-sink trelmo_test\n";
+        const std::string config =
+            "load-module module-native-protocol-unix auth-anonymous=1 socket=" + folder_.File("native") +
+            "\nload-module module-pipe-sink sink_name=trelmo_test file=" + folder_.File("sink.pipe") +
+            " rate=44100 channels=2 format=s16le use_system_clock_for_timing=yes"
+            "\nset-default-sink trelmo_test\n";
         folder_.Write("server.pa", std::vector<uint8_t>(config.begin(), config.end()));
         // ALSA, which PortAudio uses, reaches PulseAudio through its pulse plug-in.
         const std::string alsa = "pcm.!default { type pulse }\nctl.!default { type pulse }\n";
@@ -75,8 +75,8 @@ public:
         environment_ = {"HOME=" + folder_.Path(), "XDG_RUNTIME_DIR=" + folder_.Path(),
                         "PULSE_RUNTIME_PATH=" + folder_.Path(), "PULSE_SERVER=unix:" + folder_.File("native"),
                         IgnoreSoundSystemLeaks};
-        daemon_ = Spawn({"pulseaudio", "-n", "-F", folder_.File("server.pa"), "--daemonize=no", "--exit-idle-time=-1",
-                         "--use-pid-file=no", "--log-target=stderr"},
+        daemon_ = Spawn({"pulseaudio", "-n", "-F", folder_.File("server.pa"), "--daemonize=no",
+                         "--exit-idle-time=-1", "--use-pid-file=no", "--log-target=stderr"},
                         environment_, folder_.File("server.log"), folder_.File("server.log"));
         for (int i = 0; i < 100 && !ready_; ++i) {
             std::this_thread::sleep_for(100ms);
@@ -116,7 +116,7 @@ public:
         return samples;
     }
 
-private:
+  private:
     TempDir folder_;
     std::vector<std::string> environment_;
     pid_t daemon_ = -1;
@@ -152,7 +152,8 @@ size_t FirstSound(const std::vector<int16_t>& samples, size_t from = 0) {
 }
 
 // The recording frame where reference frame from is heard, searched near guess by cross-correlation.
-size_t Align(const std::vector<int16_t>& recording, size_t guess, const std::vector<int16_t>& reference, size_t from) {
+size_t Align(const std::vector<int16_t>& recording, size_t guess, const std::vector<int16_t>& reference,
+             size_t from) {
     size_t best = guess;
     double bestScore = -2;
     const size_t low = guess > 3000 ? guess - 3000 : 0;
@@ -208,7 +209,8 @@ TEST(Play, TheSoundServerHearsExactlyTheRenderedSong) {
     EXPECT_GT(Correlation(recording, start, reference, 0, frames, 0), 0.99);
     EXPECT_GT(Correlation(recording, start, reference, 0, frames, 1), 0.99);
     // The song's end is played out, not cut off, and nothing follows it.
-    EXPECT_GT(Correlation(recording, start + frames - Rate / 4, reference, frames - Rate / 4, Rate / 4, 0), 0.99);
+    EXPECT_GT(Correlation(recording, start + frames - Rate / 4, reference, frames - Rate / 4, Rate / 4, 0),
+              0.99);
     EXPECT_EQ(FirstSound(recording, start + frames + 64), recording.size() / 2);
 }
 
@@ -218,13 +220,15 @@ TEST(Play, ASoundServerThatGoesAwayEndsPlayWithOneLineAndStatusOne) {
     const std::string song = server.Folder().File("SHORT.NTG");
     ShortSong(song);
     const std::string err = server.Folder().File("play.err");
-    const pid_t play = Spawn({TRELMO_CLI_PATH, "play", song, song, song}, server.Environment(), "/dev/null", err);
+    const pid_t play =
+        Spawn({TRELMO_CLI_PATH, "play", song, song, song}, server.Environment(), "/dev/null", err);
     std::this_thread::sleep_for(1500ms);
     server.Crash();
     int status = -1;
     for (int i = 0; i < 800 && waitpid(play, &status, WNOHANG) == 0; ++i) std::this_thread::sleep_for(10ms);
     if (status == -1) Finish(play, SIGKILL);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "not ended with status 1 8 s after the crash";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1)
+        << "not ended with status 1 8 s after the crash";
 
     // trelmo's own lines (the sound library may print some of its own): the queued songs never start.
     std::ifstream in(err);
@@ -232,13 +236,14 @@ TEST(Play, ASoundServerThatGoesAwayEndsPlayWithOneLineAndStatusOne) {
     for (const std::string& line : Lines(std::string(std::istreambuf_iterator<char>(in), {}))) {
         if (line.rfind("trelmo:", 0) == 0 || line.find("(0:02)") != std::string::npos) ours.push_back(line);
     }
-    EXPECT_EQ(ours, (std::vector<std::string>{song + " (0:02)", "trelmo: cannot play " + song +
-                                                                     ": the sound device stopped taking samples"}));
+    EXPECT_EQ(ours,
+              (std::vector<std::string>{song + " (0:02)", "trelmo: cannot play " + song +
+                                                              ": the sound device stopped taking samples"}));
 }
 
 // Runs trelmo in a terminal of its own, so that it reads single keys.
 class TerminalRun {
-public:
+  public:
     TerminalRun(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
         child_ = forkpty(&terminal_, nullptr, nullptr, nullptr);
         if (child_ == 0) {
@@ -253,7 +258,8 @@ public:
         reader_ = std::thread([this] {
             char buffer[4096];
             ssize_t got;
-            while ((got = read(terminal_, buffer, sizeof buffer)) > 0) text_.append(buffer, static_cast<size_t>(got));
+            while ((got = read(terminal_, buffer, sizeof buffer)) > 0)
+                text_.append(buffer, static_cast<size_t>(got));
         });
     }
     ~TerminalRun() {
@@ -285,7 +291,7 @@ public:
         return text_;
     }
 
-private:
+  private:
     int terminal_ = -1;
     pid_t child_ = -1;
     bool exited_ = false;
@@ -309,7 +315,8 @@ TEST(Play, NAndPChooseTheNextAndThePreviousSong) {
     EXPECT_EQ(play.Wait(3000ms), 0);
     std::vector<std::string> started;
     for (const std::string& line : Lines(play.Text())) {
-        if (line.find(".NTG (looping") != std::string::npos) started.push_back(line.substr(line.rfind('/') + 1, 7));
+        if (line.find(".NTG (looping") != std::string::npos)
+            started.push_back(line.substr(line.rfind('/') + 1, 7));
     }
     EXPECT_EQ(started, (std::vector<std::string>{"ONE.NTG", "ONE.NTG", "TWO.NTG", "ONE.NTG"}));
 }

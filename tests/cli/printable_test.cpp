@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Names from songs and file systems shown on a terminal and in JSON.
+#include "cli/printable.h"
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 #include <string>
-
-#include "cli/printable.h"
 
 namespace trelmo::cli {
 namespace {
@@ -16,11 +16,15 @@ TEST(Printable, ControlsAndInvalidBytesBecomeVisibleValidUtf8StaysAndNamesEndAtN
     EXPECT_EQ(Printable("caf\xc3\xa9 \xe2\x99\xab.MTP"), "caf\xc3\xa9 \xe2\x99\xab.MTP");
     EXPECT_EQ(Printable("\x1b[2J\x1b]0;owned\a"), "\\x1b[2J\\x1b]0;owned\\x07");
     EXPECT_EQ(Printable("a\r\nb\x7f"), "a\\x0d\\x0ab\\x7f");
-    EXPECT_EQ(Printable("\xc2\x9b" "31m"), "\\xc2\\x9b31m");           // C1 CSI written as UTF-8
-    EXPECT_EQ(Printable("\x9b" "31m\xe9"), "\\x9b31m\\xe9");           // raw 8-bit bytes
-    EXPECT_EQ(Printable("\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80"),       // overlong, surrogate, > U+10FFFF
+    EXPECT_EQ(Printable("\xc2\x9b"
+                        "31m"),
+              "\\xc2\\x9b31m");  // C1 CSI written as UTF-8
+    EXPECT_EQ(Printable("\x9b"
+                        "31m\xe9"),
+              "\\x9b31m\\xe9");                                   // raw 8-bit bytes
+    EXPECT_EQ(Printable("\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80"),  // overlong, surrogate, > U+10FFFF
               "\\xc0\\xaf\\xed\\xa0\\x80\\xf4\\x90\\x80\\x80");
-    EXPECT_EQ(Printable("\xe2\x99"), "\\xe2\\x99");                    // cut short at the end
+    EXPECT_EQ(Printable("\xe2\x99"), "\\xe2\\x99");  // cut short at the end
     EXPECT_EQ(Printable("PIANO\0\x1b[2J"s), "PIANO");
 }
 

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Putting output files in place: what is left behind and what is replaced.
+#include "cli/publish.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -8,7 +10,6 @@
 #include <csignal>
 #include <string>
 
-#include "cli/publish.h"
 #include "tests/cli/trelmo_runner.h"
 #include "tests/support/temp_dir.h"
 
@@ -22,7 +23,8 @@ std::string Publishes(const std::string& target, const std::string& bytes, bool 
     OutputFile file;
     std::string error;
     if (!file.Create(target, 0644, error)) return error;
-    if (write(file.Fd(), bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) return "short write";
+    if (write(file.Fd(), bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+        return "short write";
     return file.Publish(force, error, bytes.size()) ? "" : error;
 }
 

@@ -109,7 +109,8 @@ TEST(Info, JsonDescribesTheSongAndItsLengthToTheFrame) {
     }
     EXPECT_EQ(song["instruments"][0]["name"], "KILLERKICK");
     EXPECT_EQ(song["instruments"][6]["loops"], true);
-    EXPECT_EQ(song["instruments"][6]["loopEnd"].get<uint32_t>() + 1, song["instruments"][6]["length"].get<uint32_t>());
+    EXPECT_EQ(song["instruments"][6]["loopEnd"].get<uint32_t>() + 1,
+              song["instruments"][6]["length"].get<uint32_t>());
     // The loader's message went to standard error, so the JSON parsed whole.
     EXPECT_NE(info.err.find("DOC DATA file found"), std::string::npos);
 

@@ -11,9 +11,9 @@
 namespace trelmo::test {
 
 struct TrelmoRun {
-    int status = -1;      // exit status, or 128 + signal
-    std::string out;      // standard output, bytes as written
-    std::string err;      // standard error
+    int status = -1;  // exit status, or 128 + signal
+    std::string out;  // standard output, bytes as written
+    std::string err;  // standard error
 };
 
 // trelmo with args, in folder (when not empty), with extra environment entries "NAME=value" and

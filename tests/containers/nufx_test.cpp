@@ -24,8 +24,12 @@ Bytes Slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
-std::string Nulib2(const std::string& arguments) { return std::string(TRELMO_NULIB2) + " " + arguments; }
+std::string Quote(const std::string& text) {
+    return "'" + text + "'";
+}
+std::string Nulib2(const std::string& arguments) {
+    return std::string(TRELMO_NULIB2) + " " + arguments;
+}
 
 // Standard output of a shell command.
 Bytes Shell(const std::string& command) {
@@ -40,7 +44,8 @@ Bytes Shell(const std::string& command) {
 Bytes ReadEntry(const Container& container, size_t index) {
     Bytes out;
     std::string error;
-    EXPECT_TRUE(container.Read(index, MaxEntryBytes, out, error)) << container.Entries()[index].path << ": " << error;
+    EXPECT_TRUE(container.Read(index, MaxEntryBytes, out, error))
+        << container.Entries()[index].path << ": " << error;
     return out;
 }
 std::string ReadError(const Container& container, size_t index, size_t limit = MaxEntryBytes) {
@@ -61,7 +66,8 @@ void PutU32(Bytes& bytes, size_t at, uint32_t value) {
     for (size_t i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-Bytes BinaryIIHeader(const std::string& name, uint8_t type, uint8_t storage, size_t length, uint8_t flags = 0) {
+Bytes BinaryIIHeader(const std::string& name, uint8_t type, uint8_t storage, size_t length,
+                     uint8_t flags = 0) {
     Bytes header(BinaryIIHeaderSize);
     header[0] = 0x0A, header[1] = 0x47, header[2] = 0x4C, header[0x12] = 0x02, header[0x7D] = flags;
     header[4] = type, header[7] = storage;
@@ -98,7 +104,8 @@ TEST(NufxArchive, ArchivesNulib2MakesFromTheCorpusGiveBackTheExactBytes) {
     dir.Write("ECHO.WAVE#c10000", bank);
     const std::string in = "cd " + Quote(dir.Path()) + " && ";
     for (const char* flags : {"-ae", "-a0e"}) {  // LZW/2, stored
-        Shell(in + "rm -f out.shk && " + Nulib2(std::string(flags) + " out.shk ECHO.MUS#d50007 ECHO.WAVE#c10000 >/dev/null"));
+        Shell(in + "rm -f out.shk && " +
+              Nulib2(std::string(flags) + " out.shk ECHO.MUS#d50007 ECHO.WAVE#c10000 >/dev/null"));
         const Bytes archive = Slurp(dir / "out.shk");
         // The same archive wrapped in Binary II (.bxy) lists the same.
         Bytes wrapped = BinaryIIHeader("OUT.BXY", 0xE0, 1, archive.size());
@@ -125,7 +132,8 @@ TEST(NufxArchive, ArchivesNulib2MakesFromTheCorpusGiveBackTheExactBytes) {
     EXPECT_TRUE(disk->Entries()[0].isVolume && disk->Entries()[0].size == 819200u);
     EXPECT_EQ(ReadEntry(*disk, 0), blocks);
     // Deflate, which ShrinkIt never wrote, is named and refused; the LZW/2 record beside it reads.
-    Shell(in + Nulib2("-aze mixed.shk ECHO.MUS#d50007 >/dev/null") + " && " + Nulib2("-ae mixed.shk ECHO.WAVE#c10000"));
+    Shell(in + Nulib2("-aze mixed.shk ECHO.MUS#d50007 >/dev/null") + " && " +
+          Nulib2("-ae mixed.shk ECHO.WAVE#c10000"));
     auto mixed = OpenNufx(Slurp(dir / "mixed.shk"));
     ASSERT_TRUE(mixed && mixed->Entries().size() == 2);
     EXPECT_EQ(mixed->Entries()[0].problem, "packed with Deflate, which is not supported");
@@ -146,7 +154,8 @@ TEST(BinaryII, ListsFilesWithTheirTypesSkipsFoldersAndNamesSqueeze) {
     std::string error;
     auto container = OpenBinaryII(archive, error);
     ASSERT_TRUE(container && container->Entries().size() == 2) << error;
-    EXPECT_EQ(container->Entries()[0].path + " " + std::to_string(container->Entries()[0].fileType), "SONGS/ECHO.MUS 213");
+    EXPECT_EQ(container->Entries()[0].path + " " + std::to_string(container->Entries()[0].fileType),
+              "SONGS/ECHO.MUS 213");
     EXPECT_EQ(ReadEntry(*container, 0), song);
     EXPECT_EQ(ReadError(*container, 1), "packed with Squeeze, which is not supported");
 }
@@ -155,13 +164,16 @@ TEST(BinaryII, ListsFilesWithTheirTypesSkipsFoldersAndNamesSqueeze) {
 TEST(ZipArchive, ZipAndGzipGiveTheirFilesWithinTheLimit) {
     test::TempDir dir;
     const Bytes song = Slurp(Wild + "ECHO.MUS"), bank = Slurp(Wild + "ECHO.WAVE");
-    Shell("python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1],'w',zipfile.ZIP_DEFLATED); "
-          "z.write(sys.argv[2],'SONGS/ECHO.MUS'); z.writestr('SONGS/',''); z.write(sys.argv[3],'../../ECHO.WAVE')\" " +
-          Quote(dir / "songs.zip") + " " + Quote(Wild + "ECHO.MUS") + " " + Quote(Wild + "ECHO.WAVE"));
+    Shell(
+        "python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1],'w',zipfile.ZIP_DEFLATED); "
+        "z.write(sys.argv[2],'SONGS/ECHO.MUS'); z.writestr('SONGS/',''); "
+        "z.write(sys.argv[3],'../../ECHO.WAVE')\" " +
+        Quote(dir / "songs.zip") + " " + Quote(Wild + "ECHO.MUS") + " " + Quote(Wild + "ECHO.WAVE"));
     std::string error;
     auto zip = OpenZipArchive(Slurp(dir / "songs.zip"), "songs.zip", error);
     ASSERT_TRUE(zip && zip->Entries().size() == 2) << error;
-    EXPECT_EQ(zip->Entries()[0].path + " " + zip->Entries()[1].path, "SONGS/ECHO.MUS ECHO.WAVE");  // never above it
+    EXPECT_EQ(zip->Entries()[0].path + " " + zip->Entries()[1].path,
+              "SONGS/ECHO.MUS ECHO.WAVE");  // never above it
     EXPECT_EQ(ReadEntry(*zip, 0), song);
     EXPECT_EQ(ReadEntry(*zip, 1), bank);
     EXPECT_EQ(ReadError(*zip, 1, 1000), "it holds 66580 bytes, more than the limit of 1000");
@@ -187,11 +199,14 @@ TEST(ContainersHostile, DamagedRecordsAreSkippedAndNothingReachesBeyondTheLimits
     // Truncated anywhere: what still lists reads back right or says why not.
     for (size_t length = 0; length < real.size(); length += 61) {
         std::string error;
-        auto cut = OpenNufxArchive(Bytes(real.begin(), real.begin() + static_cast<std::ptrdiff_t>(length)), error);
+        auto cut =
+            OpenNufxArchive(Bytes(real.begin(), real.begin() + static_cast<std::ptrdiff_t>(length)), error);
         for (size_t i = 0; cut && i < cut->Entries().size(); ++i) {
             Bytes out;
-            if (cut->Read(i, MaxEntryBytes, out, error)) EXPECT_EQ(out, ReadEntry(*whole, i)) << length;
-            else EXPECT_FALSE(error.empty());
+            if (cut->Read(i, MaxEntryBytes, out, error))
+                EXPECT_EQ(out, ReadEntry(*whole, i)) << length;
+            else
+                EXPECT_FALSE(error.empty());
         }
     }
     // A record whose signature is gone is skipped, however many records the archive claims; one whose
@@ -211,9 +226,11 @@ TEST(ContainersHostile, DamagedRecordsAreSkippedAndNothingReachesBeyondTheLimits
     // A record that claims 4 GB, and one that claims 60 MB from 30 KB of LZW/2 (a bomb).
     test::TempDir dir;
     dir.Write("ECHO.MUS", Slurp(Wild + "ECHO.MUS"));
-    const Bytes made = Shell("cd " + Quote(dir.Path()) + " && " + Nulib2("-a song.shk ECHO.MUS >/dev/null && cat song.shk"));
+    const Bytes made =
+        Shell("cd " + Quote(dir.Path()) + " && " + Nulib2("-a song.shk ECHO.MUS >/dev/null && cat song.shk"));
     const size_t attributes = ReadU16Le(ByteView{const_cast<uint8_t*>(made.data()), made.size()}, 54);
-    const size_t threads = 48 + attributes + made[48 + attributes - 2], data = threads + 16 * size_t{made[58]};
+    const size_t threads = 48 + attributes + made[48 + attributes - 2],
+                 data = threads + 16 * size_t{made[58]};
     for (uint32_t claim : {0xFFFFFFFFu, 60u << 20}) {
         Bytes bytes = made;
         for (size_t t = threads; t < data; t += 16) {

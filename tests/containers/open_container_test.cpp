@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Songs inside containers through the C API: the shared image, archives that nulib2, zip and gzip
 // make from it, the real ShrinkIt archives, and hostile nesting.
+#include "containers/open_container.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <fstream>
 #include <iterator>
 
-#include "containers/open_container.h"
 #include "tests/support/temp_dir.h"
 #include "trelmo/trelmo.h"
 
@@ -18,7 +19,9 @@ using Bytes = std::vector<uint8_t>;
 const std::string Images = TRELMO_CORPUS_DIR "/images/", Wild = TRELMO_CORPUS_DIR "/wild/";
 constexpr size_t Frames = 44100 * 20;  // 20 s reach every instrument of ECHO.MUS
 
-void Shell(const std::string& command) { ASSERT_EQ(std::system(command.c_str()), 0) << command; }
+void Shell(const std::string& command) {
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
 
 Bytes Render(trelmo_engine* engine, size_t frames) {
     frames = std::min<size_t>(frames, trelmo_length_frames(engine));
@@ -43,14 +46,16 @@ Bytes RenderLoose(const std::string& path, size_t frames) {
 }
 
 // The one song of the container (at path, opened from memory when asked), rendered.
-Bytes RenderOnlySong(const std::string& path, const std::string& inner, size_t frames, bool fromMemory = false) {
+Bytes RenderOnlySong(const std::string& path, const std::string& inner, size_t frames,
+                     bool fromMemory = false) {
     trelmo_container* container = trelmo_container_create();
     if (fromMemory) {
         std::ifstream in(path, std::ios::binary);
         const Bytes bytes(std::istreambuf_iterator<char>(in), {});
         EXPECT_EQ(trelmo_container_open_memory(container, bytes.data(), bytes.size(), "x"), TRELMO_OK);
     } else {
-        EXPECT_EQ(trelmo_container_open_file(container, path.c_str()), TRELMO_OK) << trelmo_container_last_error(container);
+        EXPECT_EQ(trelmo_container_open_file(container, path.c_str()), TRELMO_OK)
+            << trelmo_container_last_error(container);
     }
     EXPECT_EQ(trelmo_container_song_count(container), 1) << path;
     trelmo_container_song song;
@@ -59,7 +64,8 @@ Bytes RenderOnlySong(const std::string& path, const std::string& inner, size_t f
     if (trelmo_container_get_song(container, 0, &song) == TRELMO_OK) {
         EXPECT_EQ(song.path, inner);
         EXPECT_EQ(song.kind, TRELMO_KIND_SOUNDSMITH);
-        EXPECT_EQ(trelmo_container_find_song(container, "blue.helmet/INTRO/echo.mus"), inner.find("BLUE") == 0 ? 0 : -1);
+        EXPECT_EQ(trelmo_container_find_song(container, "blue.helmet/INTRO/echo.mus"),
+                  inner.find("BLUE") == 0 ? 0 : -1);
         trelmo_engine* engine = trelmo_create();
         EXPECT_EQ(trelmo_container_load(container, 0, engine), TRELMO_OK);
         EXPECT_EQ(MissingCount(engine), 0) << path;
@@ -76,7 +82,8 @@ TEST(ContainerSongs, TheImagesSongRendersAsTheLooseFileDoesWholeFromAFileOrFromM
     const Bytes loose = RenderLoose(Wild + "ECHO.MUS", SIZE_MAX);
     EXPECT_EQ(loose.size(), 6635520u * 4);
     EXPECT_TRUE(RenderOnlySong(image, "BLUE.HELMET/INTRO/ECHO.MUS", SIZE_MAX) == loose);
-    EXPECT_TRUE(RenderOnlySong(image, "BLUE.HELMET/INTRO/ECHO.MUS", Frames, true) == Bytes(loose.begin(), loose.begin() + Frames * 4));
+    EXPECT_TRUE(RenderOnlySong(image, "BLUE.HELMET/INTRO/ECHO.MUS", Frames, true) ==
+                Bytes(loose.begin(), loose.begin() + Frames * 4));
 
     trelmo_container* container = trelmo_container_create();
     ASSERT_EQ(trelmo_container_open_file(container, image.c_str()), TRELMO_OK);
@@ -97,13 +104,16 @@ TEST(ContainerSongs, ArchivesOfTheSongAndOfTheImagePlayTheSame) {
     const Bytes loose = RenderLoose(Wild + "ECHO.MUS", Frames);
     const std::string d = dir.Path() + "/";
     // nulib2 -e takes ProDOS types from the names' #xxyyyy suffixes; -k stores a disk as a disk record.
-    Shell("mkdir " + d + "f && cp " + Wild + "ECHO.MUS " + d + "f/ECHO.MUS#d50007 && cp " + Wild + "ECHO.WAVE " + d +
-        "f/ECHO.WAVE#d80002 && cd " + d + "f && " TRELMO_NULIB2 " -a -e ../songs.shk ECHO.MUS#d50007 ECHO.WAVE#d80002 >/dev/null");
+    Shell("mkdir " + d + "f && cp " + Wild + "ECHO.MUS " + d + "f/ECHO.MUS#d50007 && cp " + Wild +
+          "ECHO.WAVE " + d + "f/ECHO.WAVE#d80002 && cd " + d +
+          "f && " TRELMO_NULIB2 " -a -e ../songs.shk ECHO.MUS#d50007 ECHO.WAVE#d80002 >/dev/null");
     EXPECT_TRUE(RenderOnlySong(d + "songs.shk", "ECHO.MUS", Frames) == loose);
-    Shell("dd if=" + Images + "BLUE_HELMET.FTA of=" + d + "disk.po bs=64 skip=1 status=none && cd " + d + " && " TRELMO_NULIB2 " -a -k disk.shk disk.po >/dev/null");
+    Shell("dd if=" + Images + "BLUE_HELMET.FTA of=" + d + "disk.po bs=64 skip=1 status=none && cd " + d +
+          " && " TRELMO_NULIB2 " -a -k disk.shk disk.po >/dev/null");
     EXPECT_TRUE(RenderOnlySong(d + "disk.shk", "disk.po/BLUE.HELMET/INTRO/ECHO.MUS", Frames) == loose);
     if (!trelmo::containers::ZipSupported()) GTEST_SKIP() << "zip is not supported in this build";
-    Shell("cd " + d + " && cp " + Images + "BLUE_HELMET.FTA game.2mg && zip -q game.zip game.2mg disk.shk && gzip -k game.2mg");
+    Shell("cd " + d + " && cp " + Images +
+          "BLUE_HELMET.FTA game.2mg && zip -q game.zip game.2mg disk.shk && gzip -k game.2mg");
     EXPECT_TRUE(RenderOnlySong(d + "game.2mg.gz", "game.2mg/BLUE.HELMET/INTRO/ECHO.MUS", Frames) == loose);
     trelmo_container* container = trelmo_container_create();
     ASSERT_EQ(trelmo_container_open_file(container, (d + "game.zip").c_str()), TRELMO_OK);
@@ -130,7 +140,8 @@ TEST(ContainerSongs, RealShrinkItArchivesListNoSongsAndNoErrorAndOtherBytesAreNo
         trelmo_container_destroy(container);
     }
     trelmo_container* container = trelmo_container_create();
-    EXPECT_EQ(trelmo_container_open_file(container, (Wild + "ECHO.MUS").c_str()), TRELMO_ERROR_NOT_A_CONTAINER);
+    EXPECT_EQ(trelmo_container_open_file(container, (Wild + "ECHO.MUS").c_str()),
+              TRELMO_ERROR_NOT_A_CONTAINER);
     EXPECT_EQ(trelmo_container_open_file(container, (Wild + "missing").c_str()), TRELMO_ERROR_OPEN);
     EXPECT_NE(std::string(trelmo_container_last_error(container)).find("missing: "), std::string::npos);
     trelmo_container_destroy(container);
@@ -152,15 +163,18 @@ TEST(ContainerSongs, HostileNestingAndBombsAreBounded) {
     ASSERT_EQ(trelmo_container_open_file(container, (d + inner).c_str()), TRELMO_OK);
     EXPECT_EQ(trelmo_container_song_count(container), 0);
     ASSERT_EQ(trelmo_container_skipped_count(container), 1);
-    EXPECT_NE(std::string(trelmo_container_skipped(container, 0)).find("nested more than"), std::string::npos);
+    EXPECT_NE(std::string(trelmo_container_skipped(container, 0)).find("nested more than"),
+              std::string::npos);
     // Five files of 60 MB of zeros: the listing stops unpacking at its bound and says so.
     // Written by streaming, so that the zeros never touch the disk.
-    Shell("python3 -c \"import zipfile; z = zipfile.ZipFile('" + d + "bomb.zip', 'w', zipfile.ZIP_DEFLATED)\n"
+    Shell("python3 -c \"import zipfile; z = zipfile.ZipFile('" + d +
+          "bomb.zip', 'w', zipfile.ZIP_DEFLATED)\n"
           "for i in range(5):\n  with z.open('zero%d' % i, 'w', force_zip64=True) as f:\n"
           "    [f.write(bytes(1 << 20)) for _ in range(60)]\nz.close()\"");
     ASSERT_EQ(trelmo_container_open_file(container, (d + "bomb.zip").c_str()), TRELMO_OK);
     ASSERT_GE(trelmo_container_skipped_count(container), 1);
-    EXPECT_NE(std::string(trelmo_container_skipped(container, 0)).find("more than 256 MB"), std::string::npos);
+    EXPECT_NE(std::string(trelmo_container_skipped(container, 0)).find("more than 256 MB"),
+              std::string::npos);
     trelmo_container_destroy(container);
 }
 

@@ -28,7 +28,8 @@ Bytes FileBytes(const std::string& path) {
 
 Bytes Pattern(size_t size, uint8_t seed) {
     Bytes data(size);
-    for (size_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>(i * 7 + seed + (i >> 8) * 13);  // no two 256-byte halves alike
+    for (size_t i = 0; i < size; ++i)
+        data[i] = static_cast<uint8_t>(i * 7 + seed + (i >> 8) * 13);  // no two 256-byte halves alike
     return data;
 }
 
@@ -55,7 +56,9 @@ std::string Numbered(char letter, int n) {
     return name += std::to_string(n);
 }
 
-std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string Text(const Bytes& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
 
 std::string Notes(const Container& volume) {
     std::string all;
@@ -87,14 +90,16 @@ struct Sample {
     Writer writer{"Songs.Disk", 1600};
     std::map<std::string, std::string> expected;
     Writer::Placed last;
-    void Add(int folder, const std::string& path, const std::string& name, const Bytes& data, Writer::FileOptions options = {}) {
+    void Add(int folder, const std::string& path, const std::string& name, const Bytes& data,
+             Writer::FileOptions options = {}) {
         last = writer.AddFile(folder, name, data, options);
         expected["Songs.Disk/" + path + name] = Text(data);
     }
     uint16_t sparseTree = 0, sparseWave = 0;
     Sample() {
         Bytes holes = Pattern(300 * 1024, 3);
-        std::fill(holes.begin() + 1024, holes.begin() + 260 * 1024, 0);  // a whole index block's worth of zeros
+        std::fill(holes.begin() + 1024, holes.begin() + 260 * 1024,
+                  0);  // a whole index block's worth of zeros
         const int music = writer.AddFolder(0, "Music");
         Add(0, "", "EMPTY", {});
         Add(0, "", "SEED", Pattern(300, 1));
@@ -104,7 +109,8 @@ struct Sample {
         sparseTree = last.keyBlock;
         Add(music, "Music/", "Sparse.Wave", Bytes(66580, 0), {0xD8, 0x0002, true});
         sparseWave = last.keyBlock;
-        Add(music, "Music/", "TWO.FORKS", Pattern(5000, 5), {.extended = true, .resourceFork = Pattern(700, 6)});
+        Add(music, "Music/", "TWO.FORKS", Pattern(5000, 5),
+            {.extended = true, .resourceFork = Pattern(700, 6)});
         Add(0, "", "SEED.HOLE", Pattern(1500, 7), {.storage = 1});  // a seedling past its block reads zeros
         expected["Songs.Disk/SEED.HOLE"] = Text(Pattern(512, 7)) + std::string(988, '\0');
         int folder = music;
@@ -113,7 +119,8 @@ struct Sample {
             folder = writer.AddFolder(folder, Numbered('D', depth));
             path += Numbered('D', depth) + "/";
         }
-        for (int i = 0; i < 30; ++i) Add(folder, path, Numbered('F', i), Pattern(10 + static_cast<size_t>(i), 8));
+        for (int i = 0; i < 30; ++i)
+            Add(folder, path, Numbered('F', i), Pattern(10 + static_cast<size_t>(i), 8));
     }
 };
 
@@ -134,14 +141,16 @@ TEST(ProdosVolume, EveryStorageTypeAndWrapperReadsBack) {
     EXPECT_EQ(wave.auxType, 0x0002);
 
     const Bytes& blocks = sample.writer.Image();
-    writers::TwoImgOptions zeroLength{.zeroDataLength = true, .zeroBlockCount = true, .headerLength = 52, .comment = {'h', 'i'}};
+    writers::TwoImgOptions zeroLength{
+        .zeroDataLength = true, .zeroBlockCount = true, .headerLength = 52, .comment = {'h', 'i'}};
     for (const Bytes& image : {writers::TwoImgBytes(blocks), writers::TwoImgBytes(blocks, zeroLength),
                                writers::DiskCopyBytes(blocks), writers::DiskCopyBytes(blocks, "x", true)}) {
         const auto wrapped = OpenDiskImage(image, error);
         ASSERT_NE(wrapped, nullptr) << error;
         EXPECT_EQ(ReadEverything(*wrapped), sample.expected);
     }
-    EXPECT_NE(Notes(*OpenDiskImage(writers::DiskCopyBytes(blocks, "x", true), error)).find("checksum"), std::string::npos);
+    EXPECT_NE(Notes(*OpenDiskImage(writers::DiskCopyBytes(blocks, "x", true), error)).find("checksum"),
+              std::string::npos);
 }
 
 TEST(ProdosVolume, FloppiesOpenInEitherSectorOrder) {
@@ -154,7 +163,8 @@ TEST(ProdosVolume, FloppiesOpenInEitherSectorOrder) {
     std::string error;
     const auto expected = ReadEverything(*OpenProdosVolume(prodosOrder, error));
     ASSERT_EQ(expected.at("FLOPPY/SONG"), Text(Pattern(20000, 9)));
-    for (const Bytes& image : {dosOrder, writers::TwoImgBytes(dosOrder, {.format = 0}), writers::TwoImgBytes(dosOrder)}) {
+    for (const Bytes& image :
+         {dosOrder, writers::TwoImgBytes(dosOrder, {.format = 0}), writers::TwoImgBytes(dosOrder)}) {
         const auto opened = OpenDiskImage(image, error);
         ASSERT_NE(opened, nullptr) << error;
         EXPECT_EQ(ReadEverything(*opened), expected);
@@ -179,27 +189,59 @@ TEST(ProdosVolume, HostileVolumesListTheRestAndEnd) {
     struct Case {
         const char* what;
         std::function<void(Sample&)> damage;
-        const char* path;     // the entry that must fail (or be gone, with "-"), and why
+        const char* path;  // the entry that must fail (or be gone, with "-"), and why
         const char* reason;
     };
     const Case cases[] = {
-        {"index block points at itself", [](Sample& s) { auto p = s.writer.AddFile(0, "LOOP", Pattern(5000, 1)); s.writer.SetPointer(p.keyBlock, 3, p.keyBlock); },
+        {"index block points at itself",
+         [](Sample& s) {
+             auto p = s.writer.AddFile(0, "LOOP", Pattern(5000, 1));
+             s.writer.SetPointer(p.keyBlock, 3, p.keyBlock);
+         },
          "Songs.Disk/LOOP", "used twice"},
-        {"two pointers to one block", [](Sample& s) { auto p = s.writer.AddFile(0, "TWICE", Pattern(400000, 1)); s.writer.SetPointer(p.keyBlock, 1, s.writer.Pointer(p.keyBlock, 0)); },
+        {"two pointers to one block",
+         [](Sample& s) {
+             auto p = s.writer.AddFile(0, "TWICE", Pattern(400000, 1));
+             s.writer.SetPointer(p.keyBlock, 1, s.writer.Pointer(p.keyBlock, 0));
+         },
          "Songs.Disk/TWICE", "used twice"},
-        {"pointer beyond the volume", [](Sample& s) { auto p = s.writer.AddFile(0, "FAR", Pattern(5000, 1)); s.writer.SetPointer(p.keyBlock, 2, 60000); },
+        {"pointer beyond the volume",
+         [](Sample& s) {
+             auto p = s.writer.AddFile(0, "FAR", Pattern(5000, 1));
+             s.writer.SetPointer(p.keyBlock, 2, 60000);
+         },
          "Songs.Disk/FAR", "beyond the volume"},
-        {"16 MB on an 800K disk", [](Sample& s) { auto p = s.writer.AddFile(0, "HUGE", Pattern(5000, 1)); s.writer.Image()[p.entryOffset + 0x17] = 0xFF; },
+        {"16 MB on an 800K disk",
+         [](Sample& s) {
+             auto p = s.writer.AddFile(0, "HUGE", Pattern(5000, 1));
+             s.writer.Image()[p.entryOffset + 0x17] = 0xFF;
+         },
          "Songs.Disk/HUGE", "more than the whole volume"},
-        {"unknown storage type", [](Sample& s) { auto p = s.writer.AddFile(0, "ODD", Pattern(50, 1)); s.writer.Image()[p.entryOffset] = 0x73; },
+        {"unknown storage type",
+         [](Sample& s) {
+             auto p = s.writer.AddFile(0, "ODD", Pattern(50, 1));
+             s.writer.Image()[p.entryOffset] = 0x73;
+         },
          "Songs.Disk/ODD", "storage type $7"},
-        {"a name with a slash", [](Sample& s) { auto p = s.writer.AddFile(0, "A.B", Pattern(50, 1)); s.writer.Image()[p.entryOffset + 2] = '/'; },
+        {"a name with a slash",
+         [](Sample& s) {
+             auto p = s.writer.AddFile(0, "A.B", Pattern(50, 1));
+             s.writer.Image()[p.entryOffset + 2] = '/';
+         },
          "-Songs.Disk/A/B", "without a valid name"},
-        {"directory chain loops", [](Sample& s) { s.writer.SetNextBlock(s.writer.FolderBlocks(0).back(), 3); },
-         "", "leads back to block 3"},
-        {"folder that holds the volume", [](Sample& s) { auto f = s.writer.AddFolder(0, "BACK"); s.writer.SetNextBlock(s.writer.FolderBlocks(f).front(), 2); },
+        {"directory chain loops",
+         [](Sample& s) { s.writer.SetNextBlock(s.writer.FolderBlocks(0).back(), 3); }, "",
+         "leads back to block 3"},
+        {"folder that holds the volume",
+         [](Sample& s) {
+             auto f = s.writer.AddFolder(0, "BACK");
+             s.writer.SetNextBlock(s.writer.FolderBlocks(f).front(), 2);
+         },
          "", "leads back to block 2"},
-        {"folder key beyond the volume", [](Sample& s) { s.writer.Image()[s.writer.FolderEntryOffset(s.writer.AddFolder(0, "GONE")) + 0x12] = 0xF0; },
+        {"folder key beyond the volume",
+         [](Sample& s) {
+             s.writer.Image()[s.writer.FolderEntryOffset(s.writer.AddFolder(0, "GONE")) + 0x12] = 0xF0;
+         },
          "-Songs.Disk/GONE/X", "beyond the volume"},
     };
     for (const Case& c : cases) {
@@ -232,8 +274,10 @@ TEST(ProdosVolume, CutImagesAndDeepNestingAreTold) {
     EXPECT_EQ(ReadEverything(*volume).at("Songs.Disk/Music/TREE")[0], '!');
 
     Writer deep("DEEP", 400);
-    for (int depth = 0, folder = 0; depth < MaxProdosFolderDepth + 5; ++depth) folder = deep.AddFolder(folder, "D");
-    EXPECT_NE(Notes(*OpenProdosVolume(deep.Image(), error)).find("nested more than 64 levels"), std::string::npos);
+    for (int depth = 0, folder = 0; depth < MaxProdosFolderDepth + 5; ++depth)
+        folder = deep.AddFolder(folder, "D");
+    EXPECT_NE(Notes(*OpenProdosVolume(deep.Image(), error)).find("nested more than 64 levels"),
+              std::string::npos);
 }
 
 }  // namespace

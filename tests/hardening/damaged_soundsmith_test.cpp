@@ -114,7 +114,7 @@ TEST_F(DamagedSoundSmith, PatternDataPastTheEndAndCellsPastTheirArrayAreEmpty) {
     image[600 + 896] = static_cast<uint8_t>(NoteByte("C-4"));  // cell 896: track 0 of pattern 1
     image[600 + 900 + 896] = 0x10;
     image[600 + 900] = static_cast<uint8_t>(NoteByte("C-4"));  // effect byte of cell 0 = "note" of cell 900
-    image[600 + 1800] = 0x10;                              // parameter of cell 0 = "effect" of cell 900
+    image[600 + 1800] = 0x10;                                  // parameter of cell 0 = "effect" of cell 900
     test::PrepareSong(engine, dir.Write("EDGE.MTP", image));
     SequencerTick(engine);
     EXPECT_EQ(engine.Player.tracks[0].lastNote, NoteByte("C-4"));

@@ -76,8 +76,9 @@ TEST(Descriptor, ConfigAndAboutBoxes) {
     EXPECT_EQ(boxes[1].type, 0u);
     // The pieces in order with LF CR line breaks; the credit and the two rights lines are ours.
     const std::string& about = boxes[1].text;
-    const std::string middle = "\n\r\nPlays Apple IIgs SoundSmith/MegaTracker and NoiseTracker GS 1.x songs.\n\r"
-                               "(sorry, no EQ support)\n\r\n\r";
+    const std::string middle =
+        "\n\r\nPlays Apple IIgs SoundSmith/MegaTracker and NoiseTracker GS 1.x songs.\n\r"
+        "(sorry, no EQ support)\n\r\n\r";
     const std::string end = "\n\r\n\rDesigned and Programmed in USA.";
     const size_t creditEnd = about.find(middle);
     ASSERT_NE(creditEnd, std::string::npos);
@@ -85,8 +86,8 @@ TEST(Descriptor, ConfigAndAboutBoxes) {
     EXPECT_EQ(about[creditEnd - 1], '.');
     ASSERT_GT(about.size(), creditEnd + middle.size() + end.size());
     EXPECT_EQ(about.substr(about.size() - end.size()), end);
-    const std::string rights = about.substr(creditEnd + middle.size(),
-                                            about.size() - end.size() - creditEnd - middle.size());
+    const std::string rights =
+        about.substr(creditEnd + middle.size(), about.size() - end.size() - creditEnd - middle.size());
     const size_t lineBreak = rights.find_first_of("\n\r");
     EXPECT_GT(lineBreak, 0u);  // two non-empty lines with one LF CR between them
     EXPECT_EQ(rights.substr(lineBreak, 2), "\n\r");
@@ -160,12 +161,12 @@ TEST(Play, CallsInOrderAndStopAfterTheThread) {
     EXPECT_EQ(MixerRunState.load(), MixerRunning);
     ASSERT_TRUE(host.WaitForCount("CanWrite", 3, std::chrono::seconds(5)));
     Module.Stop();
-    EXPECT_EQ(test::HostThreadCalls(host.Calls()),
-              (Strings{"Open", "SetInfo", "SAVSAInit", "VSASetInfo", "OutSetVolume", "Close", "SAVSADeInit"}));
+    EXPECT_EQ(test::HostThreadCalls(host.Calls()), (Strings{"Open", "SetInfo", "SAVSAInit", "VSASetInfo",
+                                                            "OutSetVolume", "Close", "SAVSADeInit"}));
     std::vector<std::vector<int64_t>> args;
     for (const auto& call : host.Calls()) {
-        if (call.name == "Open" || call.name == "SetInfo" || call.name == "SAVSAInit" || call.name == "VSASetInfo" ||
-            call.name == "OutSetVolume") {
+        if (call.name == "Open" || call.name == "SetInfo" || call.name == "SAVSAInit" ||
+            call.name == "VSASetInfo" || call.name == "OutSetVolume") {
             args.push_back(call.args);
         }
     }

@@ -10,9 +10,13 @@ FakeHost* FakeHost::current = nullptr;
 
 namespace {
 
-int64_t Address(const void* pointer) { return static_cast<int64_t>(reinterpret_cast<intptr_t>(pointer)); }
+int64_t Address(const void* pointer) {
+    return static_cast<int64_t>(reinterpret_cast<intptr_t>(pointer));
+}
 
-FakeHost& Host() { return *FakeHost::current; }
+FakeHost& Host() {
+    return *FakeHost::current;
+}
 
 // Host functions the plug-in must never call stay null, so a stray call fails loudly.
 void FillOutput(Out_Module& out) {
@@ -213,8 +217,9 @@ std::string WriteShortSong(const TempDir& dir, const std::string& name) {
 }
 
 std::vector<std::string> HostThreadCalls(const std::vector<HostCall>& calls) {
-    static const std::string mixerSide = " CanWrite IsPlaying GetWrittenTime Write SAAddPCMData VSAAddPCMData "
-                                         "dsp_isactive dsp_dosamples postMessage ";
+    static const std::string mixerSide =
+        " CanWrite IsPlaying GetWrittenTime Write SAAddPCMData VSAAddPCMData "
+        "dsp_isactive dsp_dosamples postMessage ";
     std::vector<std::string> names;
     for (const HostCall& call : calls) {
         if (mixerSide.find(" " + call.name + " ") == std::string::npos) names.push_back(call.name);

@@ -32,7 +32,7 @@ struct MessageBoxCall {
 };
 
 class FakeHost {
-public:
+  public:
     // The callbacks are plain functions, so one host is current at a time: the latest constructed.
     FakeHost();
     ~FakeHost();
@@ -48,10 +48,10 @@ public:
     std::atomic<int> canWrite{1 << 30};  // CanWrite's answer
     std::atomic<int> playingPolls{0};    // IsPlaying answers 1 this many more times, then 0
     std::atomic<int> dspActive{0};
-    std::atomic<int> dspResult{-1};      // dsp_dosamples' answer; -1: the frames it was given
-    std::atomic<int> outputTime{0};      // GetOutputTime's answer
-    std::atomic<bool> keepPcm{false};    // collect what Write receives
-    std::atomic<bool> logCalls{true};    // off: only counts and checks, no call log
+    std::atomic<int> dspResult{-1};    // dsp_dosamples' answer; -1: the frames it was given
+    std::atomic<int> outputTime{0};    // GetOutputTime's answer
+    std::atomic<bool> keepPcm{false};  // collect what Write receives
+    std::atomic<bool> logCalls{true};  // off: only counts and checks, no call log
 
     // Observations.
     std::vector<HostCall> Calls() const;

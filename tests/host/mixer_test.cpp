@@ -97,8 +97,8 @@ TEST(RenderBlock, OneTimeStampPerBlockAndTheDspDecidesTheSize) {
     for (const HostCall& call : calls) names.push_back(call.name);
     std::vector<std::string> expected;
     for (size_t i = 0; i < dspAnswers.size(); ++i) {
-        for (const char* name : {"dsp_isactive", "CanWrite", "GetWrittenTime", "SAAddPCMData", "VSAAddPCMData",
-                                 "dsp_dosamples", "Write"}) {
+        for (const char* name : {"dsp_isactive", "CanWrite", "GetWrittenTime", "SAAddPCMData",
+                                 "VSAAddPCMData", "dsp_dosamples", "Write"}) {
             expected.push_back(name);
         }
     }

@@ -39,7 +39,9 @@ int SettledThreadCount(int expected) {
     return count;
 }
 
-size_t HeapInUse() { return mallinfo2().uordblks; }
+size_t HeapInUse() {
+    return mallinfo2().uordblks;
+}
 
 TEST(Stress, ThousandPlayStopCyclesAtRandomMoments) {
     test::TempDir dir;
@@ -50,7 +52,9 @@ TEST(Stress, ThousandPlayStopCyclesAtRandomMoments) {
     const unsigned seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
-    const auto pick = [&random](int below) { return static_cast<int>(random() % static_cast<unsigned>(below)); };
+    const auto pick = [&random](int below) {
+        return static_cast<int>(random() % static_cast<unsigned>(below));
+    };
 
     const int threadsBefore = ThreadCount();
     size_t heapAfterWarmUp = 0;

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Reading whole files and finding them under any case of their names.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -40,12 +40,24 @@ void Release(void* p) noexcept {
 
 }  // namespace
 
-void* operator new(std::size_t size) { return Allocate(size); }
-void* operator new[](std::size_t size) { return Allocate(size); }
-void operator delete(void* p) noexcept { Release(p); }
-void operator delete[](void* p) noexcept { Release(p); }
-void operator delete(void* p, std::size_t) noexcept { Release(p); }
-void operator delete[](void* p, std::size_t) noexcept { Release(p); }
+void* operator new(std::size_t size) {
+    return Allocate(size);
+}
+void* operator new[](std::size_t size) {
+    return Allocate(size);
+}
+void operator delete(void* p) noexcept {
+    Release(p);
+}
+void operator delete[](void* p) noexcept {
+    Release(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    Release(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    Release(p);
+}
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     try {
         return Allocate(size);
@@ -53,7 +65,9 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
         return nullptr;
     }
 }
-void operator delete(void* p, const std::nothrow_t&) noexcept { Release(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    Release(p);
+}
 
 namespace {
 
@@ -104,11 +118,17 @@ struct Loads {
 
     int Run(trelmo_engine* engine, int which) const {
         switch (which) {
-            case 0: return trelmo_load_file(engine, echoPath.c_str());
-            case 1: return trelmo_load_file(engine, lonePath.c_str());
-            case 2: return trelmo_load_memory(engine, echo.data(), echo.size(), "ECHO.MTP", LendBank, const_cast<Bank*>(&bank));
-            case 3: return trelmo_load_file(engine, TRELMO_DEMO_SONG);
-            default: return trelmo_load_file(engine, lonePath.c_str());
+            case 0:
+                return trelmo_load_file(engine, echoPath.c_str());
+            case 1:
+                return trelmo_load_file(engine, lonePath.c_str());
+            case 2:
+                return trelmo_load_memory(engine, echo.data(), echo.size(), "ECHO.MTP", LendBank,
+                                          const_cast<Bank*>(&bank));
+            case 3:
+                return trelmo_load_file(engine, TRELMO_DEMO_SONG);
+            default:
+                return trelmo_load_file(engine, lonePath.c_str());
         }
     }
 };
@@ -143,13 +163,15 @@ TEST(AllocationFailure, EveryFailedAllocationOfALoadIsAStatusAndTheEngineGoesOn)
             const int status = loads.Run(engine, which);
             failAt = -1;
             ++tried;
-            ASSERT_TRUE(status == TRELMO_ERROR_MEMORY || status == TRELMO_OK) << "load " << which << ", failure " << k << ": " << status;
+            ASSERT_TRUE(status == TRELMO_ERROR_MEMORY || status == TRELMO_OK)
+                << "load " << which << ", failure " << k << ": " << status;
             if (status == TRELMO_ERROR_MEMORY) {
                 ++memoryStatuses;
                 EXPECT_STREQ(trelmo_last_error(engine), "out of memory");
                 trelmo_song_info info;
                 TRELMO_INIT_RECORD(info);
-                EXPECT_EQ(trelmo_get_song_info(engine, &info), TRELMO_ERROR_NO_SONG) << "a failed load keeps no song";
+                EXPECT_EQ(trelmo_get_song_info(engine, &info), TRELMO_ERROR_NO_SONG)
+                    << "a failed load keeps no song";
             }
             ASSERT_EQ(loads.Run(engine, which), TRELMO_OK) << "the engine loads again after failure " << k;
             EXPECT_EQ(FirstFrames(engine), expected) << "load " << which << ", failure " << k;
@@ -157,8 +179,10 @@ TEST(AllocationFailure, EveryFailedAllocationOfALoadIsAStatusAndTheEngineGoesOn)
             EXPECT_EQ(held.load(), before) << "load " << which << ", failure " << k << " left memory behind";
         }
     }
-    std::printf("%d allocation failures tried over 5 loads: %d answered TRELMO_ERROR_MEMORY, %d loaded all the same; none aborted\n",
-                tried, memoryStatuses, tried - memoryStatuses);
+    std::printf(
+        "%d allocation failures tried over 5 loads: %d answered TRELMO_ERROR_MEMORY, %d loaded all the same; "
+        "none aborted\n",
+        tried, memoryStatuses, tried - memoryStatuses);
     EXPECT_GT(memoryStatuses, 0);
 }
 

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <tuple>
@@ -67,7 +67,8 @@ TEST(Api, OptionsReadBackAndOutOfRangeValuesAreRefusedWithAMessage) {
     ASSERT_EQ(trelmo_get_loops(engine.e, &loops) | trelmo_get_stereo_separation(engine.e, &separation) |
                   trelmo_get_fade(engine.e, &fade) | trelmo_get_current_folder_bank(engine.e, &folder),
               TRELMO_OK);
-    EXPECT_EQ(std::tuple(loops, separation, fade, folder), std::tuple(1, 100, 0u, 1)) << "the plug-in's defaults";
+    EXPECT_EQ(std::tuple(loops, separation, fade, folder), std::tuple(1, 100, 0u, 1))
+        << "the plug-in's defaults";
     EXPECT_EQ(trelmo_set_stereo_separation(engine.e, 101), TRELMO_ERROR_ARGUMENT);
     EXPECT_STREQ(trelmo_last_error(engine.e), "stereo separation must be 0 to 100 percent, not 101");
     trelmo_set_loops(engine.e, 0);
@@ -93,12 +94,15 @@ TEST(Api, TheCurrentFolderBankCanBeTurnedOffAndNamesAreDecodedAsTheIigsShowsThem
     TRELMO_INIT_RECORD(info);
     ASSERT_EQ(trelmo_load_file(engine.e, "songs/TUNE.MTP"), TRELMO_OK);
     ASSERT_EQ(trelmo_get_song_info(engine.e, &info), TRELMO_OK);
-    EXPECT_EQ(std::tuple(info.bank_used, info.bank_in_current_folder, info.missing_count), std::tuple(1, 1, 0));
+    EXPECT_EQ(std::tuple(info.bank_used, info.bank_in_current_folder, info.missing_count),
+              std::tuple(1, 1, 0));
     ASSERT_EQ(trelmo_set_current_folder_bank(engine.e, 0), TRELMO_OK);
     ASSERT_EQ(trelmo_load_file(engine.e, "songs/TUNE.MTP"), TRELMO_OK);
     ASSERT_EQ(trelmo_get_song_info(engine.e, &info), TRELMO_OK);
     EXPECT_EQ(std::tuple(info.bank_used, info.missing_count), std::tuple(0, 9));
-    EXPECT_EQ(std::string(trelmo_last_error(engine.e)).rfind("TUNE.MTP: instruments missing, played silent: KILLERKICK, ", 0), 0u)
+    EXPECT_EQ(std::string(trelmo_last_error(engine.e))
+                  .rfind("TUNE.MTP: instruments missing, played silent: KILLERKICK, ", 0),
+              0u)
         << trelmo_last_error(engine.e);
     fs::current_path(before);
     fs::remove_all(dir);
@@ -118,7 +122,9 @@ TEST(Api, TheCurrentFolderBankCanBeTurnedOffAndNamesAreDecodedAsTheIigsShowsThem
     TRELMO_INIT_RECORD(first);
     ASSERT_EQ(trelmo_get_instrument(engine.e, 0, &first), TRELMO_OK);
     EXPECT_STREQ(first.name, "\u00e9\u2022\u241b\u00a4\u201cX \u2421");
-    EXPECT_EQ(std::string(trelmo_get_metadata(engine.e, "message")).rfind(std::string(first.name) + "\nTYPEWRITER\n", 0), 0u);
+    EXPECT_EQ(std::string(trelmo_get_metadata(engine.e, "message"))
+                  .rfind(std::string(first.name) + "\nTYPEWRITER\n", 0),
+              0u);
 }
 
 // Damaged or hostile input is answered with what is true of it: the patterns a file really holds,
@@ -148,8 +154,10 @@ TEST(Api, DamagedInputIsDescribedAsItIs) {
         *size = huge.size();
         return 1;
     };
-    ASSERT_EQ(trelmo_load_memory(engine.e, song.data(), song.size(), "ECHO.MTP", lendHuge, nullptr), TRELMO_OK);
-    EXPECT_NE(std::string(trelmo_get_metadata(engine.e, "looked_for")).find("ECHO.W: is far larger"), std::string::npos)
+    ASSERT_EQ(trelmo_load_memory(engine.e, song.data(), song.size(), "ECHO.MTP", lendHuge, nullptr),
+              TRELMO_OK);
+    EXPECT_NE(std::string(trelmo_get_metadata(engine.e, "looked_for")).find("ECHO.W: is far larger"),
+              std::string::npos)
         << trelmo_get_metadata(engine.e, "looked_for");
 
     const std::string longName = "/tmp/" + std::string(300, 'x') + ".MTP";

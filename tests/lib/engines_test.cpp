@@ -141,20 +141,23 @@ TEST(Engines, SongsFromMemoryFindTheirFilesThroughTheCaller) {
     const std::vector<uint8_t> song = ReadFile(Echo);
     Companions files;
     Engine engine;
-    ASSERT_EQ(trelmo_load_memory(engine.e, song.data(), song.size(), "echo.mtp", ProvideBank, &files), TRELMO_OK);
+    ASSERT_EQ(trelmo_load_memory(engine.e, song.data(), song.size(), "echo.mtp", ProvideBank, &files),
+              TRELMO_OK);
     EXPECT_EQ(files.asked, std::vector<std::string>{"echo.W"});
     EXPECT_TRUE(Render(engine.e, 4096) == RenderFile(Echo, 4096));
 
     // Without the bank every instrument is missing, and the song still plays its full length.
     files.bank.clear();
     files.asked.clear();
-    ASSERT_EQ(trelmo_load_memory(engine.e, song.data(), song.size(), "ECHO.MTP", ProvideBank, &files), TRELMO_OK);
+    ASSERT_EQ(trelmo_load_memory(engine.e, song.data(), song.size(), "ECHO.MTP", ProvideBank, &files),
+              TRELMO_OK);
     trelmo_song_info info;
     TRELMO_INIT_RECORD(info);
     ASSERT_EQ(trelmo_get_song_info(engine.e, &info), TRELMO_OK);
     EXPECT_EQ(info.missing_count, 9);
     EXPECT_EQ(info.bank_used, 0);
-    EXPECT_NE(std::string(trelmo_get_metadata(engine.e, "looked_for")).find("ECHO.W, ECHO.DOC, ECHO.D, DOC.DATA, KILLERKICK"),
+    EXPECT_NE(std::string(trelmo_get_metadata(engine.e, "looked_for"))
+                  .find("ECHO.W, ECHO.DOC, ECHO.D, DOC.DATA, KILLERKICK"),
               std::string::npos);
     // The bank's names, the instruments' own, then the second look's ECHO.WAVE, WAVE and WAVEBANK.
     EXPECT_EQ(files.asked.size(), 4u + 9u + 3u);
@@ -164,15 +167,18 @@ TEST(Engines, SongsFromMemoryFindTheirFilesThroughTheCaller) {
     // beyond its limit is refused.
     files.bank = ReadFile(EchoBank);
     files.bank.resize(TRELMO_MAX_COMPANION_BYTES + 1);
-    ASSERT_EQ(trelmo_load_memory(engine.e, song.data(), song.size(), "ECHO.MTP", ProvideBank, &files), TRELMO_OK);
+    ASSERT_EQ(trelmo_load_memory(engine.e, song.data(), song.size(), "ECHO.MTP", ProvideBank, &files),
+              TRELMO_OK);
     ASSERT_EQ(trelmo_get_song_info(engine.e, &info), TRELMO_OK);
     EXPECT_EQ(info.missing_count, 9);
     std::vector<uint8_t> huge = song;
     huge.resize(TRELMO_MAX_SONG_BYTES + 1);
-    EXPECT_EQ(trelmo_load_memory(engine.e, huge.data(), huge.size(), "ECHO.MTP", nullptr, nullptr), TRELMO_ERROR_TOO_LARGE);
+    EXPECT_EQ(trelmo_load_memory(engine.e, huge.data(), huge.size(), "ECHO.MTP", nullptr, nullptr),
+              TRELMO_ERROR_TOO_LARGE);
     EXPECT_EQ(trelmo_get_song_info(engine.e, &info), TRELMO_ERROR_NO_SONG);
 
-    EXPECT_EQ(trelmo_load_memory(engine.e, "nonsense", 8, "X.MTP", nullptr, nullptr), TRELMO_ERROR_NOT_A_SONG);
+    EXPECT_EQ(trelmo_load_memory(engine.e, "nonsense", 8, "X.MTP", nullptr, nullptr),
+              TRELMO_ERROR_NOT_A_SONG);
     EXPECT_EQ(trelmo_get_song_info(engine.e, &info), TRELMO_ERROR_NO_SONG);
     int16_t frame[2];
     EXPECT_EQ(trelmo_render(engine.e, frame, 1), 0u);
@@ -182,7 +188,8 @@ TEST(Engines, SongsFromMemoryFindTheirFilesThroughTheCaller) {
 
 namespace {
 
-// A loop change mid-song: the length is where rendering ends; past it, the pass ends (faded); ended, it plays on.
+// A loop change mid-song: the length is where rendering ends; past it, the pass ends (faded); ended, it plays
+// on.
 TEST(Engines, LiveLoopChangesKeepTheLengthTrue) {
     Engine engine;
     ASSERT_EQ(trelmo_load_file(engine.e, Demo.c_str()), TRELMO_OK);
@@ -196,7 +203,8 @@ TEST(Engines, LiveLoopChangesKeepTheLengthTrue) {
     const std::vector<int16_t> rest = Render(engine.e, 4096);
     ASSERT_EQ(rest.size() / 2, 3 * pass - at);
     const auto unfaded = static_cast<long>(2 * (3 * pass - 5 * 44100 - at));
-    EXPECT_TRUE(std::equal(rest.begin(), rest.begin() + unfaded, forever.begin() + static_cast<long>(2 * at)));
+    EXPECT_TRUE(
+        std::equal(rest.begin(), rest.begin() + unfaded, forever.begin() + static_cast<long>(2 * at)));
     EXPECT_LE(std::abs(rest.back()), 1);
 
     trelmo_set_fade(engine.e, 0);
@@ -204,9 +212,13 @@ TEST(Engines, LiveLoopChangesKeepTheLengthTrue) {
     EXPECT_EQ(Render(engine.e, 4096).size() / 2, pass);
     trelmo_set_loops(engine.e, 2);
     EXPECT_EQ(trelmo_length_frames(engine.e), 2 * pass);
-    EXPECT_TRUE(Render(engine.e, 4096) == std::vector<int16_t>(forever.begin() + static_cast<long>(2 * pass), forever.begin() + static_cast<long>(4 * pass)));
+    EXPECT_TRUE(Render(engine.e, 4096) ==
+                std::vector<int16_t>(forever.begin() + static_cast<long>(2 * pass),
+                                     forever.begin() + static_cast<long>(4 * pass)));
     ASSERT_EQ(trelmo_seek(engine.e, pass + 1234), TRELMO_OK);
-    EXPECT_TRUE(Render(engine.e, 100, 1000) == std::vector<int16_t>(forever.begin() + static_cast<long>(2 * (pass + 1234)), forever.begin() + static_cast<long>(2 * (pass + 2234))));
+    EXPECT_TRUE(Render(engine.e, 100, 1000) ==
+                std::vector<int16_t>(forever.begin() + static_cast<long>(2 * (pass + 1234)),
+                                     forever.begin() + static_cast<long>(2 * (pass + 2234))));
 }
 
 // Seeks are bounded: beyond 6 hours one is refused and moves nothing.
@@ -225,20 +237,27 @@ TEST(Engines, SeeksBeyondTheLimitAreRefused) {
 TEST(Engines, CallbacksDuringALoadSeeNoSong) {
     Engine engine;
     static std::vector<bool> seen;
-    trelmo_set_message_callback(engine.e, [](void* user, const char*) {
-        auto* e = static_cast<trelmo_engine*>(user);
-        trelmo_place place;
-        TRELMO_INIT_RECORD(place);
-        trelmo_song_info info;
-        TRELMO_INIT_RECORD(info);
-        int16_t frame[2];
-        seen.push_back(trelmo_get_song_info(e, &info) == TRELMO_ERROR_NO_SONG && trelmo_get_metadata(e, "type")[0] == '\0' &&
-                       trelmo_length_frames(e) == 0 && trelmo_render(e, frame, 1) == 0 &&
-                       trelmo_get_place(e, &place) == TRELMO_ERROR_NO_SONG && trelmo_load_file(e, Demo.c_str()) == TRELMO_ERROR_ARGUMENT);
-        trelmo_unload(e);
-    }, engine.e);
+    trelmo_set_message_callback(
+        engine.e,
+        [](void* user, const char*) {
+            auto* e = static_cast<trelmo_engine*>(user);
+            trelmo_place place;
+            TRELMO_INIT_RECORD(place);
+            trelmo_song_info info;
+            TRELMO_INIT_RECORD(info);
+            int16_t frame[2];
+            seen.push_back(trelmo_get_song_info(e, &info) == TRELMO_ERROR_NO_SONG &&
+                           trelmo_get_metadata(e, "type")[0] == '\0' && trelmo_length_frames(e) == 0 &&
+                           trelmo_render(e, frame, 1) == 0 &&
+                           trelmo_get_place(e, &place) == TRELMO_ERROR_NO_SONG &&
+                           trelmo_load_file(e, Demo.c_str()) == TRELMO_ERROR_ARGUMENT);
+            trelmo_unload(e);
+        },
+        engine.e);
     const std::vector<uint8_t> song = ReadFile(Echo);
-    for (int load = 0; load < 2; ++load) ASSERT_EQ(trelmo_load_memory(engine.e, song.data(), song.size(), "ECHO.MTP", nullptr, nullptr), TRELMO_OK);
+    for (int load = 0; load < 2; ++load)
+        ASSERT_EQ(trelmo_load_memory(engine.e, song.data(), song.size(), "ECHO.MTP", nullptr, nullptr),
+                  TRELMO_OK);
     EXPECT_GT(seen.size(), 2u);
     EXPECT_EQ(std::count(seen.begin(), seen.end(), false), 0);
 }

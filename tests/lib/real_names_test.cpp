@@ -68,9 +68,9 @@ Played Play(const std::string& path, const char* bank = nullptr, const char* fol
 }
 
 bool AllFoundBy(const Played& played, int how) {
-    return !played.instruments.empty() && std::all_of(played.instruments.begin(), played.instruments.end(), [&](auto& in) {
-               return in.source == TRELMO_SOURCE_BANK && in.found_by == how;
-           });
+    return !played.instruments.empty() &&
+           std::all_of(played.instruments.begin(), played.instruments.end(),
+                       [&](auto& in) { return in.source == TRELMO_SOURCE_BANK && in.found_by == how; });
 }
 
 TEST(RealNames, SongsAsTheirDisksNameThemPlayExactlyAsTheirBankNamedPair) {
@@ -88,7 +88,8 @@ TEST(RealNames, SongsAsTheirDisksNameThemPlayExactlyAsTheirBankNamedPair) {
     const Layout layouts[] = {
         {"ECHO.MUS", "ECHO.WAVE", echo, TRELMO_FOUND_BY_SECOND_LOOK},
         {"ECHO.MUS#d50007", "ECHO.WAVE#060000", echo, TRELMO_FOUND_BY_SECOND_LOOK},
-        {"GOLF.MTP#D50007", "golf.w#060000", echo, TRELMO_FOUND_BY_NAME},  // the suffix never reaches the bank's name
+        {"GOLF.MTP#D50007", "golf.w#060000", echo,
+         TRELMO_FOUND_BY_NAME},  // the suffix never reaches the bank's name
         // A game's song with every name blanked plays the bank's instrument at each position.
         {"MUSIC", "MUSIC.W", EchoWithNamesStripped(), TRELMO_FOUND_BY_POSITION},
         {"MUSIC", "WAVE", EchoWithNamesStripped(), TRELMO_FOUND_BY_POSITION},
@@ -103,7 +104,8 @@ TEST(RealNames, SongsAsTheirDisksNameThemPlayExactlyAsTheirBankNamedPair) {
         EXPECT_TRUE(AllFoundBy(played, layout.foundBy)) << layout.song;
         EXPECT_EQ(played.info.frames, reference.info.frames) << layout.song;
         EXPECT_TRUE(played.pcm == reference.pcm) << layout.song;
-        EXPECT_NE(played.messages.find("DOC DATA file found with 9 insts."), std::string::npos) << layout.song;
+        EXPECT_NE(played.messages.find("DOC DATA file found with 9 insts."), std::string::npos)
+            << layout.song;
     }
 
     // The caller can name the bank, or a folder that holds it; both beat a wrong bank's absence.
@@ -156,7 +158,8 @@ TEST(RealNames, EachRuleActsOnlyWhereTheSongFoundNothing) {
     EXPECT_EQ(silent.info.missing_count, 9);
     EXPECT_EQ(silent.messages.find("Invalid DOC DATA"), std::string::npos);
     EXPECT_NE(silent.lookedFor.find("ECHO.MUS.WAVE, ECHO.W, ECHO.WAVE, ECHO.DOC, ECHO.D, WAVE, WAVEBANK"),
-              std::string::npos) << silent.lookedFor;
+              std::string::npos)
+        << silent.lookedFor;
     fork.Copy(bank, "WAVEBANK");
     EXPECT_TRUE(AllFoundBy(Play(fork / "ECHO.MUS"), TRELMO_FOUND_BY_SECOND_LOOK));
 

@@ -28,7 +28,7 @@ int GiveBank(void* user, const char* name, const void** data, size_t* size) {
 }
 
 class View : public ::testing::Test {
-protected:
+  protected:
     ~View() override { trelmo_destroy(engine); }
 
     // Speed 2. Position 0 plays pattern 1, which a break on row 5 ends early; position 1 plays
@@ -43,7 +43,8 @@ protected:
         tune.Row(1, 5, "--- | --- | --- | $81");
         song = tune.Bytes();
         bank = WaveBankBytes({{SineCycle(64, 100), true}});
-        ASSERT_EQ(trelmo_load_memory(engine, song.data(), song.size(), "TUNE.MTP", GiveBank, &bank), TRELMO_OK);
+        ASSERT_EQ(trelmo_load_memory(engine, song.data(), song.size(), "TUNE.MTP", GiveBank, &bank),
+                  TRELMO_OK);
     }
 
     trelmo_engine* engine = trelmo_create();
@@ -60,7 +61,8 @@ TEST_F(View, PlaceFollowsTheRowsThroughABreakToTheEnd) {
     do {
         ASSERT_EQ(trelmo_get_place(engine, &place), TRELMO_OK);
         ASSERT_EQ(place.pattern, place.position == 0 ? 1 : 0);
-        if (rows.empty() || rows.back() != std::pair{place.position, place.row}) rows.emplace_back(place.position, place.row);
+        if (rows.empty() || rows.back() != std::pair{place.position, place.row})
+            rows.emplace_back(place.position, place.row);
         ticks.insert(place.tick);
     } while (trelmo_render(engine, frames, 64) > 0);
     ASSERT_EQ(trelmo_get_place(engine, &place), TRELMO_OK);
@@ -109,7 +111,8 @@ TEST_F(View, EachPositionStartsWhereThePlaceFirstShowsItInEveryPass) {
     EXPECT_EQ(start, seen[1]) << "back in the first pass";
     ASSERT_EQ(trelmo_render(engine, frame, 1), 1u);
     ASSERT_EQ(trelmo_get_place(engine, &place), TRELMO_OK);
-    EXPECT_EQ(std::pair(place.position, place.row), std::pair(1, 0)) << "the jump lands on the position's first row";
+    EXPECT_EQ(std::pair(place.position, place.row), std::pair(1, 0))
+        << "the jump lands on the position's first row";
     EXPECT_EQ(trelmo_order_position_frame(engine, 2, &start), TRELMO_ERROR_ARGUMENT);
     EXPECT_EQ(trelmo_order_position_frame(engine, -1, &start), TRELMO_ERROR_ARGUMENT);
     trelmo_unload(engine);
@@ -121,9 +124,12 @@ TEST_F(View, CellsOfBothKindsInOneForm) {
     std::vector<trelmo_cell> cells(TRELMO_PATTERN_ROWS * TRELMO_MAX_TRACKS);
     EXPECT_LT(trelmo_pattern_cells(engine, 1, cells.data(), cells.size() - 1, sizeof(trelmo_cell)), 0);
     ASSERT_EQ(trelmo_pattern_cells(engine, 1, cells.data(), cells.size(), sizeof(trelmo_cell)), 64 * 14);
-    const auto at = [&](int row, int track, int tracks) { return cells[static_cast<size_t>(row * tracks + track)]; };
+    const auto at = [&](int row, int track, int tracks) {
+        return cells[static_cast<size_t>(row * tracks + track)];
+    };
     const auto same = [](trelmo_cell a, trelmo_cell b) {
-        return a.note == b.note && a.instrument == b.instrument && a.effect == b.effect && a.parameter == b.parameter;
+        return a.note == b.note && a.instrument == b.instrument && a.effect == b.effect &&
+               a.parameter == b.parameter;
     };
     EXPECT_TRUE(same(at(0, 0, 14), {NoteByte("C-4"), 1, 3, 0x40}));
     EXPECT_TRUE(same(at(0, 1, 14), {TRELMO_NOTE_STOP, 0, 0, 0}));
@@ -136,13 +142,15 @@ TEST_F(View, CellsOfBothKindsInOneForm) {
     ntg.Row(0, 0, "C-4 41 20 | NXT 00 00 | STP 00 00");
     ntg.Row(0, 1, "--- 82 7D");
     const std::vector<uint8_t> bytes = BuildNtgSong(ntg);
-    ASSERT_EQ(trelmo_load_memory(engine, bytes.data(), bytes.size(), "TUNE.NTG", nullptr, nullptr), TRELMO_OK);
+    ASSERT_EQ(trelmo_load_memory(engine, bytes.data(), bytes.size(), "TUNE.NTG", nullptr, nullptr),
+              TRELMO_OK);
     ASSERT_EQ(trelmo_pattern_cells(engine, 0, cells.data(), cells.size(), sizeof(trelmo_cell)), 64 * 3);
     EXPECT_TRUE(same(at(0, 0, 3), {NoteByte("C-4"), 1, 1, 0x20}));
     EXPECT_TRUE(same(at(0, 1, 3), {TRELMO_NOTE_BREAK, 0, 0, 0}));
     EXPECT_TRUE(same(at(0, 2, 3), {TRELMO_NOTE_STOP, 0, 0, 0}));
     EXPECT_TRUE(same(at(1, 0, 3), {0, 2, 2, 0x7D}));
-    EXPECT_EQ(trelmo_pattern_cells(engine, 9, cells.data(), cells.size(), sizeof(trelmo_cell)), 64 * 3) << "beyond the data: empty cells";
+    EXPECT_EQ(trelmo_pattern_cells(engine, 9, cells.data(), cells.size(), sizeof(trelmo_cell)), 64 * 3)
+        << "beyond the data: empty cells";
     EXPECT_TRUE(same(at(0, 0, 3), {0, 0, 0, 0}));
 }
 

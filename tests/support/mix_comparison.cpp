@@ -28,11 +28,11 @@ std::string Describe(const Voice& v) {
 }
 
 bool SameVoice(const Voice& a, const Voice& b) {
-    return a.restartPending == b.restartPending && a.mode == b.mode && a.slot == b.slot && a.start == b.start &&
-           a.limit == b.limit && a.loopStart == b.loopStart && a.end == b.end && a.step == b.step &&
-           a.frequency == b.frequency && a.volume == b.volume && a.targetVolume == b.targetVolume &&
-           a.channel == b.channel && a.position == b.position && a.data == b.data &&
-           a.dataLength == b.dataLength;
+    return a.restartPending == b.restartPending && a.mode == b.mode && a.slot == b.slot &&
+           a.start == b.start && a.limit == b.limit && a.loopStart == b.loopStart && a.end == b.end &&
+           a.step == b.step && a.frequency == b.frequency && a.volume == b.volume &&
+           a.targetVolume == b.targetVolume && a.channel == b.channel && a.position == b.position &&
+           a.data == b.data && a.dataLength == b.dataLength;
 }
 
 }  // namespace

@@ -27,7 +27,9 @@ void TakeRestart(const Synth& synth, Voice& v) {
 }
 
 // Reads are kept inside the sample and its two guard bytes, whatever the step or loop points say.
-int32_t Fetch(const Voice& v, uint32_t index) { return v.data[std::min(index, v.dataLength + 1)]; }
+int32_t Fetch(const Voice& v, uint32_t index) {
+    return v.data[std::min(index, v.dataLength + 1)];
+}
 
 int32_t StepVoice(const Synth& synth, Voice& v, uint32_t frame) {
     if (v.restartPending != 0) TakeRestart(synth, v);
@@ -48,7 +50,9 @@ int32_t StepVoice(const Synth& synth, Voice& v, uint32_t frame) {
     return static_cast<int32_t>(v.volume) * sample;
 }
 
-int16_t Saturate(int32_t halvedSum) { return static_cast<int16_t>(std::clamp(halvedSum, -32768, 32767)); }
+int16_t Saturate(int32_t halvedSum) {
+    return static_cast<int16_t>(std::clamp(halvedSum, -32768, 32767));
+}
 }  // namespace
 
 void ReferenceMixBlock(Synth& synth) {

@@ -34,18 +34,28 @@ void LoadSlots(Synth& engine, std::mt19937& rng) {
     }
 }
 
-uint32_t Pick(std::mt19937& rng, uint32_t bound) { return bound == 0 ? 0 : static_cast<uint32_t>(rng() % bound); }
+uint32_t Pick(std::mt19937& rng, uint32_t bound) {
+    return bound == 0 ? 0 : static_cast<uint32_t>(rng() % bound);
+}
 
 uint32_t RandomStep(std::mt19937& rng) {
     switch (rng() % 8) {
-        case 0: return 0;
-        case 1: return Pick(rng, 0x10000);                   // below one byte per frame: no blend
-        case 2: return 0x10000 + Pick(rng, 0x10000);         // blend with the next byte
-        case 3: return Pick(rng, 12 * 0x10000);              // the sequencers' whole range
-        case 4: return static_cast<uint32_t>(rng());         // anything, wrap-around included
-        case 5: return Pick(rng, 0x400) << 16;               // whole steps, a fixed fraction
-        case 6: return 0x10000;
-        default: return Pick(rng, 4 * 0x10000);
+        case 0:
+            return 0;
+        case 1:
+            return Pick(rng, 0x10000);  // below one byte per frame: no blend
+        case 2:
+            return 0x10000 + Pick(rng, 0x10000);  // blend with the next byte
+        case 3:
+            return Pick(rng, 12 * 0x10000);  // the sequencers' whole range
+        case 4:
+            return static_cast<uint32_t>(rng());  // anything, wrap-around included
+        case 5:
+            return Pick(rng, 0x400) << 16;  // whole steps, a fixed fraction
+        case 6:
+            return 0x10000;
+        default:
+            return Pick(rng, 4 * 0x10000);
     }
 }
 
@@ -60,34 +70,71 @@ void RandomVoice(const Synth& engine, std::mt19937& rng, Voice& v) {
     v.start = rng() % 8 == 0 ? static_cast<uint32_t>(rng()) : Pick(rng, length + 2);
     v.limit = static_cast<uint32_t>(rng());
     switch (rng() % 6) {
-        case 0: v.end = length > 0 ? length - 1 : 0; break;
-        case 1: v.end = Pick(rng, length + 8); break;
-        case 2: v.end = static_cast<uint32_t>(rng()); break;
-        case 3: v.end = 0xFFFF + Pick(rng, 3); break;
-        case 4: v.end = Pick(rng, 4); break;
-        default: v.end = length; break;
+        case 0:
+            v.end = length > 0 ? length - 1 : 0;
+            break;
+        case 1:
+            v.end = Pick(rng, length + 8);
+            break;
+        case 2:
+            v.end = static_cast<uint32_t>(rng());
+            break;
+        case 3:
+            v.end = 0xFFFF + Pick(rng, 3);
+            break;
+        case 4:
+            v.end = Pick(rng, 4);
+            break;
+        default:
+            v.end = length;
+            break;
     }
     switch (rng() % 5) {
-        case 0: v.loopStart = Pick(rng, v.end + 1); break;
-        case 1: v.loopStart = static_cast<uint32_t>(rng()); break;
-        case 2: v.loopStart = v.end > 3 ? v.end - Pick(rng, 4) : 0; break;  // loops shorter than a step
-        default: v.loopStart = 0; break;
+        case 0:
+            v.loopStart = Pick(rng, v.end + 1);
+            break;
+        case 1:
+            v.loopStart = static_cast<uint32_t>(rng());
+            break;
+        case 2:
+            v.loopStart = v.end > 3 ? v.end - Pick(rng, 4) : 0;
+            break;  // loops shorter than a step
+        default:
+            v.loopStart = 0;
+            break;
     }
     v.step = RandomStep(rng);
     v.frequency = static_cast<uint32_t>(rng());
     v.volume = static_cast<uint8_t>(rng() % 3 == 0 ? 0 : rng());
     switch (rng() % 4) {
-        case 0: v.targetVolume = v.volume; break;
-        case 1: v.targetVolume = 0; break;
-        case 2: v.targetVolume = static_cast<uint8_t>(std::clamp(v.volume + static_cast<int>(Pick(rng, 9)) - 4, 0, 255)); break;
-        default: v.targetVolume = static_cast<uint8_t>(rng()); break;
+        case 0:
+            v.targetVolume = v.volume;
+            break;
+        case 1:
+            v.targetVolume = 0;
+            break;
+        case 2:
+            v.targetVolume =
+                static_cast<uint8_t>(std::clamp(v.volume + static_cast<int>(Pick(rng, 9)) - 4, 0, 255));
+            break;
+        default:
+            v.targetVolume = static_cast<uint8_t>(rng());
+            break;
     }
     v.channel = static_cast<uint8_t>(rng() % 3 == 0 ? 0xFF : rng() % 2);
     switch (rng() % 4) {
-        case 0: v.position = static_cast<uint32_t>(rng()); break;
-        case 1: v.position = (v.end << 16) | Pick(rng, 0x10000); break;
-        case 2: v.position = (v.end > 2 ? v.end - Pick(rng, 3) : 0) << 16; break;
-        default: v.position = (Pick(rng, length + 1) << 16) | Pick(rng, 0x10000); break;
+        case 0:
+            v.position = static_cast<uint32_t>(rng());
+            break;
+        case 1:
+            v.position = (v.end << 16) | Pick(rng, 0x10000);
+            break;
+        case 2:
+            v.position = (v.end > 2 ? v.end - Pick(rng, 3) : 0) << 16;
+            break;
+        default:
+            v.position = (Pick(rng, length + 1) << 16) | Pick(rng, 0x10000);
+            break;
     }
     if (inUse && rng() % 8 != 0) {
         v.data = engine.WaveTable[slot].data;
@@ -100,12 +147,18 @@ void RandomVoice(const Synth& engine, std::mt19937& rng, Voice& v) {
 
 uint32_t RandomBlockLength(std::mt19937& rng) {
     switch (rng() % 6) {
-        case 0: return 1 + Pick(rng, 8);
-        case 1: return 864;
-        case 2: return 1 + Pick(rng, 2000);
-        case 3: return 1 + Pick(rng, 44100);
-        case 4: return rng() % 8 == 0 ? 44100 : 428 + Pick(rng, 1500);
-        default: return 1 + Pick(rng, 1100);
+        case 0:
+            return 1 + Pick(rng, 8);
+        case 1:
+            return 864;
+        case 2:
+            return 1 + Pick(rng, 2000);
+        case 3:
+            return 1 + Pick(rng, 44100);
+        case 4:
+            return rng() % 8 == 0 ? 44100 : 428 + Pick(rng, 1500);
+        default:
+            return 1 + Pick(rng, 1100);
     }
 }
 
@@ -126,9 +179,15 @@ TEST_P(MixBlockEquivalence, RandomVoiceStatesOverSeveralBlocks) {
             for (uint32_t changes = Pick(rng, 4); changes > 0; --changes) {
                 Voice& v = engine.VoiceBank[Pick(rng, VoiceCount)];
                 switch (rng() % 4) {
-                    case 0: v.targetVolume = static_cast<uint8_t>(rng()); break;
-                    case 1: v.step = RandomStep(rng); break;
-                    case 2: v.channel = static_cast<uint8_t>(rng() % 2); break;
+                    case 0:
+                        v.targetVolume = static_cast<uint8_t>(rng());
+                        break;
+                    case 1:
+                        v.step = RandomStep(rng);
+                        break;
+                    case 2:
+                        v.channel = static_cast<uint8_t>(rng() % 2);
+                        break;
                     default:
                         RandomVoice(engine, rng, v);
                         break;
@@ -145,7 +204,8 @@ TEST_P(MixBlockEquivalence, RandomVoiceStatesOverSeveralBlocks) {
 TEST_P(MixBlockEquivalence, ReadsStayInsideTheSample) {
     const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     // Pages: no access | sample A from the page's start | no access | sample B to the page's end | no access
-    auto* area = static_cast<uint8_t*>(mmap(nullptr, 5 * page, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    auto* area =
+        static_cast<uint8_t*>(mmap(nullptr, 5 * page, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
     ASSERT_NE(area, MAP_FAILED);
     ASSERT_EQ(mprotect(area + page, page, PROT_READ | PROT_WRITE), 0);
     ASSERT_EQ(mprotect(area + 3 * page, page, PROT_READ | PROT_WRITE), 0);
@@ -156,7 +216,8 @@ TEST_P(MixBlockEquivalence, ReadsStayInsideTheSample) {
     }
     // Among them lengths whose readable bytes (length + 2) lie just around 16 and 32, the spans of
     // the vector path's windows.
-    const uint32_t lengths[] = {1, 2, 3, 4, 7, 13, 14, 15, 29, 30, 31, 40, 300, static_cast<uint32_t>(page - 2)};
+    const uint32_t lengths[] = {1,  2,  3,  4,  7,  13,  14,
+                                15, 29, 30, 31, 40, 300, static_cast<uint32_t>(page - 2)};
     constexpr uint32_t Kinds = sizeof(lengths) / sizeof(lengths[0]);
     for (uint32_t round = 0; round < 40 * Kinds; ++round) {
         const uint32_t length = lengths[round % Kinds];
@@ -167,7 +228,8 @@ TEST_P(MixBlockEquivalence, ReadsStayInsideTheSample) {
             v.restartPending = 0;
             v.data = rng() % 2 == 0 ? first : last;
             v.dataLength = length;
-            if (rng() % 2 == 0) v.position = (Pick(rng, 4) << 16) | Pick(rng, 0x10000);  // near the first byte
+            if (rng() % 2 == 0)
+                v.position = (Pick(rng, 4) << 16) | Pick(rng, 0x10000);  // near the first byte
             if (rng() % 2 == 0) v.step = Pick(rng, 3 * 0x10000);
         }
         engine.TickLength = RandomBlockLength(rng);

@@ -76,7 +76,8 @@ TEST_P(MixSong, GeneratedSoundSmithSongOnAllFourteenTracks) {
     bank.push_back({writers::SineCycle(7, 127), true});
 
     writers::SoundSmithTune tune;
-    for (int i = 0; i < 5; ++i) tune.instruments.push_back({"I" + std::to_string(i), static_cast<uint8_t>(80 + 30 * i)});
+    for (int i = 0; i < 5; ++i)
+        tune.instruments.push_back({"I" + std::to_string(i), static_cast<uint8_t>(80 + 30 * i)});
     tune.patternCount = 2;
     tune.order = {0, 1, 0, 1};
     for (int t = 0; t < 14; ++t) tune.stereo[t] = static_cast<uint16_t>(t % 3 == 0 ? 0 : 1);
@@ -89,7 +90,8 @@ TEST_P(MixSong, GeneratedSoundSmithSongOnAllFourteenTracks) {
                 const auto instrument = static_cast<uint8_t>((t + row / 8 + p) % 5 + 1);
                 const uint8_t effect = effects[(row + 3 * t) % 8];
                 const auto param = static_cast<uint8_t>(effect == 0x00 ? 0x37 : (row * 13 + t) % 200);
-                tune.Put(p, row, t, (row + t) % 29 == 0 ? 0x80 : note, static_cast<uint8_t>((instrument << 4) | effect), param);
+                tune.Put(p, row, t, (row + t) % 29 == 0 ? 0x80 : note,
+                         static_cast<uint8_t>((instrument << 4) | effect), param);
             }
         }
         tune.Put(p, 16, 13, 0, 0x0F, 0x06);  // tempo 125, speed 6

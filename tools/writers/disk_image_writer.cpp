@@ -18,7 +18,8 @@ Bytes TwoImgBytes(const Bytes& data, const TwoImgOptions& options) {
     PutLe(out, 0x08, options.headerLength, 2);
     PutLe(out, 0x0A, 1, 2);
     PutLe(out, 0x0C, options.format, 4);
-    PutLe(out, 0x14, options.format == 1 && !options.zeroBlockCount ? static_cast<uint32_t>(data.size() / 512) : 0u, 4);
+    PutLe(out, 0x14,
+          options.format == 1 && !options.zeroBlockCount ? static_cast<uint32_t>(data.size() / 512) : 0u, 4);
     PutLe(out, 0x18, 64, 4);
     PutLe(out, 0x1C, options.zeroDataLength ? 0u : static_cast<uint32_t>(data.size()), 4);
     if (!options.comment.empty()) {
@@ -43,7 +44,7 @@ Bytes DiskCopyBytes(const Bytes& blocks, const std::string& name, bool badChecks
     PutBe(out, 64, static_cast<uint32_t>(blocks.size()), 4);
     PutBe(out, 72, badChecksum ? ~sum : sum, 4);
     out[80] = blocks.size() == 819200 ? 1 : 0;  // 800 KB or 400 KB
-    out[81] = 0x24;                              // an Apple II disk
+    out[81] = 0x24;                             // an Apple II disk
     PutBe(out, 82, 0x0100, 2);
     out.insert(out.end(), blocks.begin(), blocks.end());
     return out;

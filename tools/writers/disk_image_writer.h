@@ -11,11 +11,11 @@
 namespace trelmo::writers {
 
 struct TwoImgOptions {
-    uint32_t format = 1;           // 0 DOS 3.3 order, 1 ProDOS order, 2 nibbles
-    bool zeroDataLength = false;   // as some writers leave it
+    uint32_t format = 1;          // 0 DOS 3.3 order, 1 ProDOS order, 2 nibbles
+    bool zeroDataLength = false;  // as some writers leave it
     bool zeroBlockCount = false;
-    uint16_t headerLength = 64;    // 52 in the format's first description
-    Bytes comment{};               // written after the data
+    uint16_t headerLength = 64;  // 52 in the format's first description
+    Bytes comment{};             // written after the data
 };
 Bytes TwoImgBytes(const Bytes& data, const TwoImgOptions& options = {});
 

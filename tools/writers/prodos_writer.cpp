@@ -15,7 +15,8 @@ constexpr uint16_t BitmapBlock = 6;
 
 bool AllZero(const Bytes& data, size_t from, size_t count) {
     return std::all_of(data.begin() + static_cast<std::ptrdiff_t>(from),
-                       data.begin() + static_cast<std::ptrdiff_t>(from + count), [](uint8_t b) { return b == 0; });
+                       data.begin() + static_cast<std::ptrdiff_t>(from + count),
+                       [](uint8_t b) { return b == 0; });
 }
 
 }  // namespace
@@ -23,7 +24,8 @@ bool AllZero(const Bytes& data, size_t from, size_t count) {
 uint16_t ProdosCaseFlags(const std::string& name) {
     uint16_t flags = 0;
     for (size_t i = 0; i < name.size() && i < 15; ++i) {
-        if (std::islower(static_cast<unsigned char>(name[i])) != 0) flags = static_cast<uint16_t>(flags | (0x4000u >> i));
+        if (std::islower(static_cast<unsigned char>(name[i])) != 0)
+            flags = static_cast<uint16_t>(flags | (0x4000u >> i));
     }
     return flags == 0 ? uint16_t{0} : static_cast<uint16_t>(flags | 0x8000u);
 }
@@ -61,10 +63,13 @@ uint16_t ProdosVolumeWriter::Allocate() {
     return block;
 }
 
-void ProdosVolumeWriter::PutName(size_t entryOffset, uint8_t storage, const std::string& name, size_t caseFlagsAt) {
-    Put8(image_, entryOffset, static_cast<uint32_t>(storage << 4) | static_cast<uint32_t>(name.size() & 0x0F));
+void ProdosVolumeWriter::PutName(size_t entryOffset, uint8_t storage, const std::string& name,
+                                 size_t caseFlagsAt) {
+    Put8(image_, entryOffset,
+         static_cast<uint32_t>(storage << 4) | static_cast<uint32_t>(name.size() & 0x0F));
     for (size_t i = 0; i < name.size() && i < 15; ++i) {
-        Put8(image_, entryOffset + 1 + i, static_cast<uint32_t>(std::toupper(static_cast<unsigned char>(name[i]))));
+        Put8(image_, entryOffset + 1 + i,
+             static_cast<uint32_t>(std::toupper(static_cast<unsigned char>(name[i]))));
     }
     PutLe(image_, entryOffset + caseFlagsAt, ProdosCaseFlags(name), 2);
 }
@@ -79,7 +84,8 @@ size_t ProdosVolumeWriter::NewEntry(int folderNumber) {
         folder.blocks.push_back(block);
         if (folder.parentEntryOffset != 0) {
             PutLe(image_, folder.parentEntryOffset + 0x13, static_cast<uint32_t>(folder.blocks.size()), 2);
-            PutLe(image_, folder.parentEntryOffset + 0x15, static_cast<uint32_t>(folder.blocks.size() * BlockSize), 3);
+            PutLe(image_, folder.parentEntryOffset + 0x15,
+                  static_cast<uint32_t>(folder.blocks.size() * BlockSize), 3);
         }
     }
     const size_t slot = folder.used++;
@@ -112,16 +118,20 @@ int ProdosVolumeWriter::AddFolder(int parent, const std::string& name) {
     Put8(image_, folder.headerOffset + 0x1F, EntryLength);
     Put8(image_, folder.headerOffset + 0x20, EntriesPerBlock);
     PutLe(image_, folder.headerOffset + 0x23, static_cast<uint32_t>(entry / BlockSize), 2);
-    Put8(image_, folder.headerOffset + 0x25, static_cast<uint32_t>((entry % BlockSize - 4) / EntryLength + 1));
+    Put8(image_, folder.headerOffset + 0x25,
+         static_cast<uint32_t>((entry % BlockSize - 4) / EntryLength + 1));
     Put8(image_, folder.headerOffset + 0x26, EntryLength);
     folders_.push_back(folder);
     return static_cast<int>(folders_.size() - 1);
 }
 
-void ProdosVolumeWriter::WriteFork(const Bytes& data, const FileOptions& options, uint8_t& storage, uint16_t& key,
-                                   uint16_t& blocksUsed) {
+void ProdosVolumeWriter::WriteFork(const Bytes& data, const FileOptions& options, uint8_t& storage,
+                                   uint16_t& key, uint16_t& blocksUsed) {
     const size_t blocks = (data.size() + BlockSize - 1) / BlockSize;
-    storage = static_cast<uint8_t>(options.storage != 0 ? options.storage : blocks <= 1 ? 1 : blocks <= 256 ? 2 : 3);
+    storage = static_cast<uint8_t>(options.storage != 0 ? options.storage
+                                   : blocks <= 1        ? 1
+                                   : blocks <= 256      ? 2
+                                                        : 3);
     blocksUsed = 0;
     // One data block: gives its number, or 0 for a hole.
     auto dataBlock = [&](size_t k) -> uint16_t {
@@ -130,7 +140,8 @@ void ProdosVolumeWriter::WriteFork(const Bytes& data, const FileOptions& options
         const size_t count = std::min(BlockSize, data.size() - from);
         if (options.sparse && AllZero(data, from, count)) return 0;
         const uint16_t block = Allocate();
-        std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(from), count, image_.begin() + block * BlockSize);
+        std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(from), count,
+                    image_.begin() + block * BlockSize);
         ++blocksUsed;
         return block;
     };
@@ -145,7 +156,9 @@ void ProdosVolumeWriter::WriteFork(const Bytes& data, const FileOptions& options
         return;
     }
     for (size_t j = 0; j * 256 < blocks && j < 128; ++j) {
-        if (options.sparse && AllZero(data, j * 256 * BlockSize, std::min(256 * BlockSize, data.size() - j * 256 * BlockSize))) continue;
+        if (options.sparse &&
+            AllZero(data, j * 256 * BlockSize, std::min(256 * BlockSize, data.size() - j * 256 * BlockSize)))
+            continue;
         const uint16_t index = Allocate();
         ++blocksUsed;
         SetPointer(key, j, index);
@@ -196,7 +209,8 @@ ProdosVolumeWriter::Placed ProdosVolumeWriter::AddFile(int folder, const std::st
 }
 
 uint16_t ProdosVolumeWriter::Pointer(uint16_t indexBlock, size_t i) const {
-    return static_cast<uint16_t>(image_[indexBlock * BlockSize + i] | image_[indexBlock * BlockSize + 256 + i] << 8);
+    return static_cast<uint16_t>(image_[indexBlock * BlockSize + i] | image_[indexBlock * BlockSize + 256 + i]
+                                                                          << 8);
 }
 
 void ProdosVolumeWriter::SetPointer(uint16_t indexBlock, size_t i, uint16_t target) {
@@ -204,6 +218,8 @@ void ProdosVolumeWriter::SetPointer(uint16_t indexBlock, size_t i, uint16_t targ
     Put8(image_, indexBlock * BlockSize + 256 + i, target >> 8);
 }
 
-void ProdosVolumeWriter::SetNextBlock(uint16_t directoryBlock, uint16_t next) { PutLe(image_, directoryBlock * BlockSize + 2, next, 2); }
+void ProdosVolumeWriter::SetNextBlock(uint16_t directoryBlock, uint16_t next) {
+    PutLe(image_, directoryBlock * BlockSize + 2, next, 2);
+}
 
 }  // namespace trelmo::writers
