@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "containers/squeeze.h"
+
 namespace trelmo::containers {
 namespace {
 
@@ -12,6 +14,9 @@ constexpr uint8_t DirectoryStorage = 0x0D;
 constexpr uint8_t SqueezedFlag = 0x80;
 constexpr uint8_t EncryptedFlag = 0x40;
 constexpr size_t MaxNameLength = 64;
+// Squeezed files are unpacked while listing, to learn their sizes: a few KB can claim 64 MB, so
+// what listing one archive may unpack is bounded as a whole.
+constexpr size_t MaxListedUnsqueezed = size_t{256} << 20;
 
 bool IsHeader(ByteView view, size_t pos) {
     return Contains(view, pos, BinaryIIHeaderSize) && ReadU8(view, pos) == 0x0A &&
@@ -50,17 +55,24 @@ class BinaryIIArchive final : public Container {
                     std::to_string(limit);
             return false;
         }
-        const ByteView data = SubView(View(), offsets_[index], static_cast<size_t>(entry.size));
+        if (squeezed_[index] && !Unsqueeze(Stored(index), limit, out, error)) {
+            out.clear();
+            return false;
+        }
+        if (squeezed_[index]) return true;
+        const ByteView data = Stored(index);
         out.assign(data.data, data.data + data.size);
         return true;
     }
 
   private:
     ByteView View() const { return ByteView{const_cast<uint8_t*>(bytes_.data()), bytes_.size()}; }
+    ByteView Stored(size_t index) const { return SubView(View(), offsets_[index], stored_[index]); }
 
     void List() {
         const ByteView view = View();
         size_t pos = 0;
+        size_t unsqueezed = 0;
         // Every step moves forward by at least one header, so the walk ends.
         while (IsHeader(view, pos)) {
             const uint8_t fileType = ReadU8(view, pos + 4);
@@ -91,17 +103,33 @@ class BinaryIIArchive final : public Container {
                         "its header is damaged (a name of " + std::to_string(nameLength) + " characters)";
                 } else if ((flags & EncryptedFlag) != 0) {
                     entry.problem = "it is encrypted, which is not supported";
-                } else if ((flags & SqueezedFlag) != 0 || EndsWith(entry.path, ".QQ")) {
-                    entry.problem = "packed with Squeeze, which is not supported";
                 } else if (!Contains(view, data, static_cast<size_t>(std::min<uint64_t>(length, SIZE_MAX)))) {
                     entry.problem = "the archive ends inside it";
                 } else if (length > MaxEntryBytes) {
                     entry.problem = "it claims " + std::to_string(length) +
                                     " bytes, more than the limit of " + std::to_string(MaxEntryBytes);
                 }
+                // A squeezed file is stored under its name with ".QQ" added, and its length is the
+                // squeezed one: unpacked once here, it is listed by its own name and size.
+                const bool squeezed = (flags & SqueezedFlag) != 0 || EndsWith(entry.path, ".QQ");
+                const size_t stored = static_cast<size_t>(std::min<uint64_t>(length, MaxEntryBytes));
+                if (squeezed && entry.problem.empty() && unsqueezed >= MaxListedUnsqueezed) {
+                    entry.problem = "not unpacked: the archive's squeezed files unpack to more than " +
+                                    std::to_string(MaxListedUnsqueezed >> 20) + " MB";
+                } else if (squeezed && entry.problem.empty()) {
+                    std::vector<uint8_t> unpacked;
+                    const size_t limit = std::min(MaxEntryBytes, MaxListedUnsqueezed - unsqueezed);
+                    if (Unsqueeze(SubView(view, data, stored), limit, unpacked, entry.problem)) {
+                        entry.size = unpacked.size();
+                    }
+                    unsqueezed += unpacked.size();
+                }
+                if (squeezed && EndsWith(entry.path, ".QQ")) entry.path.resize(entry.path.size() - 3);
                 entry.path = SafePath(entry.path, entries_.size() + 1);
                 entries_.push_back(std::move(entry));
                 offsets_.push_back(data);
+                stored_.push_back(stored);
+                squeezed_.push_back(squeezed);
             }
             if (span > view.size - data) break;
             pos = data + static_cast<size_t>(span);
@@ -128,6 +156,8 @@ class BinaryIIArchive final : public Container {
     std::vector<uint8_t> bytes_;
     std::vector<Entry> entries_;
     std::vector<size_t> offsets_;
+    std::vector<size_t> stored_;  // the bytes each entry takes in the archive
+    std::vector<bool> squeezed_;
 };
 
 }  // namespace

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Binary II archives (.bny, .bqy; file type $E0/$8000): each file is a 128-byte header with its
 // ProDOS attributes and pathname, then its data padded to a multiple of 128 bytes. Folders and
-// phantom entries are not listed; a squeezed file is listed with its problem.
+// phantom entries are not listed; a squeezed file is unpacked and listed under its own name.
 #pragma once
 
 #include <cstddef>

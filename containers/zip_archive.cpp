@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "containers/open_container.h"
+#include "containers/zip_reader.h"
 
 namespace trelmo::containers {
 namespace {
@@ -42,20 +43,6 @@ std::string InnerPath(const std::string& name) {
     return path;
 }
 
-// The original name a gzip header may carry (flag FNAME), read through the bounds-checked reader.
-std::string GzipStoredName(ByteView bytes) {
-    const uint8_t flags = ReadU8(bytes, 3);
-    size_t pos = 10;
-    if ((flags & 0x04) != 0) pos += 2 + size_t{ReadU16Le(bytes, 10)};  // FEXTRA
-    if ((flags & 0x08) == 0) return {};
-    std::string name;
-    for (; pos < bytes.size && ReadU8(bytes, pos) != 0 && name.size() < 255; ++pos) {
-        name += static_cast<char>(ReadU8(bytes, pos));
-    }
-    const size_t slash = name.find_last_of("/\\");
-    return slash == std::string::npos ? name : name.substr(slash + 1);
-}
-
 class ZipArchive final : public Container {
   public:
     ZipArchive(std::vector<uint8_t> bytes, bool gzip) : bytes_(std::move(bytes)), gzip_(gzip) {}
@@ -82,15 +69,7 @@ class ZipArchive final : public Container {
             Entry entry;
             const bool raw = archive_format(reader.get()) == ARCHIVE_FORMAT_RAW;
             if (raw) {
-                entry.path = InnerPath(GzipStoredName(View()));
-                if (entry.path.empty()) {
-                    entry.path = InnerPath(name.substr(name.find_last_of('/') + 1));  // npos + 1 is 0
-                    const size_t dot = entry.path.size() >= 3 ? entry.path.size() - 3 : std::string::npos;
-                    if (dot != std::string::npos &&
-                        (entry.path.compare(dot, 3, ".gz") == 0 || entry.path.compare(dot, 3, ".GZ") == 0)) {
-                        entry.path.resize(dot);
-                    }
-                }
+                entry.path = GzipFileName(View(), name);
                 // The gzip trailer states the unpacked length (modulo 4 GB).
                 if (bytes_.size() >= 18) entry.size = ReadU32Le(View(), bytes_.size() - 4);
             } else {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "containers/zip_reader.h"
 
+#include <algorithm>
+
 #include "containers/inflate.h"
 #include "instruments/block_reader.h"
 
@@ -110,16 +112,92 @@ class ZipReader : public Container {
     std::vector<Where> where_;
 };
 
+// A gzip file: one deflated file, with its CRC-32 and its length (modulo 4 GB) in the trailer.
+class GzipReader : public Container {
+  public:
+    GzipReader(std::vector<uint8_t> bytes, const std::string& name) : bytes_(std::move(bytes)) {
+        const ByteView all{bytes_.data(), bytes_.size()};
+        Entry entry;
+        entry.path = GzipFileName(all, name);
+        entry.size = ReadU32Le(all, bytes_.size() - 4);
+        const uint8_t flags = ReadU8(all, 3);
+        size_t pos = 10;
+        if ((flags & 0x04) != 0) pos += 2 + size_t{ReadU16Le(all, 10)};  // FEXTRA
+        for (const int text : {0x08, 0x10}) {                            // FNAME, FCOMMENT
+            if ((flags & text) == 0) continue;
+            while (pos < bytes_.size() && ReadU8(all, pos) != 0) ++pos;
+            ++pos;
+        }
+        if ((flags & 0x02) != 0) pos += 2;  // FHCRC
+        if (ReadU8(all, 2) != 8) {
+            entry.problem =
+                "packed with gzip method " + std::to_string(ReadU8(all, 2)) + ", which is not supported";
+        } else if (pos > bytes_.size() - 8) {
+            entry.problem = "its gzip header runs past its data";
+        } else if (entry.size > MaxEntryBytes) {
+            entry.problem = "it claims " + std::to_string(entry.size) + " bytes, more than the limit of " +
+                            std::to_string(MaxEntryBytes);
+        }
+        packed_ = SubView(all, pos, bytes_.size() - 8 - std::min(pos, bytes_.size() - 8));
+        entries_.push_back(std::move(entry));
+    }
+
+    const std::vector<Entry>& Entries() const override { return entries_; }
+
+    bool Read(size_t index, size_t limit, std::vector<uint8_t>& out, std::string& error) const override {
+        out.clear();
+        if (index != 0) return (error = "no such entry", false);
+        const Entry& entry = entries_[0];
+        if (!entry.problem.empty()) return (error = entry.problem, false);
+        if (entry.size > limit) return (error = "larger than the size limit", false);
+        if (!Inflate(packed_, static_cast<size_t>(entry.size), out, error)) return (out.clear(), false);
+        const ByteView all{const_cast<uint8_t*>(bytes_.data()), bytes_.size()};
+        if (Crc32(out) != ReadU32Le(all, bytes_.size() - 8))
+            return (out.clear(), error = "its CRC does not match", false);
+        return true;
+    }
+
+  private:
+    std::vector<uint8_t> bytes_;
+    std::vector<Entry> entries_;
+    ByteView packed_{nullptr, 0};
+};
+
 }  // namespace
 
-std::unique_ptr<Container> OpenZipReader(std::vector<uint8_t> bytes, const std::string&, std::string& error) {
-    if (bytes.size() >= 2 && bytes[0] == 0x1F && bytes[1] == 0x8B) {
-        error = "a gzip file, which this build does not read";
-        return nullptr;
+std::string GzipFileName(ByteView bytes, const std::string& containerName) {
+    // The original name the header may carry (flag FNAME), without its folders.
+    std::string path;
+    const uint8_t flags = ReadU8(bytes, 3);
+    size_t pos = 10;
+    if ((flags & 0x04) != 0) pos += 2 + size_t{ReadU16Le(bytes, 10)};  // FEXTRA
+    if ((flags & 0x08) != 0) {
+        for (; pos < bytes.size && ReadU8(bytes, pos) != 0 && path.size() < 255; ++pos) {
+            path += static_cast<char>(ReadU8(bytes, pos));
+        }
+        const size_t slash = path.find_last_of("/\\");
+        if (slash != std::string::npos) path.erase(0, slash + 1);
+        path = InnerPath(path);
     }
+    // Otherwise the gzip file's own name without its ".gz", as gunzip names what it unpacks.
+    if (path.empty()) {
+        path = InnerPath(containerName.substr(containerName.find_last_of('/') + 1));  // npos + 1 is 0
+        if (path.size() > 3 &&
+            (path.compare(path.size() - 3, 3, ".gz") == 0 || path.compare(path.size() - 3, 3, ".GZ") == 0)) {
+            path.resize(path.size() - 3);
+        }
+    }
+    return path.empty() ? "UNNAMED.1" : path;
+}
+
+std::unique_ptr<Container> OpenZipReader(std::vector<uint8_t> bytes, const std::string& name,
+                                         std::string& error) {
     if (bytes.size() > MaxContainerBytes) {
         error = "the archive is larger than " + std::to_string(MaxContainerBytes) + " bytes";
         return nullptr;
+    }
+    if (bytes.size() >= 18 && bytes[0] == 0x1F && bytes[1] == 0x8B) {
+        return std::make_unique<GzipReader>(std::move(bytes), name);
     }
     auto reader = std::make_unique<ZipReader>(std::move(bytes));
     if (!reader->List(error)) return nullptr;

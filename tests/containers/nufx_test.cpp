@@ -11,8 +11,11 @@
 #include "containers/binary_ii.h"
 #include "containers/nufx_archive.h"
 #include "containers/shrinkit_lzw.h"
+#include "containers/squeeze.h"
 #include "containers/zip_archive.h"
+#include "containers/zip_reader.h"
 #include "tests/support/temp_dir.h"
+#include "tools/writers/squeeze_writer.h"
 
 namespace trelmo::containers {
 namespace {
@@ -141,23 +144,75 @@ TEST(NufxArchive, ArchivesNulib2MakesFromTheCorpusGiveBackTheExactBytes) {
     EXPECT_EQ(ReadEntry(*mixed, 1), bank);
 }
 
-TEST(BinaryII, ListsFilesWithTheirTypesSkipsFoldersAndNamesSqueeze) {
-    const Bytes song = Slurp(Wild + "ECHO.MUS");
+TEST(BinaryII, ListsFilesWithTheirTypesSkipsFoldersAndUnsqueezes) {
+    const Bytes song = Slurp(Wild + "ECHO.MUS"), bank = Slurp(Wild + "ECHO.WAVE");
     Bytes archive = BinaryIIHeader("SONGS", 0x0F, 0x0D, 1024);  // BLU leaves a length on folders
-    const Bytes file = BinaryIIHeader("SONGS/ECHO.MUS", 0xD5, 2, song.size());
-    archive.insert(archive.end(), file.begin(), file.end());
-    archive.insert(archive.end(), song.begin(), song.end());
-    archive.resize((archive.size() + 127) / 128 * 128);
-    const Bytes squeezed = BinaryIIHeader("NOTES.QQ", 0x04, 1, 3);
-    archive.insert(archive.end(), squeezed.begin(), squeezed.end());
-    archive.resize(archive.size() + 128);
+    auto add = [&archive](const Bytes& header, const Bytes& data) {
+        archive.insert(archive.end(), header.begin(), header.end());
+        archive.insert(archive.end(), data.begin(), data.end());
+        archive.resize((archive.size() + 127) / 128 * 128);
+    };
+    add(BinaryIIHeader("SONGS/ECHO.MUS", 0xD5, 2, song.size()), song);
+    // The bank has long runs of zeros and $90 bytes: every case of the run-length step.
+    const Bytes squeezed = trelmo::writers::SqueezeBytes(bank, "echo.wave");
+    add(BinaryIIHeader("SONGS/ECHO.WAVE.QQ", 0xC1, 1, squeezed.size(), 0x80), squeezed);
+    Bytes damaged = squeezed;
+    damaged[2] ^= 1;  // the checksum
+    add(BinaryIIHeader("BAD.QQ", 0x04, 1, damaged.size(), 0x80), damaged);
     std::string error;
     auto container = OpenBinaryII(archive, error);
-    ASSERT_TRUE(container && container->Entries().size() == 2) << error;
+    ASSERT_TRUE(container && container->Entries().size() == 3) << error;
     EXPECT_EQ(container->Entries()[0].path + " " + std::to_string(container->Entries()[0].fileType),
               "SONGS/ECHO.MUS 213");
     EXPECT_EQ(ReadEntry(*container, 0), song);
-    EXPECT_EQ(ReadError(*container, 1), "packed with Squeeze, which is not supported");
+    EXPECT_EQ(container->Entries()[1].path + " " + std::to_string(container->Entries()[1].size),
+              "SONGS/ECHO.WAVE 66580");
+    EXPECT_EQ(ReadEntry(*container, 1), bank);
+    EXPECT_EQ(ReadError(*container, 2), "its squeezed data fails its checksum");
+
+    // Bounded whatever the stream claims: a bomb stops at the limit, a tree that points back at
+    // itself ends with its data.
+    Bytes out;
+    EXPECT_FALSE(Unsqueeze({const_cast<uint8_t*>(squeezed.data()), squeezed.size()}, 1000, out, error));
+    EXPECT_EQ(error, "it unpacks to more than the limit of 1000 bytes");
+    Bytes loop{0x76, 0xFF, 0, 0, 'X', 0, 1, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+    EXPECT_FALSE(Unsqueeze({loop.data(), loop.size()}, 1000, out, error));
+    EXPECT_EQ(error, "its squeezed data ends before its stop code");
+}
+
+// The library's own zip and gzip reader, which the page uses: stored and deflated zip entries, a
+// gzip file's name (stored or its own), its CRC, and a length it lies about.
+TEST(ZipReader, ZipAndGzipReadAsWithLibarchive) {
+    test::TempDir dir;
+    const Bytes song = Slurp(Wild + "ECHO.MUS"), bank = Slurp(Wild + "ECHO.WAVE");
+    Shell(
+        "python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1],'w'); "
+        "z.write(sys.argv[2],'SONGS/ECHO.MUS',zipfile.ZIP_STORED); "
+        "z.write(sys.argv[3],'/SONGS/ECHO.WAVE',zipfile.ZIP_DEFLATED)\" " +
+        Quote(dir / "songs.zip") + " " + Quote(Wild + "ECHO.MUS") + " " + Quote(Wild + "ECHO.WAVE"));
+    std::string error;
+    auto zip = OpenZipReader(Slurp(dir / "songs.zip"), "songs.zip", error);
+    ASSERT_TRUE(zip && zip->Entries().size() == 2) << error;
+    EXPECT_EQ(zip->Entries()[0].path + " " + zip->Entries()[1].path, "SONGS/ECHO.MUS SONGS/ECHO.WAVE");
+    EXPECT_EQ(ReadEntry(*zip, 0), song);
+    EXPECT_EQ(ReadEntry(*zip, 1), bank);
+
+    Shell("cp " + Quote(Wild + "ECHO.WAVE") + " " + Quote(dir / "STORED.NAME") + " && gzip -c " +
+          Quote(dir / "STORED.NAME") + " > " + Quote(dir / "named.gz"));
+    const Bytes named = Slurp(dir / "named.gz");
+    auto gz = OpenZipReader(named, "x.gz", error);
+    ASSERT_TRUE(gz && gz->Entries().size() == 1) << error;
+    EXPECT_EQ(gz->Entries()[0].path + " " + std::to_string(gz->Entries()[0].size), "STORED.NAME 66580");
+    EXPECT_EQ(ReadEntry(*gz, 0), bank);
+    auto unnamed = OpenZipReader(Shell("gzip -nc " + Quote(Wild + "ECHO.MUS")), "/music/ECHO.MUS.gz", error);
+    ASSERT_TRUE(unnamed);
+    EXPECT_EQ(unnamed->Entries()[0].path, "ECHO.MUS");
+    EXPECT_EQ(ReadEntry(*unnamed, 0), song);
+    Bytes badCrc = named, liar = named;
+    badCrc[badCrc.size() - 8] ^= 1;
+    EXPECT_EQ(ReadError(*OpenZipReader(badCrc, "x.gz", error), 0), "its CRC does not match");
+    PutU32(liar, liar.size() - 4, 100);
+    EXPECT_FALSE(ReadError(*OpenZipReader(liar, "x.gz", error), 0).empty());
 }
 
 #ifdef TRELMO_WITH_LIBARCHIVE

@@ -209,6 +209,13 @@ try {
   await input.uploadFile(zipped);
   await waitTitle('GAME/BLUE_HELMET.FTA/BLUE.HELMET/INTRO/ECHO.MUS');
   check(sha(await saveWav()) === sha(looseEcho), 'a zip holding the image: its ECHO.MUS renders as the loose song');
+  // And gzipped, the image's name kept in the gzip header.
+  const gzipped = path.join(artifacts, 'GAME.gz');
+  fs.copyFileSync(path.join(corpus, 'images/BLUE_HELMET.FTA'), path.join(artifacts, 'DISK.FTA'));
+  fs.writeFileSync(gzipped, execFileSync('gzip', ['-c', path.join(artifacts, 'DISK.FTA')]));
+  await input.uploadFile(gzipped);
+  await waitTitle('DISK.FTA/BLUE.HELMET/INTRO/ECHO.MUS');
+  check(sha(await saveWav()) === sha(looseEcho), 'a gzipped image: its ECHO.MUS renders as the loose song');
 
   // A link to the image: its songs take its place in the playlist.
   fs.copyFileSync(path.join(corpus, 'images/BLUE_HELMET.FTA'), path.join(www, 'songs/BLUE_HELMET.FTA'));
