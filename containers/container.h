@@ -37,6 +37,16 @@ class Container {
     // Reads entry index's data fork whole into out. False, with the reason in error, when it cannot
     // be read or would hold more than limit bytes.
     virtual bool Read(size_t index, size_t limit, std::vector<uint8_t>& out, std::string& error) const = 0;
+    // At least the first count bytes of entry index (all of it when shorter), with its whole length
+    // in size; an entry that Read refuses is refused the same way. What a file is can be told from
+    // its first bytes: readers that can check an entry without copying all of it copy only those.
+    virtual bool ReadStart(size_t index, size_t count, std::vector<uint8_t>& out, uint64_t& size,
+                           std::string& error) const {
+        (void)count;
+        if (!Read(index, MaxEntryBytes, out, error)) return false;
+        size = out.size();
+        return true;
+    }
 };
 
 }  // namespace trelmo::containers

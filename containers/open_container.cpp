@@ -37,6 +37,19 @@ bool LooksLikeDiskImage(const std::vector<uint8_t>& bytes) {
     return bytes.size() == 143360 && HasProdosVolumeHeader(ReorderDosSectors(bytes), 0, bytes.size());
 }
 
+// Enough of a file to tell what it is: a song's header, any container's signature, and block 2,
+// where a ProDOS volume begins.
+constexpr size_t RecognisedBytes = 3 * ProdosBlockSize;
+
+// Whether a file of size bytes that begins with start (its first RecognisedBytes) may be a
+// container, judged as OpenNested judges the whole file; only then is the rest of it read.
+bool MightBeContainer(const std::vector<uint8_t>& start, uint64_t size) {
+    const ByteView view{const_cast<uint8_t*>(start.data()), start.size()};
+    return LooksLikeNufx(view) || LooksLikeBinaryII(view) || HasZipMagic(view) || HasGzipMagic(view) ||
+           LooksLikeDiskImage(start) ||
+           size == 143360;  // a 140K disk in DOS order shows its volume elsewhere
+}
+
 std::string BaseName(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -92,14 +105,18 @@ void OpenedContainer::List(size_t layer, const std::string& prefix, int depth) {
                                std::to_string(MaxUnpackedBytes >> 20) + " MB");
             continue;
         }
-        // Every file is read to be recognised: a song by its first bytes, a container inside by its own.
+        // Every file is recognised by its first bytes: a song, or a container inside, which is then
+        // read whole and opened.
         std::vector<uint8_t> bytes;
+        uint64_t size = 0;
         std::string error;
-        if (!container.Read(i, MaxEntryBytes, bytes, error)) {
+        if (!container.ReadStart(i, RecognisedBytes, bytes, size, error) ||
+            (size > bytes.size() && (entry.isVolume || MightBeContainer(bytes, size)) &&
+             !container.Read(i, MaxEntryBytes, bytes, error))) {
             skipped_.push_back(path + ": " + error);
             continue;
         }
-        unpacked_ += bytes.size();
+        unpacked_ += static_cast<size_t>(size);
         const int16_t kind = DetectSongKind(bytes.data(), bytes.size());
         std::unique_ptr<Container> nested;
         if (entry.isVolume) {
@@ -126,7 +143,7 @@ void OpenedContainer::List(size_t layer, const std::string& prefix, int depth) {
         file.nameAt = slash == std::string::npos ? 0 : slash + 1;
         file.fileType = entry.fileType;
         file.auxType = entry.auxType;
-        file.size = bytes.size();
+        file.size = size;
         file.songKind = kind;
         file.layer = layer;
         file.index = i;

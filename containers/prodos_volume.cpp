@@ -235,6 +235,18 @@ void ProdosVolume::AddFileEntry(ByteView entry, const std::string& path) {
 }
 
 bool ProdosVolume::Read(size_t index, size_t limit, std::vector<uint8_t>& out, std::string& error) const {
+    return ReadFork(index, limit, SIZE_MAX, out, error);
+}
+
+bool ProdosVolume::ReadStart(size_t index, size_t count, std::vector<uint8_t>& out, uint64_t& size,
+                             std::string& error) const {
+    if (!ReadFork(index, MaxEntryBytes, count, out, error)) return false;
+    size = forks_[index].eof;
+    return true;
+}
+
+bool ProdosVolume::ReadFork(size_t index, size_t limit, size_t copied, std::vector<uint8_t>& out,
+                            std::string& error) const {
     out.clear();
     if (index >= entries_.size()) {
         error = "no such entry";
@@ -273,15 +285,17 @@ bool ProdosVolume::Read(size_t index, size_t limit, std::vector<uint8_t>& out, s
 
     // Written in place, so that a caller that reads file after file into one vector reuses its room.
     std::vector<uint8_t>& data = out;
-    data.assign(fork.eof, 0);
+    data.assign(std::min<size_t>(fork.eof, copied), 0);
     const size_t blocks = (size_t{fork.eof} + ProdosBlockSize - 1) / ProdosBlockSize;
-    // Copies the data block of the file's block number k; zero is a hole, left as zeros.
+    // Copies the data block of the file's block number k (if it lies within what is copied); zero
+    // is a hole, left as zeros.
     auto copy = [&](size_t k, uint16_t block) {
         if (block == 0) return true;
         if (!claim(block)) return false;
         const size_t at = k * ProdosBlockSize;
         const ByteView source = blockView(block);
-        std::memcpy(data.data() + at, source.data, std::min(source.size, data.size() - at));
+        if (at < data.size())
+            std::memcpy(data.data() + at, source.data, std::min(source.size, data.size() - at));
         return true;
     };
 

@@ -39,6 +39,8 @@ class ProdosVolume : public Container {
 
     const std::vector<Entry>& Entries() const override { return entries_; }
     bool Read(size_t index, size_t limit, std::vector<uint8_t>& out, std::string& error) const override;
+    bool ReadStart(size_t index, size_t count, std::vector<uint8_t>& out, uint64_t& size,
+                   std::string& error) const override;
 
     // The volume's name as shown (lower-case flags applied), and what was left out or cut short
     // while listing, one sentence each.
@@ -60,6 +62,9 @@ class ProdosVolume : public Container {
     void ListFolder(uint16_t keyBlock, const std::string& prefix, int depth);
     void AddFileEntry(ByteView entry, const std::string& path);
     bool Full();
+    // Reads as Read does, checking every block of the fork, but copies only its first copied bytes.
+    bool ReadFork(size_t index, size_t limit, size_t copied, std::vector<uint8_t>& out,
+                  std::string& error) const;
 
     std::vector<uint8_t> bytes_;
     size_t offset_ = 0;

@@ -10,7 +10,9 @@ constexpr uint8_t RepeatMarker = 0x90;
 
 }  // namespace
 
-bool LooksSqueezed(ByteView bytes) { return ReadU8(bytes, 0) == 0x76 && ReadU8(bytes, 1) == 0xFF && bytes.size >= 4; }
+bool LooksSqueezed(ByteView bytes) {
+    return ReadU8(bytes, 0) == 0x76 && ReadU8(bytes, 1) == 0xFF && bytes.size >= 4;
+}
 
 bool Unsqueeze(ByteView squeezed, size_t limit, std::vector<uint8_t>& out, std::string& error) {
     out.clear();
@@ -53,7 +55,8 @@ bool Unsqueeze(ByteView squeezed, size_t limit, std::vector<uint8_t>& out, std::
             }
             const bool one = (ReadU8(squeezed, bitsAt + bit / 8) >> (bit % 8) & 1) != 0;
             ++bit;
-            const auto child = static_cast<int16_t>(ReadU16Le(squeezed, nodesAt + size_t(node) * 4 + (one ? 2 : 0)));
+            const auto child =
+                static_cast<int16_t>(ReadU16Le(squeezed, nodesAt + size_t(node) * 4 + (one ? 2 : 0)));
             if (child < 0) {
                 symbol = -1 - child;
             } else if (child >= nodes) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -73,8 +74,10 @@ ptrdiff_t ReadFully(int fd, uint8_t* data, size_t count, int& error) {
     return static_cast<ptrdiff_t>(got);
 }
 
-// Reads the file whole (wholeFile) or only up to count bytes.
-FileBlock Read(const char* path, size_t count, bool wholeFile) {
+// Reads the file whole (wholeFile) or only up to count bytes, into the room that room.Get(bytes)
+// gives (null when there is none); on failure room.Drop() gives it back.
+template <typename Room>
+FileBlock Read(const char* path, size_t count, bool wholeFile, Room& room) {
     if (path == nullptr) return Failed(0);
     off_t fileSize = 0;
     int error = 0;
@@ -87,8 +90,7 @@ FileBlock Read(const char* path, size_t count, bool wholeFile) {
     }
     const size_t bytes =
         wholeFile ? static_cast<size_t>(size) : (size < count ? static_cast<size_t>(size) : count);
-    // One byte more than asked keeps malloc from returning null for an empty file.
-    auto* data = static_cast<uint8_t*>(std::malloc(bytes + 1));
+    uint8_t* data = room.Get(bytes);
     if (data == nullptr) {
         close(fd);
         return Failed(ENOMEM);
@@ -97,7 +99,7 @@ FileBlock Read(const char* path, size_t count, bool wholeFile) {
     close(fd);
     // A file cut short while it is read would leave part of the block undefined.
     if (got < 0 || static_cast<size_t>(got) != bytes) {
-        std::free(data);
+        room.Drop();
         return Failed(got < 0 ? error : FileShrank);
     }
     return FileBlock{data, bytes, true, 0};
@@ -105,7 +107,8 @@ FileBlock Read(const char* path, size_t count, bool wholeFile) {
 #else
 // Windows has no FIFOs or devices among the files a player is given; the C library's reader is
 // enough, with the size checked before anything is allocated.
-FileBlock Read(const char* path, size_t count, bool wholeFile) {
+template <typename Room>
+FileBlock Read(const char* path, size_t count, bool wholeFile, Room& room) {
     if (path == nullptr) return Failed(0);
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) return Failed(errno);
@@ -121,7 +124,7 @@ FileBlock Read(const char* path, size_t count, bool wholeFile) {
     }
     const size_t bytes =
         wholeFile ? static_cast<size_t>(size) : (size < count ? static_cast<size_t>(size) : count);
-    auto* data = static_cast<uint8_t*>(std::malloc(bytes + 1));
+    uint8_t* data = room.Get(bytes);
     if (data == nullptr) {
         std::fclose(file);
         return Failed(ENOMEM);
@@ -130,25 +133,60 @@ FileBlock Read(const char* path, size_t count, bool wholeFile) {
     const int error = std::ferror(file) ? EIO : FileShrank;
     std::fclose(file);
     if (got != bytes) {
-        std::free(data);
+        room.Drop();
         return Failed(error);
     }
     return FileBlock{data, bytes, true, 0};
 }
 #endif
 
+// A block of its own for each file, owned by the caller as a FileBlock.
+struct MallocRoom {
+    uint8_t* data = nullptr;
+    // One byte more than asked keeps malloc from returning null for an empty file.
+    uint8_t* Get(size_t bytes) { return data = static_cast<uint8_t*>(std::malloc(bytes + 1)); }
+    void Drop() { std::free(data); }
+};
+
+// The caller's vector, so that a large file is not copied again into one.
+struct VectorRoom {
+    std::vector<uint8_t>& out;
+    uint8_t* Get(size_t bytes) {
+        try {
+            out.resize(bytes + 1);
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
+        out.pop_back();
+        return out.data();
+    }
+    void Drop() { out.clear(); }
+};
+
+FileBlock ReadWithMalloc(const char* path, size_t count, bool wholeFile) {
+    MallocRoom room;
+    return Read(path, count, wholeFile, room);
+}
+
 }  // namespace
 
 FileBlock ReadWholeFile(const char* path, size_t limit) {
-    return Read(path, limit, true);
+    return ReadWithMalloc(path, limit, true);
 }
 
 FileBlock ReadWholeFile(const char* path) {
-    return Read(path, SongFileLimit, true);
+    return ReadWithMalloc(path, SongFileLimit, true);
 }
 
 FileBlock ReadFileStart(const char* path, size_t count) {
-    return Read(path, count, false);
+    return ReadWithMalloc(path, count, false);
+}
+
+int ReadWholeFileInto(const char* path, size_t limit, std::vector<uint8_t>& out) {
+    out.clear();
+    VectorRoom room{out};
+    const FileBlock block = Read(path, limit, true, room);
+    return block.ok ? 0 : (block.error != 0 ? block.error : ENOENT);
 }
 
 void ReleaseFileBlock(FileBlock& block) {

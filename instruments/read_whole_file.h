@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "instruments/block_reader.h"
 
@@ -52,6 +53,9 @@ FileBlock ReadWholeFile(const char* path);
 // file's kind without reading the rest.
 FileBlock ReadFileStart(const char* path, size_t count);
 void ReleaseFileBlock(FileBlock& block);
+// The whole file into out (which holds nothing on failure): 0, or the reason as FileBlock::error
+// gives it (ENOENT for a null path). A container of tens of MB is then read once, not copied.
+int ReadWholeFileInto(const char* path, size_t limit, std::vector<uint8_t>& out);
 
 // Words for a FileBlock's error: the system's text for an errno value, ours for a FileError.
 const char* FileErrorText(int error);

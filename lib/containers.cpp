@@ -164,18 +164,15 @@ int trelmo_container_open_file(trelmo_container* container, const char* path) {
     return trelmo::lib::Guarded(container, [&] {
         trelmo::lib::Close(*container);
         container->name = path;
-        trelmo::FileBlock file = trelmo::ReadWholeFile(path, trelmo::containers::MaxContainerBytes);
-        if (!file.ok) {
-            const int status = file.error == trelmo::FileTooLarge                   ? TRELMO_ERROR_TOO_LARGE
-                               : file.error < 0 && file.error != trelmo::FileShrank ? TRELMO_ERROR_NOT_A_FILE
-                               : file.error == trelmo::FileShrank || file.error == EIO ? TRELMO_ERROR_READ
-                                                                                       : TRELMO_ERROR_OPEN;
-            const std::string reason = trelmo::FileErrorText(file.error);
-            trelmo::ReleaseFileBlock(file);
-            return trelmo::lib::Fail(*container, status, reason);
+        std::vector<uint8_t> bytes;
+        const int error = trelmo::ReadWholeFileInto(path, trelmo::containers::MaxContainerBytes, bytes);
+        if (error != 0) {
+            const int status = error == trelmo::FileTooLarge                 ? TRELMO_ERROR_TOO_LARGE
+                               : error < 0 && error != trelmo::FileShrank    ? TRELMO_ERROR_NOT_A_FILE
+                               : error == trelmo::FileShrank || error == EIO ? TRELMO_ERROR_READ
+                                                                             : TRELMO_ERROR_OPEN;
+            return trelmo::lib::Fail(*container, status, trelmo::FileErrorText(error));
         }
-        std::vector<uint8_t> bytes(file.data, file.data + file.size);
-        trelmo::ReleaseFileBlock(file);
         return trelmo::lib::Open(*container, std::move(bytes));
     });
 }

@@ -11,6 +11,7 @@
 #include <iterator>
 
 #include "tests/support/temp_dir.h"
+#include "tools/writers/prodos_writer.h"
 #include "trelmo/trelmo.h"
 
 namespace {
@@ -108,6 +109,14 @@ TEST(ContainerSongs, ArchivesOfTheSongAndOfTheImagePlayTheSame) {
           "ECHO.WAVE " + d + "f/ECHO.WAVE#d80002 && cd " + d +
           "f && " TRELMO_NULIB2 " -a -e ../songs.shk ECHO.MUS#d50007 ECHO.WAVE#d80002 >/dev/null");
     EXPECT_TRUE(RenderOnlySong(d + "songs.shk", "ECHO.MUS", Frames) == loose);
+    // The archive as a file on a disk: known by its first bytes, then read whole and opened.
+    trelmo::writers::ProdosVolumeWriter writer("ARCHIVES", 280);
+    std::ifstream in(d + "songs.shk", std::ios::binary);
+    writer.AddFile(writer.AddFolder(0, "SHK"), "SONGS.SHK", Bytes(std::istreambuf_iterator<char>(in), {}));
+    std::ofstream(d + "archives.po", std::ios::binary)
+        .write(reinterpret_cast<const char*>(writer.Image().data()),
+               static_cast<std::streamsize>(writer.Image().size()));
+    EXPECT_TRUE(RenderOnlySong(d + "archives.po", "ARCHIVES/SHK/SONGS.SHK/ECHO.MUS", Frames) == loose);
     Shell("dd if=" + Images + "BLUE_HELMET.FTA of=" + d + "disk.po bs=64 skip=1 status=none && cd " + d +
           " && " TRELMO_NULIB2 " -a -k disk.shk disk.po >/dev/null");
     EXPECT_TRUE(RenderOnlySong(d + "disk.shk", "disk.po/BLUE.HELMET/INTRO/ECHO.MUS", Frames) == loose);
