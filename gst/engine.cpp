@@ -93,6 +93,7 @@ SongFacts Song::Facts() const {
         if (instrument.source == TRELMO_SOURCE_MISSING) facts.instruments += " (missing)";
     }
     facts.missing = trelmo_get_metadata(engine_, "warnings");
+    facts.message = trelmo_get_metadata(engine_, "message");
     return facts;
 }
 

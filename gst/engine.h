@@ -44,6 +44,7 @@ class CompanionSource {
 struct SongFacts {
     std::string kindName;     // "SoundSmith" or "NoiseTracker GS"
     std::string instruments;  // "1 KICK, 2 BASS (missing), ..."
+    std::string message;      // the library's message: the instrument names one per line, as trackers show it
     std::string missing;      // empty, or a sentence naming the missing instruments and the files looked for
 };
 

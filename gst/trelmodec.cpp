@@ -173,6 +173,8 @@ GstTagList* SongTags(const trelmo::gst::SongFacts& facts, const std::string& fil
     gst_tag_list_add(tags, GST_TAG_MERGE_REPLACE, GST_TAG_CONTAINER_FORMAT, facts.kindName.c_str(), nullptr);
     if (!facts.instruments.empty())
         gst_tag_list_add(tags, GST_TAG_MERGE_REPLACE, GST_TAG_COMMENT, facts.instruments.c_str(), nullptr);
+    if (!facts.message.empty())
+        gst_tag_list_add(tags, GST_TAG_MERGE_REPLACE, GST_TAG_DESCRIPTION, facts.message.c_str(), nullptr);
     return tags;
 }
 

@@ -119,8 +119,8 @@ duration() {  # SONG: trelmo info's frames as h:mm:ss.nnnnnnnnn, rounded down
 ns = json.load(sys.stdin)[0]["frames"] * 10**9 // 44100
 print(f"{ns // 3600000000000}:{ns // 60000000000 % 60:02}:{ns // 10**9 % 60:02}.{ns % 10**9:09}")'
 }
-check "gst-discoverer-1.0: ECHO.MTP's exact duration, title, format and instruments" discovered "$songs/ECHO.MTP" \
-  "Duration: $(duration "$songs/ECHO.MTP")" "title: ECHO" "container format: SoundSmith" "comment: 1 KILLERKICK, 2 TYPEWRITER"
+check "gst-discoverer-1.0: ECHO.MTP's exact duration, title, format, instruments and message" discovered "$songs/ECHO.MTP" \
+  "Duration: $(duration "$songs/ECHO.MTP")" "title: ECHO" "container format: SoundSmith" "comment: 1 KILLERKICK, 2 TYPEWRITER" "description: KILLERKICK"
 check "gst-discoverer-1.0: DEMO.NTG's exact duration and format" discovered "$songs/DEMO.NTG" \
   "Duration: $(duration "$songs/DEMO.NTG")" "title: DEMO" "container format: NoiseTracker GS"
 
