@@ -40,21 +40,7 @@ class BinaryIIArchive final : public Container {
     const std::vector<Entry>& Entries() const override { return entries_; }
 
     bool Read(size_t index, size_t limit, std::vector<uint8_t>& out, std::string& error) const override {
-        out.clear();
-        if (index >= entries_.size()) {
-            error = "no such entry";
-            return false;
-        }
-        const Entry& entry = entries_[index];
-        if (!entry.problem.empty()) {
-            error = entry.problem;
-            return false;
-        }
-        if (entry.size > limit) {
-            error = "it holds " + std::to_string(entry.size) + " bytes, more than the limit of " +
-                    std::to_string(limit);
-            return false;
-        }
+        if (!StartRead(entries_, index, limit, out, error)) return false;
         if (squeezed_[index] && !Unsqueeze(Stored(index), limit, out, error)) {
             out.clear();
             return false;

@@ -99,22 +99,9 @@ class NufxArchive final : public Container {
     const std::vector<Entry>& Entries() const override { return entries_; }
 
     bool Read(size_t index, size_t limit, std::vector<uint8_t>& out, std::string& error) const override {
-        out.clear();
-        if (index >= entries_.size()) {
-            error = "no such entry";
-            return false;
-        }
+        if (!StartRead(entries_, index, limit, out, error)) return false;
         const Entry& entry = entries_[index];
         const Located& where = located_[index];
-        if (!entry.problem.empty()) {
-            error = entry.problem;
-            return false;
-        }
-        if (entry.size > limit) {
-            error = "it holds " + std::to_string(entry.size) + " bytes, more than the limit of " +
-                    std::to_string(limit);
-            return false;
-        }
         const size_t length = static_cast<size_t>(entry.size);
         const ByteView stored = SubView(archive_, where.offset, where.stored);
         if (where.format == Stored) {

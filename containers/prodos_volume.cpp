@@ -247,22 +247,8 @@ bool ProdosVolume::ReadStart(size_t index, size_t count, std::vector<uint8_t>& o
 
 bool ProdosVolume::ReadFork(size_t index, size_t limit, size_t copied, std::vector<uint8_t>& out,
                             std::string& error) const {
-    out.clear();
-    if (index >= entries_.size()) {
-        error = "no such entry";
-        return false;
-    }
-    const Entry& entry = entries_[index];
+    if (!StartRead(entries_, index, std::min(limit, MaxEntryBytes), out, error)) return false;
     const Fork& fork = forks_[index];
-    if (!entry.problem.empty()) {
-        error = entry.problem;
-        return false;
-    }
-    if (fork.eof > limit || fork.eof > MaxEntryBytes) {
-        error = "it holds " + std::to_string(fork.eof) + " bytes, more than the limit of " +
-                std::to_string(std::min(limit, MaxEntryBytes));
-        return false;
-    }
 
     // Each block may serve a file once: a block met twice (an index that points back at itself,
     // two pointers to one block) marks the file as damaged rather than repeating its bytes.

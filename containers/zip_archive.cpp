@@ -100,22 +100,8 @@ class ZipArchive final : public Container {
     const std::vector<Entry>& Entries() const override { return entries_; }
 
     bool Read(size_t index, size_t limit, std::vector<uint8_t>& out, std::string& error) const override {
-        out.clear();
-        if (index >= entries_.size()) {
-            error = "no such entry";
-            return false;
-        }
-        const Entry& entry = entries_[index];
-        if (!entry.problem.empty()) {
-            error = entry.problem;
-            return false;
-        }
         // A raw gzip stream's stated length wraps at 4 GB, so only the bytes themselves can say.
-        if (!gzip_ && entry.size > limit) {
-            error = "it holds " + std::to_string(entry.size) + " bytes, more than the limit of " +
-                    std::to_string(limit);
-            return false;
-        }
+        if (!StartRead(entries_, index, limit, out, error, !gzip_)) return false;
         Reader reader = Open();
         archive_entry* header = nullptr;
         for (size_t ordinal = 0; reader && ordinal <= ordinals_[index]; ++ordinal) {

@@ -83,12 +83,9 @@ class ZipReader : public Container {
     const std::vector<Entry>& Entries() const override { return entries_; }
 
     bool Read(size_t index, size_t limit, std::vector<uint8_t>& out, std::string& error) const override {
-        out.clear();
-        if (index >= entries_.size()) return (error = "no such entry", false);
-        if (!entries_[index].problem.empty()) return (error = entries_[index].problem, false);
+        if (!StartRead(entries_, index, std::min(limit, MaxEntryBytes), out, error)) return false;
         const Where& where = where_[index];
         const size_t size = static_cast<size_t>(entries_[index].size);
-        if (size > limit || size > MaxEntryBytes) return (error = "larger than the size limit", false);
         const ByteView all{const_cast<uint8_t*>(bytes_.data()), bytes_.size()};
         const ByteView local = SubView(all, where.local);
         if (ReadU32Le(local, 0) != LocalSignature) return (error = "its local header is missing", false);
@@ -145,11 +142,8 @@ class GzipReader : public Container {
     const std::vector<Entry>& Entries() const override { return entries_; }
 
     bool Read(size_t index, size_t limit, std::vector<uint8_t>& out, std::string& error) const override {
-        out.clear();
-        if (index != 0) return (error = "no such entry", false);
+        if (!StartRead(entries_, index, limit, out, error)) return false;
         const Entry& entry = entries_[0];
-        if (!entry.problem.empty()) return (error = entry.problem, false);
-        if (entry.size > limit) return (error = "larger than the size limit", false);
         if (!Inflate(packed_, static_cast<size_t>(entry.size), out, error)) return (out.clear(), false);
         const ByteView all{const_cast<uint8_t*>(bytes_.data()), bytes_.size()};
         if (Crc32(out) != ReadU32Le(all, bytes_.size() - 8))
