@@ -11,8 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/writers/disk_image_writer.h"
-#include "tools/writers/prodos_writer.h"
+#include "bench/hard_disk.h"
 #include "trelmo/trelmo.h"
 
 namespace {
@@ -51,22 +50,8 @@ void BM_ListImage(benchmark::State& state) {
 }
 BENCHMARK(BM_ListImage)->Name("ContainerApi/list/800K_image")->Unit(benchmark::kMillisecond);
 
-// 20 folders of 50 files of 28 to 35 KB, one in ten a song, as in the reader's own benchmark.
 const Bytes& HardDisk() {
-    static const Bytes image = [] {
-        trelmo::writers::ProdosVolumeWriter writer("HARD.DISK", 65535);
-        for (int f = 0; f < 20; ++f) {
-            std::string folderName = "FOLDER.";
-            const int folder = writer.AddFolder(0, folderName += std::to_string(f));
-            for (int i = 0; i < 50; ++i) {
-                Bytes data(28000 + static_cast<size_t>((f * 50 + i) % 8) * 1000, static_cast<uint8_t>(i));
-                if (i % 10 == 0) std::copy_n("SONGOK", 6, data.begin());
-                std::string name = "FILE.";
-                writer.AddFile(folder, name += std::to_string(i), data);
-            }
-        }
-        return trelmo::writers::TwoImgBytes(writer.Image());
-    }();
+    static const Bytes image = trelmo::bench::HardDiskImage();
     return image;
 }
 

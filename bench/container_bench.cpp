@@ -10,10 +10,32 @@
 #include <string>
 #include <vector>
 
+#include "bench/hard_disk.h"
 #include "containers/disk_image.h"
 #include "song/song_loader.h"
 #include "tools/writers/disk_image_writer.h"
 #include "tools/writers/prodos_writer.h"
+
+namespace trelmo::bench {
+
+// 65,535 blocks: 20 folders of 50 files of 28 to 35 KB (saplings), one in ten a SoundSmith song.
+std::vector<uint8_t> HardDiskImage() {
+    writers::ProdosVolumeWriter writer("HARD.DISK", 65535);
+    for (int f = 0; f < 20; ++f) {
+        std::string folderName = "FOLDER.";  // appended: GCC 12 warns wrongly about literal + string at -O3
+        const int folder = writer.AddFolder(0, folderName += std::to_string(f));
+        for (int i = 0; i < 50; ++i) {
+            std::vector<uint8_t> data(28000 + static_cast<size_t>((f * 50 + i) % 8) * 1000,
+                                      static_cast<uint8_t>(i));
+            if (i % 10 == 0) std::copy_n("SONGOK", 6, data.begin());
+            std::string name = "FILE.";
+            writer.AddFile(folder, name += std::to_string(i), data);
+        }
+    }
+    return writers::TwoImgBytes(writer.Image());
+}
+
+}  // namespace trelmo::bench
 
 namespace {
 
@@ -23,22 +45,6 @@ using Bytes = std::vector<uint8_t>;
 Bytes RealImage() {
     std::ifstream in(TRELMO_CORPUS_DIR "/images/BLUE_HELMET.FTA", std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-// 65,535 blocks: 20 folders of 50 files of 28 to 35 KB (saplings), one in ten a SoundSmith song.
-Bytes HardDisk() {
-    writers::ProdosVolumeWriter writer("HARD.DISK", 65535);
-    for (int f = 0; f < 20; ++f) {
-        std::string folderName = "FOLDER.";  // appended: GCC 12 warns wrongly about literal + string at -O3
-        const int folder = writer.AddFolder(0, folderName += std::to_string(f));
-        for (int i = 0; i < 50; ++i) {
-            Bytes data(28000 + static_cast<size_t>((f * 50 + i) % 8) * 1000, static_cast<uint8_t>(i));
-            if (i % 10 == 0) std::copy_n("SONGOK", 6, data.begin());
-            std::string name = "FILE.";
-            writer.AddFile(folder, name += std::to_string(i), data);
-        }
-    }
-    return writers::TwoImgBytes(writer.Image());
 }
 
 void FindSongs(benchmark::State& state, const Bytes& image, bool readFiles) {
@@ -84,7 +90,7 @@ BENCHMARK(BM_RealImage)
     ->Unit(benchmark::kMillisecond);
 
 void BM_HardDisk(benchmark::State& state) {
-    static const Bytes image = HardDisk();
+    static const Bytes image = bench::HardDiskImage();
     FindSongs(state, image, state.range(0) != 0);
 }
 BENCHMARK(BM_HardDisk)
