@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -17,6 +19,11 @@
 namespace {
 
 const std::string Soundsmith = std::string(TRELMO_CORPUS_DIR) + "/soundsmith/";
+
+std::string ReadEcho() {
+    std::ifstream in(Soundsmith + "ECHO.MTP", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 struct Engine {
     trelmo_engine* e = trelmo_create();
@@ -108,12 +115,8 @@ TEST(Api, TheCurrentFolderBankCanBeTurnedOffAndNamesAreDecodedAsTheIigsShowsThem
     fs::remove_all(dir);
 
     // Names: bytes 128 and up in the Macintosh's set, controls visible, padding gone.
-    std::string song;
-    FILE* f = std::fopen((Soundsmith + "ECHO.MTP").c_str(), "rb");
-    ASSERT_NE(f, nullptr);
-    char bytes[1 << 16];
-    song.assign(bytes, std::fread(bytes, 1, sizeof bytes, f));
-    std::fclose(f);
+    std::string song = ReadEcho();
+    ASSERT_FALSE(song.empty());
     const size_t at = song.find("KILLERKICK");
     ASSERT_NE(at, std::string::npos);
     song.replace(at, 10, "\x8e\xa5\x1b\xdb\xd2X \x7f  ");
@@ -141,12 +144,8 @@ TEST(Api, DamagedInputIsDescribedAsItIs) {
     EXPECT_GE(info.patterns, 0);
     EXPECT_LE(info.patterns, static_cast<int>(ntg.size() / (64 * plan.trackCount * 3)));
 
-    std::string song;
-    FILE* f = std::fopen((Soundsmith + "ECHO.MTP").c_str(), "rb");
-    ASSERT_NE(f, nullptr);
-    char bytes[1 << 16];
-    song.assign(bytes, std::fread(bytes, 1, sizeof bytes, f));
-    std::fclose(f);
+    std::string song = ReadEcho();
+    ASSERT_FALSE(song.empty());
     static std::vector<uint8_t> huge(TRELMO_MAX_COMPANION_BYTES + 1);
     const auto lendHuge = [](void*, const char* name, const void** data, size_t* size) {
         if (std::strcmp(name, "ECHO.W") != 0) return 0;
