@@ -12,6 +12,7 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 #endif
 
@@ -153,6 +154,7 @@ struct VectorRoom {
     std::vector<uint8_t>& out;
     uint8_t* Get(size_t bytes) {
         try {
+            ReserveLargeBlock(out, bytes + 1);
             out.resize(bytes + 1);
         } catch (const std::bad_alloc&) {
             return nullptr;
@@ -180,6 +182,19 @@ FileBlock ReadWholeFile(const char* path) {
 
 FileBlock ReadFileStart(const char* path, size_t count) {
     return ReadWithMalloc(path, count, false);
+}
+
+void ReserveLargeBlock(std::vector<uint8_t>& out, size_t size) {
+    out.reserve(size);
+#ifdef MADV_HUGEPAGE
+    // Only whole huge pages inside the block: the advice never reaches the allocator's own bytes.
+    constexpr uintptr_t HugePage = uintptr_t{2} << 20;
+    if (size < 2 * HugePage) return;
+    const auto start = reinterpret_cast<uintptr_t>(out.data());
+    const uintptr_t first = (start + HugePage - 1) & ~(HugePage - 1);
+    const uintptr_t end = (start + size) & ~(HugePage - 1);
+    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#endif
 }
 
 int ReadWholeFileInto(const char* path, size_t limit, std::vector<uint8_t>& out) {

@@ -187,7 +187,10 @@ int trelmo_container_open_memory(trelmo_container* container, const void* data, 
             return trelmo::lib::Fail(*container, TRELMO_ERROR_TOO_LARGE, "larger than any container may be");
         }
         const auto* bytes = static_cast<const uint8_t*>(data);
-        return trelmo::lib::Open(*container, std::vector<uint8_t>(bytes, bytes + size));
+        std::vector<uint8_t> copy;
+        trelmo::ReserveLargeBlock(copy, size);
+        copy.assign(bytes, bytes + size);
+        return trelmo::lib::Open(*container, std::move(copy));
     });
 }
 
