@@ -203,7 +203,7 @@ int trelmo_container_song_count(const trelmo_container* container) {
 }
 
 int trelmo_container_get_song(const trelmo_container* container, int index, trelmo_container_song* song) {
-    if (container == nullptr || song == nullptr || song->size < sizeof(trelmo_container_song) || index < 0 ||
+    if (container == nullptr || !trelmo::lib::RecordFits(song, sizeof(trelmo_container_song)) || index < 0 ||
         static_cast<size_t>(index) >= container->songs.size()) {
         return TRELMO_ERROR_ARGUMENT;
     }
