@@ -100,7 +100,8 @@ void OpenedContainer::List(size_t layer, const std::string& prefix, int depth) {
             skipped_.push_back(path + ": " + entry.problem);
             continue;
         }
-        if (entry.size > MaxUnpackedBytes - unpacked_) {
+        // Written so that it cannot wrap, should a reader ever give more than an entry stated.
+        if (unpacked_ >= MaxUnpackedBytes || entry.size > MaxUnpackedBytes - unpacked_) {
             skipped_.push_back(path + ": not examined: the container would unpack to more than " +
                                std::to_string(MaxUnpackedBytes >> 20) + " MB");
             continue;

@@ -4,6 +4,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <mutex>
 #include <utility>
 
 #include "containers/open_container.h"
@@ -21,9 +22,13 @@ struct ArchiveFree {
 };
 using Reader = std::unique_ptr<archive, ArchiveFree>;
 
+// libarchive's reason, without the line break some of its messages end in.
 std::string ReaderError(archive* reader, const char* fallback) {
     const char* text = archive_error_string(reader);
-    return text != nullptr && *text != 0 ? text : fallback;
+    std::string reason = text != nullptr ? text : "";
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' '))
+        reason.pop_back();
+    return reason.empty() ? fallback : reason;
 }
 
 // Keeps the pathname inside the archive: no leading '/', no "." or "..", no empty components.
@@ -86,8 +91,8 @@ class ZipArchive final : public Container {
                 entry.problem = "it claims " + std::to_string(entry.size) +
                                 " bytes, more than the limit of " + std::to_string(MaxEntryBytes);
             }
+            places_.push_back({ordinal, raw || archive_entry_size_is_set(header) != 0});
             entries_.push_back(std::move(entry));
-            ordinals_.push_back(ordinal);
         }
         // A gzip file of a few zero blocks reads as an empty tar archive: then it is one file.
         if (gzip_ && !rawOnly_ && entries_.empty() && archive_format(reader.get()) != ARCHIVE_FORMAT_RAW) {
@@ -102,32 +107,29 @@ class ZipArchive final : public Container {
     bool Read(size_t index, size_t limit, std::vector<uint8_t>& out, std::string& error) const override {
         // A raw gzip stream's stated length wraps at 4 GB, so only the bytes themselves can say.
         if (!StartRead(entries_, index, limit, out, error, !gzip_)) return false;
-        Reader reader = Open();
-        archive_entry* header = nullptr;
-        for (size_t ordinal = 0; reader && ordinal <= ordinals_[index]; ++ordinal) {
-            const int status = archive_read_next_header(reader.get(), &header);
-            if (status != ARCHIVE_OK && status != ARCHIVE_WARN) {
-                error = ReaderError(reader.get(), "the archive is damaged");
-                return false;
-            }
-        }
-        if (!reader) {
-            error = "cannot start libarchive";
-            return false;
-        }
+        // What an entry states bounds what is unpacked: a few bytes that claim little and unpack to
+        // a lot are stopped at the claim. Within the limits a gzip length cannot have wrapped.
+        const Place place = places_[index];
+        const bool stated = place.sized && entries_[index].size < limit;
+        const size_t bound = stated ? static_cast<size_t>(entries_[index].size) : limit;
+        std::lock_guard<std::mutex> hold(cursorLock_);
+        if (!Seek(place.ordinal, error)) return false;
         std::vector<uint8_t> block(ReadBlock);
         for (;;) {
-            const la_ssize_t got = archive_read_data(reader.get(), block.data(), block.size());
+            const la_ssize_t got = archive_read_data(cursor_.get(), block.data(), block.size());
             if (got == 0) break;
             if (got < 0) {  // a warning too: retrying could repeat it for ever
                 out.clear();
-                error = ReaderError(reader.get(), "the archive is damaged");
+                error = ReaderError(cursor_.get(), "the archive is damaged");
+                cursor_.reset();
                 return false;
             }
             const size_t count = static_cast<size_t>(got);
-            if (count > limit - out.size()) {
+            if (count > bound - out.size()) {
                 out.clear();
-                error = "it unpacks to more than the limit of " + std::to_string(limit) + " bytes";
+                error = stated ? "it unpacks to more than the " + std::to_string(bound) + " bytes it states"
+                               : "it unpacks to more than the limit of " + std::to_string(limit) + " bytes";
+                cursor_.reset();
                 return false;
             }
             out.insert(out.end(), block.begin(), block.begin() + got);
@@ -136,6 +138,35 @@ class ZipArchive final : public Container {
     }
 
   private:
+    struct Place {
+        size_t ordinal;  // the entry's place among all of libarchive's headers
+        bool sized;      // whether its header states its unpacked length
+    };
+
+    // Puts the cursor at the data of the header at ordinal. Entries are read mostly in order (a
+    // listing reads each in turn), so the cursor moves on from where it is, and starts again only
+    // to go back: reading every entry of an archive costs one pass over it, not one per entry.
+    bool Seek(size_t ordinal, std::string& error) const {
+        if (!cursor_ || cursorNext_ > ordinal) {
+            cursor_ = Open();
+            cursorNext_ = 0;
+            if (!cursor_) {
+                error = "cannot start libarchive";
+                return false;
+            }
+        }
+        archive_entry* header = nullptr;
+        for (; cursorNext_ <= ordinal; ++cursorNext_) {
+            const int status = archive_read_next_header(cursor_.get(), &header);
+            if (status != ARCHIVE_OK && status != ARCHIVE_WARN) {
+                error = ReaderError(cursor_.get(), "the archive is damaged");
+                cursor_.reset();
+                return false;
+            }
+        }
+        return true;
+    }
+
     ByteView View() const { return ByteView{const_cast<uint8_t*>(bytes_.data()), bytes_.size()}; }
 
     Reader Open() const {
@@ -157,7 +188,11 @@ class ZipArchive final : public Container {
     bool gzip_;
     bool rawOnly_ = false;
     std::vector<Entry> entries_;
-    std::vector<size_t> ordinals_;  // each entry's place among all of libarchive's headers
+    std::vector<Place> places_;
+    // Reads may come from several threads at once (engines loading from one container).
+    mutable std::mutex cursorLock_;
+    mutable Reader cursor_;
+    mutable size_t cursorNext_ = 0;  // the ordinal of the header the cursor reads next
 };
 
 }  // namespace

@@ -174,6 +174,24 @@ TEST(ContainerSongs, HostileNestingAndBombsAreBounded) {
     ASSERT_EQ(trelmo_container_skipped_count(container), 1);
     EXPECT_NE(std::string(trelmo_container_skipped(container, 0)).find("nested more than"),
               std::string::npos);
+    // Twenty thousand files before the song: each is read once in turn, not from the start again.
+    // An entry that states 5 bytes and unpacks to a megabyte is stopped at its claim.
+    std::ofstream(d + "write.py") << R"(import zipfile, struct
+with zipfile.ZipFile('many.zip', 'w') as z:
+    for i in range(20000): z.writestr('F%d' % i, b'')
+    z.write('ECHO.MUS')
+with zipfile.ZipFile('lying.zip', 'w', zipfile.ZIP_DEFLATED) as z: z.writestr('BIG', bytes(1 << 20))
+b = bytearray(open('lying.zip', 'rb').read())
+for sig, at in ((b'PK\3\4', 22), (b'PK\1\2', 24)): struct.pack_into('<I', b, b.find(sig) + at, 5)
+open('lying.zip', 'wb').write(b)
+)";
+    Shell("cd " + d + " && python3 write.py");
+    ASSERT_EQ(trelmo_container_open_file(container, (d + "many.zip").c_str()), TRELMO_OK);
+    EXPECT_EQ(trelmo_container_find_song(container, "ECHO.MUS"), 0);
+    ASSERT_EQ(trelmo_container_open_file(container, (d + "lying.zip").c_str()), TRELMO_OK);
+    ASSERT_EQ(trelmo_container_skipped_count(container), 1);
+    EXPECT_EQ(std::string(trelmo_container_skipped(container, 0)),
+              "BIG: it unpacks to more than the 5 bytes it states");
     // Five files of 60 MB of zeros: the listing stops unpacking at its bound and says so.
     // Written by streaming, so that the zeros never touch the disk.
     Shell("python3 -c \"import zipfile; z = zipfile.ZipFile('" + d +
