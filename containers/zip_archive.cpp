@@ -15,7 +15,6 @@ namespace {
 
 // More entries than any song collection holds; a hostile central directory stops here.
 constexpr size_t MaxListedEntries = 65536;
-constexpr size_t ReadBlock = 64 * 1024;
 
 struct ArchiveFree {
     void operator()(archive* reader) const { archive_read_free(reader); }
@@ -114,25 +113,36 @@ class ZipArchive final : public Container {
         const size_t bound = stated ? static_cast<size_t>(entries_[index].size) : limit;
         std::lock_guard<std::mutex> hold(cursorLock_);
         if (!Seek(place.ordinal, error)) return false;
-        std::vector<uint8_t> block(ReadBlock);
+        // Blocks come straight from libarchive's own buffer; a gap between them is a hole of zeros.
+        const void* block = nullptr;
+        size_t got = 0;
+        la_int64_t offset = 0;
         for (;;) {
-            const la_ssize_t got = archive_read_data(cursor_.get(), block.data(), block.size());
-            if (got == 0) break;
-            if (got < 0) {  // a warning too: retrying could repeat it for ever
+            const int status = archive_read_data_block(cursor_.get(), &block, &got, &offset);
+            if (status == ARCHIVE_EOF) break;
+            const char* fault = nullptr;
+            if (status != ARCHIVE_OK) {  // a warning too: retrying could repeat it for ever
+                fault = "the archive is damaged";
+            } else if (offset < 0 || static_cast<uint64_t>(offset) < out.size()) {
+                fault = "its data goes back on itself";
+            }
+            if (fault != nullptr) {
                 out.clear();
-                error = ReaderError(cursor_.get(), "the archive is damaged");
+                error = status != ARCHIVE_OK ? ReaderError(cursor_.get(), fault) : fault;
                 cursor_.reset();
                 return false;
             }
-            const size_t count = static_cast<size_t>(got);
-            if (count > bound - out.size()) {
+            const uint64_t at = static_cast<uint64_t>(offset);
+            if (at > bound || got > bound - at) {
                 out.clear();
                 error = stated ? "it unpacks to more than the " + std::to_string(bound) + " bytes it states"
                                : "it unpacks to more than the limit of " + std::to_string(limit) + " bytes";
                 cursor_.reset();
                 return false;
             }
-            out.insert(out.end(), block.begin(), block.begin() + got);
+            out.resize(static_cast<size_t>(at));
+            const auto* bytes = static_cast<const uint8_t*>(block);
+            out.insert(out.end(), bytes, bytes + got);
         }
         return true;
     }
