@@ -50,10 +50,9 @@ class Container {
 };
 
 // The checks each reader's Read begins with: out emptied, then false with the reason for an index
-// that names no entry, an entry listed with its problem, or one that states more than limit bytes
-// (unless its stated size cannot be trusted, as a bare gzip stream's, which wraps at 4 GB).
+// that names no entry, an entry listed with its problem, or one that states more than limit bytes.
 inline bool StartRead(const std::vector<Entry>& entries, size_t index, size_t limit,
-                      std::vector<uint8_t>& out, std::string& error, bool sizeTrusted = true) {
+                      std::vector<uint8_t>& out, std::string& error) {
     out.clear();
     if (index >= entries.size()) {
         error = "no such entry";
@@ -64,7 +63,7 @@ inline bool StartRead(const std::vector<Entry>& entries, size_t index, size_t li
         error = entry.problem;
         return false;
     }
-    if (sizeTrusted && entry.size > limit) {
+    if (entry.size > limit) {
         error = "it holds " + std::to_string(entry.size) + " bytes, more than the limit of " +
                 std::to_string(limit);
         return false;

@@ -104,12 +104,12 @@ class ZipArchive final : public Container {
     const std::vector<Entry>& Entries() const override { return entries_; }
 
     bool Read(size_t index, size_t limit, std::vector<uint8_t>& out, std::string& error) const override {
-        // A raw gzip stream's stated length wraps at 4 GB, so only the bytes themselves can say.
-        if (!StartRead(entries_, index, limit, out, error, !gzip_)) return false;
+        if (!StartRead(entries_, index, limit, out, error)) return false;
         // What an entry states bounds what is unpacked: a few bytes that claim little and unpack to
-        // a lot are stopped at the claim. Within the limits a gzip length cannot have wrapped.
+        // a lot are stopped at the claim. (A gzip stream states its length modulo 4 GB, but within
+        // the limits that is its length.)
         const Place place = places_[index];
-        const bool stated = place.sized && entries_[index].size < limit;
+        const bool stated = place.sized;
         const size_t bound = stated ? static_cast<size_t>(entries_[index].size) : limit;
         std::lock_guard<std::mutex> hold(cursorLock_);
         if (!Seek(place.ordinal, error)) return false;
