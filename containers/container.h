@@ -47,6 +47,9 @@ class Container {
         size = out.size();
         return true;
     }
+    // Lets go of what a reader keeps from one read to the next (an open decompressor that walks the
+    // entries in turn), once a run of reads is over: nested containers must not each hold one.
+    virtual void Rest() const {}
 };
 
 // The checks each reader's Read begins with: out emptied, then false with the reason for an index

@@ -150,6 +150,7 @@ void OpenedContainer::List(size_t layer, const std::string& prefix, int depth) {
         file.index = i;
         files_.push_back(std::move(file));
     }
+    container.Rest();
 }
 
 bool OpenedContainer::Read(size_t file, size_t limit, std::vector<uint8_t>& out, std::string& error) const {
@@ -157,7 +158,10 @@ bool OpenedContainer::Read(size_t file, size_t limit, std::vector<uint8_t>& out,
         error = "no such file in the container";
         return false;
     }
-    return layers_[files_[file].layer]->Read(files_[file].index, limit, out, error);
+    const Container& layer = *layers_[files_[file].layer];
+    const bool read = layer.Read(files_[file].index, limit, out, error);
+    layer.Rest();
+    return read;
 }
 
 size_t OpenedContainer::FindBeside(size_t file, const std::string& name) const {

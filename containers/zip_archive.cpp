@@ -147,6 +147,11 @@ class ZipArchive final : public Container {
         return true;
     }
 
+    void Rest() const override {
+        std::lock_guard<std::mutex> hold(cursorLock_);
+        cursor_.reset();
+    }
+
   private:
     struct Place {
         size_t ordinal;  // the entry's place among all of libarchive's headers
